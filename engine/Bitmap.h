@@ -1,0 +1,106 @@
+#pragma once
+/// TBitmap: a device-independent picture in memory, the drawing layer's
+/// surface. Rows are stored top-down, each padded to a multiple of four bytes
+/// exactly as in a bitmap file, so a file can be written without conversion.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace sigilon {
+
+/// One colour table entry, in bitmap-file byte order.
+struct TRGBQuad {
+  std::uint8_t Blue = 0;
+  std::uint8_t Green = 0;
+  std::uint8_t Red = 0;
+  std::uint8_t Reserved = 0;
+  friend bool operator==(const TRGBQuad&, const TRGBQuad&) = default;
+};
+
+/// Storage formats. 1/4/8 bits index a palette; 16 and 32 bits use the
+/// channel masks; 24 bits is B, G, R bytes.
+enum class TPixelFormat { pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit };
+
+/// Bits per pixel of a format (1, 4, 8, 16, 24 or 32).
+int BitsPerPixel(TPixelFormat format);
+
+/// Upper bound on the pixels of one picture, checked before any decoding or
+/// allocation: 256 megapixels (2^28) still admits medium-format photos and
+/// stitched panoramas, while a lying header cannot make us allocate gigabytes.
+inline constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
+
+/// Bytes of one padded row for the given width and bits per pixel (64-bit).
+std::uint64_t RowStride(std::uint64_t width, int bitsPerPixel);
+
+/// The one checked size helper that guards every pixel allocation: validates
+/// width, height (both >= 1) and the pixel bound, and returns stride * height.
+/// Throws ImageError naming `what` when the picture is not acceptable.
+std::uint64_t CheckedImageBytes(std::int64_t width, std::int64_t height, int bitsPerPixel,
+                                const char* what = "picture");
+
+class TBitmap {
+ public:
+  TBitmap() = default;
+  /// A picture of the given size and format, all bytes zero; palette formats
+  /// get a zeroed palette of 2^bits entries. Throws ImageError on bad sizes.
+  TBitmap(int width, int height, TPixelFormat format);
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  bool Empty() const { return width_ == 0 || height_ == 0; }
+  TPixelFormat PixelFormat() const { return format_; }
+  int BitsPerPixel() const { return sigilon::BitsPerPixel(format_); }
+  std::size_t Stride() const { return stride_; }
+
+  /// Row y (0 = top) as raw bytes, Stride() long.
+  std::span<std::uint8_t> Row(int y);
+  std::span<const std::uint8_t> Row(int y) const;
+  std::span<std::uint8_t> Pixels() { return pixels_; }
+  std::span<const std::uint8_t> Pixels() const { return pixels_; }
+
+  /// Colour table of palette formats (may be shorter than 2^bits when read
+  /// from a file that says so); empty for 16, 24 and 32 bits.
+  std::vector<TRGBQuad>& Palette() { return palette_; }
+  const std::vector<TRGBQuad>& Palette() const { return palette_; }
+
+  /// Channel masks for 16 and 32 bits (defaults: 5-5-5 and 8-8-8, no alpha).
+  std::array<std::uint32_t, 4>& Masks() { return masks_; }  // R, G, B, A
+  const std::array<std::uint32_t, 4>& Masks() const { return masks_; }
+  /// True when the masks differ from the format's default layout, so a
+  /// bitmap file must carry them (bit-field compression).
+  bool HasCustomMasks() const;
+
+  /// Pixel resolution carried through bitmap files (pixels per metre).
+  int XPelsPerMeter = 0;
+  int YPelsPerMeter = 0;
+
+  /// Colour of pixel (x, y) as R, G, B whatever the format.
+  TRGBQuad GetPixel(int x, int y) const;
+  /// Sets pixel (x, y) to the nearest representable colour (for palette
+  /// formats: the nearest palette entry).
+  void SetPixel(int x, int y, TRGBQuad color);
+  /// Index of the palette entry nearest to `color` (squared RGB distance,
+  /// the first of equals); 0 when the palette is empty.
+  int NearestPaletteIndex(TRGBQuad color) const;
+
+  /// A copy converted to 24 bits per pixel.
+  TBitmap ToBits24() const;
+
+  /// The picture as a complete bitmap file (file header "BM", info header,
+  /// colour table where the format has one, pixel rows), in its own format.
+  std::vector<std::byte> SaveToBytes() const;
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  TPixelFormat format_ = TPixelFormat::pf24bit;
+  std::size_t stride_ = 0;
+  std::vector<std::uint8_t> pixels_;
+  std::vector<TRGBQuad> palette_;
+  std::array<std::uint32_t, 4> masks_{};
+};
+
+}  // namespace sigilon

@@ -1,0 +1,43 @@
+#pragma once
+/// Branding of one picture file: decode, stamp the tiled 45-degree brand
+/// text, preview, encode, write, and report one result line.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace sigilon {
+
+class TBitmap;
+class TFont;
+class TJPEGImage;
+
+/// What the engine needs to know of the display, read once at start-up.
+struct TDisplayInfo {
+  /// Vertical logical resolution: a point size becomes size * PPI / 72 pixels.
+  int PixelsPerInch = 96;
+  /// Bits per pixel times colour planes; 8 or fewer decodes JPEGs to a palette.
+  int ColorDepth = 24;
+};
+
+/// Receives the stamped picture as the bytes of a complete bitmap file.
+using TPreviewCallback = std::function<void(std::span<const std::byte>)>;
+
+/// Brands one file. Sets `resultLine` to "Processed file: ", "Failed to
+/// process file: " or "File type not processable: " followed by the source
+/// path. Only a font description text that cannot be read escapes (as
+/// ConvertError), without a result line.
+void BrandFile(const std::string& brandText, const std::string& fontText,
+               const std::string& sourcePath, const std::string& targetPath,
+               const TPreviewCallback& preview, std::string& resultLine,
+               const TDisplayInfo& display = {});
+
+/// Draws `text` over the whole bitmap as rows of copies turned 45 degrees.
+void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap);
+
+/// Reads a font description text into a drawing font (drawing colour table).
+void TextToFont(const std::string& text, TFont& font);
+
+}  // namespace sigilon

@@ -1,0 +1,45 @@
+#pragma once
+/// TConfigurationFile: the per-user store of named text values, kept
+/// scrambled in "<application title>.cfg" in the start directory.
+
+#include <string>
+#include <vector>
+
+namespace sigilon {
+
+/// The application title: the caption of every message box and the stem of
+/// the configuration file name. The program entry sets it to "Sigilon".
+void SetApplicationTitle(const std::string& title);
+std::string ApplicationTitle();
+
+class TConfigurationFile {
+ public:
+  /// Fixes the file name from the application title; does not touch the file.
+  TConfigurationFile();
+  /// Does not save.
+  ~TConfigurationFile();
+
+  /// Reads and unscrambles the file; true when it is valid for the current
+  /// user. Never raises.
+  bool Load();
+  /// Adds the current user's header entry when missing, scrambles and writes
+  /// the file; true when it was written. Never raises.
+  bool Save();
+
+  bool HasValue(const std::string& name) const;
+  /// The value of the current user's entry, or the empty text.
+  std::string ReadValue(const std::string& name) const;
+  /// Sets the current user's entry, in memory; the entry moves to the end.
+  void WriteValue(const std::string& name, const std::string& value);
+
+  /// The file name without directory ("Sigilon.cfg").
+  const std::string& FileName() const { return fileName_; }
+  /// The entry lines as they stand (for tests and diagnostics).
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+ private:
+  std::string fileName_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace sigilon

@@ -1,0 +1,131 @@
+#pragma once
+/// Platform helpers: every operating-system call of the program goes through
+/// this module, so a port to another system is this one module's work.
+/// This part of the settings library does not depend on Qt; the engine uses
+/// its file and directory operations.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sigilon {
+
+/// A failed operating-system call; the message names the path and the reason.
+class PlatformError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// The working directory as it stood when the program started, followed by
+/// one "/" (appended whatever the text ends with: started in "/" gives "//").
+/// Recorded during static initialisation, before any other code runs.
+std::string StartDirectory();
+
+/// The log-on name of the effective user, asked of the user database at every
+/// call; the empty text when the system has no name for the user.
+std::string CurrentUserName();
+
+/// Starts a command line detached, without a shell and without waiting. A
+/// command line that is a web address ("scheme://...") is handed to the
+/// desktop's URL opener. True when the process was started.
+bool RunProgram(const std::string& commandLine, std::uint16_t showState);
+/// The one-argument form: show state 3 (maximised), result discarded.
+void RunProgram(const std::string& commandLine);
+
+/// Rotates the eight bits of `value` right (left) by `count` places, 0 to 7.
+std::uint8_t RotateByteRight(std::uint8_t value, int count);
+std::uint8_t RotateByteLeft(std::uint8_t value, int count);
+
+/// A named system-wide object that exists while its owner lives and vanishes
+/// when the process ends, also when it is killed. Creation never fails
+/// visibly: a second copy of the program simply goes on.
+class TNamedMutex {
+ public:
+  explicit TNamedMutex(const std::string& name);
+  ~TNamedMutex();
+  TNamedMutex(const TNamedMutex&) = delete;
+  TNamedMutex& operator=(const TNamedMutex&) = delete;
+  /// True when this process holds the object (the first copy of the program).
+  bool Owned() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// ---- Files -----------------------------------------------------------------
+
+/// Reads a whole file. The file is only ever opened for reading.
+/// Throws PlatformError naming the path.
+std::vector<std::byte> ReadWholeFile(const std::string& path);
+
+/// True when `path` is an existing file that has no write permission bit at
+/// all (what the user meant by read-only, also for root, who ignores bits).
+bool IsReadOnlyFile(const std::string& path);
+
+/// Creates the file, or empties and rewrites it if it exists. Refuses a
+/// read-only file (IsReadOnlyFile). Throws PlatformError naming the path.
+void WriteWholeFile(const std::string& path, std::span<const std::byte> data);
+
+/// Writes the complete data to a temporary file in the same directory and
+/// renames it into place, so a failure never destroys the old file. Refuses a
+/// read-only file. Leaves no temporary file behind. Throws PlatformError.
+void ReplaceFileAtomically(const std::string& path, std::span<const std::byte> data);
+
+// ---- Directories -----------------------------------------------------------
+
+/// Identity of a file system object (device and inode), following links.
+struct TFileIdentity {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+
+/// Identity of the object at `path` (links followed); nothing when it does
+/// not exist or cannot be examined.
+std::optional<TFileIdentity> FileIdentity(const std::string& path);
+
+/// True when `path` names an existing directory (links followed).
+bool DirectoryExists(const std::string& path);
+
+/// True when both paths name the same existing directory, whatever their
+/// texts (other spelling, symbolic links, bind mounts of the same inode).
+bool SameDirectory(const std::string& a, const std::string& b);
+
+/// True when writing `targetPath` could change a file in the directory of
+/// `sourcePath` or the source file itself: the target's directory is the
+/// source's directory, or the target exists and is (a link to, or a hard link
+/// of) a file in the source's directory.
+bool TargetReachesSource(const std::string& sourcePath, const std::string& targetPath);
+
+/// One entry of a directory listing.
+struct TDirectoryEntry {
+  std::string Name;
+  /// A directory, or a symbolic link that leads to one.
+  bool IsDirectory = false;
+};
+
+/// A live listing of one directory in the system's order, not sorted and not
+/// recursive; "." and ".." are not reported.
+class TDirectoryListing {
+ public:
+  /// Opens the listing; Valid() is false when the directory cannot be read.
+  explicit TDirectoryListing(const std::string& directory);
+  ~TDirectoryListing();
+  TDirectoryListing(const TDirectoryListing&) = delete;
+  TDirectoryListing& operator=(const TDirectoryListing&) = delete;
+  bool Valid() const;
+  /// The next entry, or nothing at the end.
+  std::optional<TDirectoryEntry> Next();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sigilon

@@ -1,0 +1,40 @@
+#pragma once
+/// The one seam between the windows and the user's answers: message boxes and
+/// the standard dialogs go through TDialogs, so window tests can install a
+/// scripted implementation and answer them without a person.
+
+#include <QFont>
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace sigilon {
+
+class TDialogs {
+ public:
+  virtual ~TDialogs() = default;
+  /// Modal message box: caption = application title, the text, no icon, OK.
+  virtual void ShowMessage(QWidget* parent, const QString& text);
+  /// Font dialog preset with `font`; the chosen font, or nothing on cancel.
+  virtual std::optional<QFont> ChooseFont(QWidget* parent, const QFont& font);
+  /// Folder dialog with an instruction text; the chosen folder, or nothing.
+  virtual std::optional<QString> BrowseForFolder(QWidget* parent, const QString& instruction);
+  /// Save-file dialog; the chosen file path, or nothing on cancel.
+  virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title,
+                                              const QString& defaultName,
+                                              const QStringList& filters,
+                                              const QString& defaultSuffix);
+  /// Starts a command line (the About box's web address).
+  virtual void RunProgram(const QString& commandLine);
+};
+
+/// The dialogs in force (the real ones unless a test installed others).
+TDialogs& Dialogs();
+/// Installs `dialogs` (not owned); nullptr restores the real ones.
+void SetDialogs(TDialogs* dialogs);
+
+/// Shorthand for Dialogs().ShowMessage(nullptr-or-active-window, text).
+void ShowMessage(const QString& text);
+
+}  // namespace sigilon
