@@ -1,0 +1,470 @@
+#include "settings/PlatformDependence_Unit.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace sigilon {
+
+namespace {
+
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+[[noreturn]] void ThrowPlatformError(const std::string& what, const std::string& path, int error) {
+  throw PlatformError(what + " \"" + path + "\": " + ErrnoText(error));
+}
+
+/// Closes a file descriptor when it leaves scope.
+class TFileDescriptor {
+ public:
+  explicit TFileDescriptor(int fd = -1) : fd_(fd) {}
+  ~TFileDescriptor() { Reset(); }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  TFileDescriptor(TFileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  TFileDescriptor& operator=(TFileDescriptor&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int Get() const { return fd_; }
+  /// Closes now and reports close's own error (for files just written).
+  int Close() {
+    const int result = fd_ >= 0 ? ::close(fd_) : 0;
+    fd_ = -1;
+    return result;
+  }
+  void Reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string ReadWorkingDirectory() {
+  // No fixed buffer: a deep working directory must not be cut short.
+  std::vector<char> buffer(4096);
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size()) != nullptr) return std::string(buffer.data());
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+/// The start directory, kept in a function-level static so that code running
+/// during another module's static initialisation still sees the right text.
+std::string& StartDirectoryText() {
+  // An unreadable working directory (deleted under us) leaves "/" alone.
+  static std::string text = ReadWorkingDirectory() + "/";
+  return text;
+}
+
+// Records the start directory before main() runs.
+[[maybe_unused]] const bool kStartDirectoryRecorded = (StartDirectoryText(), true);
+
+/// The directory part of a path ("." when the path has no "/").
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool WriteAll(int fd, std::span<const std::byte> data, int& error) {
+  std::size_t written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      return false;
+    }
+    if (n == 0) {
+      error = EIO;
+      return false;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+/// Follows symbolic links in the last component of `path` (also dangling
+/// ones) and returns the directory in which the final object lies or would
+/// be created. Writing through a link lands there.
+std::string FinalDirectoryOf(const std::string& path) {
+  std::string current = path;
+  // The same bound the kernel applies to link chains.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t n = ::readlink(current.c_str(), buffer.data(), buffer.size() - 1);
+    if (n < 0) break;
+    std::string link(buffer.data(), static_cast<std::size_t>(n));
+    current = (!link.empty() && link[0] == '/') ? link : DirectoryOf(current) + "/" + link;
+  }
+  return DirectoryOf(current);
+}
+
+}  // namespace
+
+std::string StartDirectory() { return StartDirectoryText(); }
+
+void SetStartDirectoryForTesting(const std::string& directory) { StartDirectoryText() = directory; }
+
+std::string CurrentUserName() {
+  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
+  for (;;) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    const int error = ::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found);
+    if (error == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (error != 0 || found == nullptr || found->pw_name == nullptr) return std::string();
+    return std::string(found->pw_name);
+  }
+}
+
+// ---- Starting programs ------------------------------------------------------
+
+bool IsWebAddress(const std::string& commandLine) {
+  // A URI scheme: a letter, then letters, digits, "+", "-" or ".", then "://".
+  const auto colon = commandLine.find("://");
+  if (colon == std::string::npos || colon == 0) return false;
+  auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (!isAlpha(commandLine[0])) return false;
+  for (std::size_t i = 1; i < colon; ++i) {
+    const char c = commandLine[i];
+    if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+  std::vector<std::string> arguments;
+  std::string current;
+  bool inArgument = false;
+  bool quoted = false;
+  for (const char c : commandLine) {
+    if (c == '"') {
+      quoted = !quoted;
+      inArgument = true;  // "" is an empty argument
+    } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
+      if (inArgument) arguments.push_back(current);
+      current.clear();
+      inArgument = false;
+    } else {
+      current += c;
+      inArgument = true;
+    }
+  }
+  if (inArgument) arguments.push_back(current);
+  return arguments;
+}
+
+bool RunProgram(const std::string& commandLine, std::uint16_t /*showState*/) {
+  // The show state has no meaning for a process started on Linux; the
+  // started program decides how its windows appear.
+  std::vector<std::string> arguments;
+  if (IsWebAddress(commandLine)) {
+    arguments = {"xdg-open", commandLine};
+  } else {
+    arguments = SplitCommandLine(commandLine);
+  }
+  if (arguments.empty() || arguments[0].empty()) return false;
+
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  if (::posix_spawn_file_actions_init(&actions) != 0) return false;
+  // The started program must not read the program's own standard input.
+  ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawnattr_t attributes;
+  if (::posix_spawnattr_init(&attributes) != 0) {
+    ::posix_spawn_file_actions_destroy(&actions);
+    return false;
+  }
+  // Its own session: closing the program's terminal does not end it.
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+
+  pid_t child = 0;
+  // glibc reports a program that cannot be executed as an error here.
+  const int error = ::posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attributes);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return false;
+
+  // Reap the child whenever it ends so it never lingers as a zombie; the
+  // program does not wait for it.
+  try {
+    std::thread([child] {
+      int status = 0;
+      while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without a thread the child still runs; it is reaped when we exit.
+  }
+  return true;
+}
+
+void RunProgram(const std::string& commandLine) { RunProgram(commandLine, 3); }
+
+std::uint8_t RotateByteRight(std::uint8_t value, int count) {
+  count &= 7;
+  if (count == 0) return value;
+  return static_cast<std::uint8_t>((value >> count) | (value << (8 - count)));
+}
+
+std::uint8_t RotateByteLeft(std::uint8_t value, int count) {
+  count &= 7;
+  if (count == 0) return value;
+  return static_cast<std::uint8_t>((value << count) | (value >> (8 - count)));
+}
+
+// ---- Named mutex ------------------------------------------------------------
+
+// A socket bound to a name in the abstract namespace: the kernel removes the
+// name with the last descriptor, so it vanishes also when the process is killed.
+struct TNamedMutex::Impl {
+  TFileDescriptor socket;
+  bool owned = false;
+};
+
+TNamedMutex::TNamedMutex(const std::string& name) : impl_(std::make_unique<Impl>()) {
+  // Close-on-exec: a program started with RunProgram must not keep it alive.
+  TFileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (fd.Get() < 0) return;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  // sun_path[0] stays zero: the abstract namespace. Longer names are cut.
+  const std::size_t length = std::min(name.size(), sizeof(address.sun_path) - 1);
+  std::memcpy(address.sun_path + 1, name.data(), length);
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), size) != 0) return;
+  impl_->socket = std::move(fd);
+  impl_->owned = true;
+}
+
+TNamedMutex::~TNamedMutex() = default;
+
+bool TNamedMutex::Owned() const { return impl_->owned; }
+
+// ---- Files ------------------------------------------------------------------
+
+std::vector<std::byte> ReadWholeFile(const std::string& path) {
+  TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) ThrowPlatformError("Cannot open file", path, errno);
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0) ThrowPlatformError("Cannot examine file", path, errno);
+  if (S_ISDIR(info.st_mode)) ThrowPlatformError("Cannot read file", path, EISDIR);
+
+  // The size is only a hint: the file may grow or shrink while it is read.
+  std::vector<std::byte> data;
+  data.reserve(S_ISREG(info.st_mode) && info.st_size > 0 ? static_cast<std::size_t>(info.st_size)
+                                                         : 0);
+  std::byte chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowPlatformError("Cannot read file", path, errno);
+    }
+    if (n == 0) break;
+    data.insert(data.end(), chunk, chunk + n);
+  }
+  return data;
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+  return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+void WriteWholeFile(const std::string& path, std::span<const std::byte> data) {
+  if (IsReadOnlyFile(path)) ThrowPlatformError("Cannot write file", path, EACCES);
+  TFileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.Get() < 0) ThrowPlatformError("Cannot create file", path, errno);
+  int error = 0;
+  if (!WriteAll(fd.Get(), data, error)) ThrowPlatformError("Cannot write file", path, error);
+  if (fd.Close() != 0) ThrowPlatformError("Cannot write file", path, errno);
+}
+
+void ReplaceFileAtomically(const std::string& path, std::span<const std::byte> data) {
+  if (IsReadOnlyFile(path)) ThrowPlatformError("Cannot write file", path, EACCES);
+
+  // Through a link, replace the file it leads to, not the link itself.
+  std::string finalPath = path;
+  struct stat linkInfo {};
+  if (::lstat(path.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+      finalPath = resolved;
+      std::free(resolved);
+    }
+  }
+  struct stat oldInfo {};
+  const bool existed = ::stat(finalPath.c_str(), &oldInfo) == 0;
+  if (existed && S_ISDIR(oldInfo.st_mode)) ThrowPlatformError("Cannot write file", path, EISDIR);
+
+  // The temporary file must lie in the same directory: rename is atomic only
+  // within one file system.
+  static std::atomic<unsigned> counter{0};
+  const std::string stem = DirectoryOf(finalPath) + "/." + BaseNameOf(finalPath) + "." +
+                           std::to_string(::getpid()) + ".";
+  std::string temporary;
+  TFileDescriptor fd;
+  for (int attempt = 0; attempt < 100 && fd.Get() < 0; ++attempt) {
+    temporary = stem + std::to_string(counter++) + ".tmp";
+    fd = TFileDescriptor(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.Get() < 0 && errno != EEXIST) ThrowPlatformError("Cannot create file", temporary, errno);
+  }
+  if (fd.Get() < 0) ThrowPlatformError("Cannot create file", temporary, EEXIST);
+
+  int error = 0;
+  bool ok = WriteAll(fd.Get(), data, error);
+  if (ok && existed) {
+    // Keep the old file's permissions and, where allowed, its owner.
+    if (::fchmod(fd.Get(), oldInfo.st_mode & 07777) != 0) {
+      ok = false;
+      error = errno;
+    } else if (::fchown(fd.Get(), oldInfo.st_uid, oldInfo.st_gid) != 0) {
+      // Not being allowed to give the file away is fine.
+    }
+  }
+  if (ok && ::fsync(fd.Get()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (fd.Close() != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && ::rename(temporary.c_str(), finalPath.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    ThrowPlatformError("Cannot write file", path, error);
+  }
+  // Make the rename itself durable; a failure here loses nothing already written.
+  TFileDescriptor directory(
+      ::open(DirectoryOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.Get() >= 0) ::fsync(directory.Get());
+}
+
+// ---- Directories --------------------------------------------------------------
+
+std::optional<TFileIdentity> FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return TFileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                       static_cast<std::uint64_t>(info.st_ino)};
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool SameDirectory(const std::string& a, const std::string& b) {
+  if (!DirectoryExists(a) || !DirectoryExists(b)) return false;
+  return FileIdentity(a) == FileIdentity(b);
+}
+
+bool TargetReachesSource(const std::string& sourcePath, const std::string& targetPath) {
+  const std::string sourceDirectory = DirectoryOf(sourcePath);
+  if (SameDirectory(sourceDirectory, DirectoryOf(targetPath))) return true;
+  // A link in the target directory, even a dangling one, writes where it leads.
+  if (SameDirectory(sourceDirectory, FinalDirectoryOf(targetPath))) return true;
+
+  struct stat target {};
+  if (::stat(targetPath.c_str(), &target) != 0) return false;
+  const auto targetIdentity = FileIdentity(targetPath);
+  if (targetIdentity == FileIdentity(sourcePath)) return true;
+  // A hard link of some file in the source directory: only possible when the
+  // target has more than one name, so the listing is read only then.
+  if (target.st_nlink < 2) return false;
+  TDirectoryListing listing(sourceDirectory);
+  while (auto entry = listing.Next()) {
+    if (!entry->IsDirectory &&
+        FileIdentity(sourceDirectory + "/" + entry->Name) == targetIdentity) {
+      return true;
+    }
+  }
+  return false;
+}
+
+struct TDirectoryListing::Impl {
+  std::string directory;
+  DIR* handle = nullptr;
+};
+
+TDirectoryListing::TDirectoryListing(const std::string& directory)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->directory = directory;
+  impl_->handle = ::opendir(directory.c_str());
+}
+
+TDirectoryListing::~TDirectoryListing() {
+  if (impl_->handle != nullptr) ::closedir(impl_->handle);
+}
+
+bool TDirectoryListing::Valid() const { return impl_->handle != nullptr; }
+
+std::optional<TDirectoryEntry> TDirectoryListing::Next() {
+  if (impl_->handle == nullptr) return std::nullopt;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(impl_->handle);
+    if (entry == nullptr) return std::nullopt;
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    TDirectoryEntry result;
+    result.Name = name;
+    if (entry->d_type == DT_DIR) {
+      result.IsDirectory = true;
+    } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      // Links are followed; some file systems give no type at all.
+      result.IsDirectory = DirectoryExists(impl_->directory + "/" + name);
+    }
+    return result;
+  }
+}
+
+}  // namespace sigilon

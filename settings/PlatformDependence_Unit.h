@@ -26,16 +26,33 @@ class PlatformError : public std::runtime_error {
 /// Recorded during static initialisation, before any other code runs.
 std::string StartDirectory();
 
+/// Replaces the recorded start directory. Only tests call this, to keep the
+/// configuration file in a directory of their own.
+void SetStartDirectoryForTesting(const std::string& directory);
+
 /// The log-on name of the effective user, asked of the user database at every
 /// call; the empty text when the system has no name for the user.
 std::string CurrentUserName();
 
 /// Starts a command line detached, without a shell and without waiting. A
 /// command line that is a web address ("scheme://...") is handed to the
-/// desktop's URL opener. True when the process was started.
+/// desktop's URL opener. True when the process was started. Other command
+/// lines are split by SplitCommandLine and the program is looked up on the
+/// search path. The show state has no meaning on Linux and is ignored.
+/// Command lines of any length are passed whole (no 255-character cut: a cut
+/// would start a different command); the system's own limit gives false.
 bool RunProgram(const std::string& commandLine, std::uint16_t showState);
 /// The one-argument form: show state 3 (maximised), result discarded.
 void RunProgram(const std::string& commandLine);
+
+/// True when the text begins with a URI scheme followed by "://".
+bool IsWebAddress(const std::string& commandLine);
+
+/// Splits a command line into program and arguments: blanks, tabs and line
+/// breaks separate; a double-quoted stretch keeps its blanks and loses the
+/// quotes ("" alone is an empty argument); there is no escape character, so
+/// backslashes are kept as they stand.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
 /// Rotates the eight bits of `value` right (left) by `count` places, 0 to 7.
 std::uint8_t RotateByteRight(std::uint8_t value, int count);
