@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QMessageBox>
+#include <QScreen>
+#include <QWidget>
 
 #include "settings/PlatformDependence_Unit.h"
 
@@ -60,8 +62,14 @@ TDialogs& Dialogs() {
 
 void SetDialogs(TDialogs* dialogs) { gInstalled = dialogs; }
 
-void ShowMessage(const QString& text) {
-  Dialogs().ShowMessage(QApplication::activeWindow(), text);
+void ShowMessage(const QString& text) { Dialogs().ShowMessage(QApplication::activeWindow(), text); }
+
+void CentreOnScreen(QWidget& window) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  window.move(area.x() + (area.width() - window.width()) / 2,
+              area.y() + (area.height() - window.height()) / 2);
 }
 
 }  // namespace sigilon

@@ -37,4 +37,8 @@ void SetDialogs(TDialogs* dialogs);
 /// Shorthand for Dialogs().ShowMessage(nullptr-or-active-window, text).
 void ShowMessage(const QString& text);
 
+/// Places a top-level window at the centre of the primary screen's available
+/// area (half the size difference; an odd pixel goes to the right and bottom).
+void CentreOnScreen(QWidget& window);
+
 }  // namespace sigilon

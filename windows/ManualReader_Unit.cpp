@@ -1,0 +1,57 @@
+#include "windows/ManualReader_Unit.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+#include "settings/PlatformDependence_Unit.h"
+#include "windows/Dialogs_Unit.h"
+
+namespace sigilon {
+
+TManualReader_Form::TManualReader_Form(QWidget* parent) : QDialog(parent) {
+  ui_.setupUi(this);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  setBackgroundRole(QPalette::Window);
+  connect(ui_.Close_Button, &QPushButton::clicked, this, &QDialog::accept);
+  FormCreate();
+  CentreOnScreen(*this);
+  ui_.Close_Button->setFocus();
+}
+
+void TManualReader_Form::FormCreate() {
+  FManualExists = true;
+  try {
+    // The start directory ends with a separator; the name is appended as is.
+    const QString path =
+        QString::fromStdString(StartDirectory()) + QString::fromUtf8(kManualFileName);
+    const QFileInfo info(path);
+    // A directory or an unreadable file of that name is no manual either.
+    if (!info.isFile() || !info.isReadable()) {
+      FManualExists = false;
+      return;
+    }
+    // The browser reads the file itself, so links and pictures relative to the
+    // manual resolve against its directory.
+    ui_.Manual_TextBrowser->setSource(QUrl::fromLocalFile(info.absoluteFilePath()),
+                                      QTextDocument::HtmlResource);
+    // An unreadable file leaves the browser empty; a file with no text at all
+    // is shown as it is.
+    if (ui_.Manual_TextBrowser->document()->isEmpty() && info.size() > 0) FManualExists = false;
+  } catch (...) {
+    // Whatever went wrong, the user is told only that the manual is missing.
+    FManualExists = false;
+  }
+}
+
+void ShowManual() {
+  bool exists = false;
+  {
+    TManualReader_Form form;
+    exists = form.ManualExists();
+    if (exists) form.exec();
+  }
+  if (!exists) ShowMessage(QStringLiteral("The manual is missing!"));
+}
+
+}  // namespace sigilon
