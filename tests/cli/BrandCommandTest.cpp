@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "engine/Errors.h"
+#include "tests/cli/TempDirectory.h"
+#include "tools/sigilon-brand/BrandCommand.h"
+
+namespace sigilon {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSameDirectory =
+    "You cannot save the Target images into the same directory as the Source images because "
+    "they would overwrite the Source images!\n";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Stands in for BrandFile: records what it was given and answers by extension.
+struct FakeBrand {
+  struct Call {
+    std::string brandText, fontText, source, target;
+    int ppi;
+  };
+  std::vector<Call> calls;
+  std::string failFor;  // a file name whose branding fails
+  bool throwConvert = false;
+
+  TBrandFileFunction Function() {
+    return [this](const std::string& brand, const std::string& font, const std::string& source,
+                  const std::string& target, const TPreviewCallback&, std::string& result,
+                  const TDisplayInfo& display) {
+      calls.push_back({brand, font, source, target, display.PixelsPerInch});
+      if (throwConvert) throw ConvertError("'x' is not a valid integer value");
+      const std::string name = fs::path(source).filename();
+      if (name == failFor) {
+        result = "Failed to process file: " + source;
+      } else if (name.ends_with(".jpg") || name.ends_with(".bmp")) {
+        result = "Processed file: " + source;
+      } else {
+        result = "File type not processable: " + source;
+      }
+    };
+  }
+};
+
+class BrandCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    source = temp.Path() + "/src";
+    target = temp.Path() + "/dst";
+    fs::create_directory(source);
+    fs::create_directory(target);
+  }
+
+  int Run(std::vector<std::string> args) {
+    std::ostringstream o, e;
+    const int status = RunBrandCommand(args, fake.Function(), o, e);
+    out = o.str();
+    err = e.str();
+    return status;
+  }
+
+  void Touch(const std::string& path) { std::ofstream(path) << "data"; }
+
+  TempDirectory temp;
+  std::string source, target, out, err;
+  FakeBrand fake;
+};
+
+TEST(ParseBrandCommandLine, DefaultsOptionsAndTrailingSlash) {
+  const std::vector<std::string> plain = {"Me", "/a/src", "/a/dst/"};
+  const auto c = ParseBrandCommandLine(plain);
+  EXPECT_EQ(c.BrandText, "Me");
+  EXPECT_EQ(c.SourceDirectory, "/a/src/");
+  EXPECT_EQ(c.TargetDirectory, "/a/dst/");
+  EXPECT_EQ(c.FontText, kDefaultBrandFont);
+  EXPECT_EQ(c.PixelsPerInch, 96);
+  EXPECT_FALSE(c.Help);
+
+  const std::vector<std::string> options = {
+      "--font", "\"A\", 3, [], [clRed]", "--ppi=120", "--", "-dash-", "s", "--ppi"};
+  const auto o = ParseBrandCommandLine(options);
+  EXPECT_EQ(o.FontText, "\"A\", 3, [], [clRed]");
+  EXPECT_EQ(o.PixelsPerInch, 120);
+  EXPECT_EQ(o.BrandText, "-dash-");
+  EXPECT_EQ(o.TargetDirectory, "--ppi/");
+
+  // Empty arguments stay empty, so the checks can name them.
+  const std::vector<std::string> empty = {"", "", ""};
+  const auto e = ParseBrandCommandLine(empty);
+  EXPECT_EQ(e.SourceDirectory, "");
+  EXPECT_EQ(e.TargetDirectory, "");
+
+  const std::vector<std::string> help = {"--help"};
+  EXPECT_TRUE(ParseBrandCommandLine(help).Help);
+}
+
+TEST(ParseBrandCommandLine, RefusesBadUsage) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"a", "b"},
+      {"a", "b", "c", "d"},
+      {"--bogus", "a", "b", "c"},
+      {"a", "b", "c", "--font"},
+      {"--ppi", "0", "a", "b", "c"},
+      {"--ppi", "10001", "a", "b", "c"},
+      {"--ppi", "96x", "a", "b", "c"},
+      {"--ppi=", "a", "b", "c"},
+      {"--ppi", "-5", "a", "b", "c"},
+  };
+  for (const auto& args : bad) {
+    EXPECT_THROW(ParseBrandCommandLine(args), TUsageError) << ::testing::PrintToString(args);
+  }
+}
+
+TEST_F(BrandCommandTest, UsageErrorsAndHelp) {
+  EXPECT_EQ(Run({"a", "b"}), kExitRefused);
+  EXPECT_NE(err.find("--help"), std::string::npos);
+  EXPECT_EQ(out, "");
+
+  EXPECT_EQ(Run({"--help"}), kExitSuccess);
+  EXPECT_TRUE(out.starts_with("Usage: sigilon-brand [--font TEXT] [--ppi N] BRAND_TEXT"));
+  EXPECT_NE(out.find(kDefaultBrandFont), std::string::npos);
+  EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(BrandCommandTest, ChecksComeInOrderWithTheWindowProgramsTexts) {
+  const std::string missing = temp.Path() + "/missing";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"", "", ""}, "You must enter the Brand Text setting.\n"},
+      {{"B", "", ""}, "You must set the Source Path setting.\n"},
+      {{"B", missing, ""}, "You must set the Target Path setting.\n"},
+      {{"B", missing, missing + "/"}, kSameDirectory},
+      {{"B", missing, target}, "The Source Directory \"" + missing + "/\" does not exist.\n"},
+      {{"B", source, missing}, "The Target Directory \"" + missing + "/\" does not exist.\n"},
+      {{"--font", "\"A\", big, [], [clBlack]", "B", source, target},
+       "The font description text cannot be read: 'big' is not a valid integer value\n"},
+      // A window-only colour is not a drawing colour.
+      {{"--font", "\"A\", 9, [], [clButton]", "B", source, target},
+       "The font description text cannot be read: 'clButton' is not a valid integer value\n"},
+  };
+  Touch(source + "/a.jpg");
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(Run(args), kExitRefused) << message;
+    EXPECT_EQ(err, message);
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(BrandCommandTest, SameDirectoryUnderAnotherNameIsRefused) {
+  fs::create_directory_symlink(source, temp.Path() + "/link");
+  for (const std::string& other :
+       {source + "/.", temp.Path() + "/dst/../src", temp.Path() + "//src", temp.Path() + "/link"}) {
+    EXPECT_EQ(Run({"B", source, other}), kExitRefused) << other;
+    EXPECT_EQ(err, kSameDirectory) << other;
+  }
+  EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(BrandCommandTest, WalksEveryFileOnceAndSummarises) {
+  for (const char* name : {"a.jpg", "b.txt", "c.bmp", ".hidden.jpg"}) Touch(source + "/" + name);
+  fs::create_directory(source + "/sub.jpg");
+  Touch(source + "/sub.jpg/inner.jpg");
+
+  EXPECT_EQ(Run({"--ppi", "150", "--font", "\"Z\", 4, [], [clRed]", "Brand", source, target}),
+            kExitSuccess);
+  EXPECT_EQ(err, "");
+  auto lines = Lines(out);
+  ASSERT_EQ(lines.size(), 6u) << out;
+  EXPECT_EQ(lines[4], "");
+  EXPECT_EQ(lines[5], "4 files processed.");
+  lines.resize(4);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "File type not processable: " + source + "/b.txt",
+                       "Processed file: " + source + "/.hidden.jpg",
+                       "Processed file: " + source + "/a.jpg",
+                       "Processed file: " + source + "/c.bmp",
+                   }));
+  ASSERT_EQ(fake.calls.size(), 4u);
+  for (const auto& call : fake.calls) {
+    EXPECT_EQ(call.brandText, "Brand");
+    EXPECT_EQ(call.fontText, "\"Z\", 4, [], [clRed]");
+    EXPECT_EQ(call.ppi, 150);
+    EXPECT_EQ(fs::path(call.source).filename(), fs::path(call.target).filename());
+    EXPECT_EQ(call.target, target + "/" + fs::path(call.target).filename().string());
+  }
+}
+
+TEST_F(BrandCommandTest, OneFileStillSaysFiles) {
+  Touch(source + "/only.bmp");
+  EXPECT_EQ(Run({"B", source, target}), kExitSuccess);
+  EXPECT_EQ(Lines(out).back(), "1 files processed.");
+  EXPECT_EQ(fake.calls.at(0).fontText, kDefaultBrandFont);
+  EXPECT_EQ(fake.calls.at(0).ppi, 96);
+}
+
+TEST_F(BrandCommandTest, NoEntriesGiveTheNoImagesLine) {
+  fs::create_directory(source + "/only-a-folder");
+  EXPECT_EQ(Run({"B", source, target}), kExitSuccess);
+  EXPECT_EQ(out, "There were no images to process in the Source Directory.\n");
+}
+
+TEST_F(BrandCommandTest, AFailedFileGivesExitOneAfterTheFullWalk) {
+  for (const char* name : {"a.jpg", "bad.jpg", "c.bmp"}) Touch(source + "/" + name);
+  fake.failFor = "bad.jpg";
+  EXPECT_EQ(Run({"B", source, target}), kExitFileFailed);
+  EXPECT_NE(out.find("Failed to process file: " + source + "/bad.jpg\n"), std::string::npos);
+  EXPECT_EQ(Lines(out).back(), "3 files processed.");
+  EXPECT_EQ(fake.calls.size(), 3u);
+}
+
+TEST_F(BrandCommandTest, UnreadableFontFromBrandFileEndsTheRunWithoutSummary) {
+  Touch(source + "/a.jpg");
+  Touch(source + "/b.jpg");
+  fake.throwConvert = true;
+  EXPECT_EQ(Run({"B", source, target}), kExitRefused);
+  EXPECT_EQ(err, "'x' is not a valid integer value\n");
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(fake.calls.size(), 1u);
+}
+
+TEST_F(BrandCommandTest, TargetLinkIntoTheSourceIsNeverHandedOver) {
+  Touch(source + "/a.jpg");
+  Touch(source + "/b.jpg");
+  fs::create_symlink(source + "/a.jpg", target + "/a.jpg");
+  EXPECT_EQ(Run({"B", source, target}), kExitFileFailed);
+  EXPECT_NE(out.find("Failed to process file: " + source + "/a.jpg\n"), std::string::npos);
+  EXPECT_NE(err.find(target + "/a.jpg"), std::string::npos);
+  ASSERT_EQ(fake.calls.size(), 1u);
+  EXPECT_EQ(fake.calls[0].target, target + "/b.jpg");
+}
+
+}  // namespace
+}  // namespace sigilon

@@ -1,0 +1,72 @@
+#pragma once
+/// The logic of the sigilon-brand command line: argument parsing, the checks
+/// the window program makes before a run, and the walk over the source
+/// directory. Kept apart from main() so tests can drive it with their own
+/// streams and their own per-file branding.
+
+#include <functional>
+#include <iosfwd>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+#include "engine/VCLJpegBitmap_Unit.h"
+
+namespace sigilon {
+
+/// Exit statuses of the command.
+inline constexpr int kExitSuccess = 0;
+/// Every entry was handed over, but at least one file failed.
+inline constexpr int kExitFileFailed = 1;
+/// Bad usage, a refused setting, or a run that ended without its summary.
+inline constexpr int kExitRefused = 2;
+
+/// The drawing layer's default face at 10 points, in black.
+inline constexpr const char* kDefaultBrandFont = "\"DejaVu Sans\", 10, [], [clBlack]";
+
+/// What the command line asks for.
+struct TBrandCommandLine {
+  std::string BrandText;
+  std::string SourceDirectory;  ///< ends with "/" once parsed
+  std::string TargetDirectory;  ///< ends with "/" once parsed
+  std::string FontText = kDefaultBrandFont;
+  int PixelsPerInch = 96;
+  bool Help = false;
+};
+
+/// A command line that cannot be understood; the message says why.
+class TUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Parses the arguments that follow the program name. Throws TUsageError.
+TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args);
+
+/// The --help text.
+std::string BrandUsage();
+
+/// The checks made before a run, in the window program's order and with its
+/// texts, then the ones a command line needs (a missing directory, one
+/// directory under two names, an unreadable font text). Returns the refusal,
+/// or the empty text when the run may start.
+std::string CheckBrandCommandLine(const TBrandCommandLine& command);
+
+/// Brands one file; BrandFile in the program, something simpler in tests.
+using TBrandFileFunction = std::function<void(
+    const std::string& brandText, const std::string& fontText, const std::string& sourcePath,
+    const std::string& targetPath, const TPreviewCallback& preview, std::string& resultLine,
+    const TDisplayInfo& display)>;
+
+/// Walks the source directory, writes one result line per entry and the
+/// summary to `out`, and returns the exit status. A failure that leaves no
+/// result line (an unreadable font text) ends the run with its message on
+/// `err` and no summary.
+int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& brandFile,
+                  std::ostream& out, std::ostream& err);
+
+/// The whole command: parse, check, walk.
+int RunBrandCommand(std::span<const std::string> args, const TBrandFileFunction& brandFile,
+                    std::ostream& out, std::ostream& err);
+
+}  // namespace sigilon
