@@ -1,0 +1,211 @@
+#pragma once
+/// The drawing layer over TBitmap: a logical font (TFont), a canvas that
+/// measures and draws text with it (TCanvas), and the fixed table of system
+/// display colours. Text goes through FreeType with faces found by
+/// fontconfig; measurements keep the meaning a Windows logical font gives
+/// them, so the tiling arithmetic of the stamping works as on that platform.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/Bitmap.h"
+#include "engine/Conversions_Unit.h"
+
+namespace sigilon {
+
+/// No font could be found or loaded for a text.
+class FontError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Weights of a logical font.
+inline constexpr int kFontWeightNormal = 400;
+inline constexpr int kFontWeightBold = 700;
+/// A logical font's face name holds at most this many bytes (a 32-byte field
+/// with its terminator).
+inline constexpr std::size_t kMaxFaceNameLength = 31;
+/// Character set "default": the text's code points choose the glyphs.
+inline constexpr std::uint8_t kDefaultCharset = 1;
+/// The window-text system colour, the colour of a new font.
+inline constexpr TColor clWindowText = static_cast<TColor>(kSystemColorBase + 8);
+/// Number of entries of the system colour table (indices 0 to 30).
+inline constexpr int kSystemColorCount = 31;
+
+/// Face name, height and pitch of a new drawing font: a face every stock
+/// Debian system with fonts-dejavu-core resolves, at 8 points on a 96 PPI
+/// display (character height 11 pixels).
+inline constexpr const char* kDefaultFontName = "DejaVu Sans";
+inline constexpr int kDefaultFontHeight = -11;
+inline constexpr int kDefaultPixelsPerInch = 96;
+
+enum class TFontPitch { fpDefault, fpVariable, fpFixed };
+
+/// A logical font record: everything that selects and places a font's
+/// glyphs. Heights keep their sign meaning: negative = character (em) height
+/// in pixels, positive = cell height (ascent + descent), 0 = the default
+/// height. Escapement and orientation are in tenths of a degree,
+/// counter-clockwise as seen on the picture.
+struct TLogFont {
+  std::int32_t Height = kDefaultFontHeight;
+  std::int32_t Escapement = 0;
+  std::int32_t Orientation = 0;
+  std::int32_t Weight = kFontWeightNormal;
+  bool Italic = false;
+  bool Underline = false;
+  bool StrikeOut = false;
+  std::uint8_t CharSet = kDefaultCharset;
+  TFontPitch Pitch = TFontPitch::fpDefault;
+  std::string FaceName = kDefaultFontName;
+  friend bool operator==(const TLogFont&, const TLogFont&) = default;
+};
+
+/// Pixel height of a point size on a display: round(points * ppi / 72),
+/// halves away from zero; a ppi of zero or less counts as 96. The result is
+/// clamped to the 32-bit range.
+std::int32_t PointsToPixels(std::int64_t points, int pixelsPerInch);
+
+/// The drawing font: a logical font plus its colour and the display
+/// resolution that turns point sizes into pixel heights.
+class TFont {
+ public:
+  /// Display resolution used by SetSize and Size (pixels per inch).
+  int PixelsPerInch = kDefaultPixelsPerInch;
+  /// Font colour; system colours and the special values are resolved when
+  /// drawing (ColorToRGB).
+  TColor Color = clWindowText;
+
+  const std::string& Name() const { return log_.FaceName; }
+  /// Sets the face name, cut to kMaxFaceNameLength bytes without splitting a
+  /// UTF-8 sequence.
+  void SetName(const std::string& name);
+
+  std::int32_t Height() const { return log_.Height; }
+  void SetHeight(std::int32_t height) { log_.Height = height; }
+  /// Point size: a positive size sets the character height, a negative one
+  /// the cell height (Height = -PointsToPixels(points, PixelsPerInch)).
+  void SetSize(std::int32_t points);
+  /// The point size that the height gives at PixelsPerInch.
+  std::int32_t Size() const;
+
+  TFontStyles Style() const;
+  /// Bold gives weight 700, otherwise 400.
+  void SetStyle(TFontStyles style);
+
+  std::uint8_t Charset() const { return log_.CharSet; }
+  void SetCharset(std::uint8_t charset) { log_.CharSet = charset; }
+  TFontPitch Pitch() const { return log_.Pitch; }
+  void SetPitch(TFontPitch pitch) { log_.Pitch = pitch; }
+
+  /// The logical font record.
+  const TLogFont& LogFont() const { return log_; }
+  /// Replaces the logical font (the face name is cut as by SetName).
+  void SetLogFont(const TLogFont& log);
+
+ private:
+  TLogFont log_;
+};
+
+/// Classic Windows default colour of system colour index 0..30; black for
+/// an index outside the table.
+TRGBQuad SysColor(int index);
+
+/// The colour a colour value draws in. Plain $00BBGGRR values as they are;
+/// values with the top bit set are system colours of index (value & $FF);
+/// clNone and clDefault draw in the window-text colour, because a text must
+/// be visible and these say nothing else about it; palette-relative values
+/// ($01/$02 in the top byte) use their RGB bytes.
+TRGBQuad ColorToRGB(TColor color);
+
+struct TRect {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;
+  int Bottom = 0;
+  friend bool operator==(const TRect&, const TRect&) = default;
+};
+
+struct TSize {
+  int cx = 0;
+  int cy = 0;
+  friend bool operator==(const TSize&, const TSize&) = default;
+};
+
+enum class TBrushStyle { bsSolid, bsClear };
+
+/// The background of text output: solid fills the text's (rotated) cell
+/// with Color first, clear leaves the picture showing between the glyphs.
+struct TBrush {
+  TBrushStyle Style = TBrushStyle::bsSolid;
+  TColor Color = 0x00FFFFFF;
+};
+
+/// A text rasterised once with a font, ready to be painted at any number of
+/// places: 8-bit coverage over a rectangle given relative to the reference
+/// point (the top-left corner of the unrotated text cell).
+class TTextImage {
+ public:
+  /// Rectangle of the coverage, relative to the reference point.
+  const TRect& Bounds() const { return bounds_; }
+  /// Extent of the text along its baseline (width) and its line height.
+  const TSize& Extent() const { return extent_; }
+  bool Empty() const { return bounds_.Right <= bounds_.Left || bounds_.Bottom <= bounds_.Top; }
+  /// Glyph coverage (0..255) at (x, y) relative to the reference point; 0
+  /// outside the bounds.
+  std::uint8_t Coverage(int x, int y) const;
+
+ private:
+  friend class TCanvas;
+  int Stride() const { return bounds_.Right - bounds_.Left; }
+  TRect bounds_;
+  TSize extent_;
+  std::vector<std::uint8_t> text_;        // glyph coverage
+  std::vector<std::uint8_t> background_;  // cell coverage; empty for a clear brush
+  // Per row, the first and one-past-last column with any coverage, so that
+  // painting skips the empty corners of a rotated text's bounding box.
+  std::vector<std::pair<int, int>> rowSpans_;
+  TRGBQuad textColor_;
+  TRGBQuad brushColor_;
+};
+
+/// Draws on one bitmap. Font and Brush are set by the caller before use.
+class TCanvas {
+ public:
+  explicit TCanvas(TBitmap& bitmap) : bitmap_(bitmap) {}
+
+  TFont Font;
+  TBrush Brush;
+
+  /// The whole bitmap: left 0, top 0, right the width, bottom the height.
+  TRect ClipRect() const;
+  /// Width of the text along its own baseline (the sum of the glyph
+  /// advances, no kerning) and the height of its line (ascent + descent),
+  /// whatever the escapement. UTF-8 text; bytes that are not UTF-8 are taken
+  /// as Latin-1.
+  TSize TextExtent(const std::string& text) const;
+  /// Draws the text with the top-left corner of its unrotated cell at (x, y),
+  /// turned by the font's escapement about that corner; clipped to the
+  /// bitmap.
+  void TextOut(std::int64_t x, std::int64_t y, const std::string& text);
+
+  /// Rasterises the text with the current font and brush once, for painting
+  /// at many places; nothing when it would need more than `maxPixels` of
+  /// coverage (TextOut then draws only what lands on the bitmap).
+  std::optional<TTextImage> RenderText(const std::string& text,
+                                       std::uint64_t maxPixels = kMaxPixels) const;
+  /// Paints a rasterised text with its reference point at (x, y): blended by
+  /// coverage on 16, 24 and 32 bits (opaque at full coverage); on palette
+  /// bitmaps the entry nearest to the colour where coverage is at least one
+  /// half, so that no colour outside the palette is needed.
+  void Draw(std::int64_t x, std::int64_t y, const TTextImage& image);
+
+ private:
+  std::optional<TTextImage> Render(const std::string& text, const TRect* clip,
+                                   std::uint64_t maxPixels) const;
+  TBitmap& bitmap_;
+};
+
+}  // namespace sigilon
