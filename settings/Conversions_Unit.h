@@ -4,6 +4,8 @@
 
 #include <string>
 
+class QLocale;
+
 namespace sigilon {
 
 /// Days since 30 December 1899 00:00; the fraction is the time of day.
@@ -18,5 +20,11 @@ std::string DateTimeToText(TDateTime value);
 
 /// Reads what DateTimeToText writes; 0 for any text that cannot be read.
 TDateTime TextToDateTime(const std::string& text);
+
+/// The same under given regional settings; the forms above pass
+/// QLocale::system(). A two-digit year is read into the century that puts the
+/// date nearest to today.
+std::string DateTimeToText(TDateTime value, const QLocale& locale);
+TDateTime TextToDateTime(const std::string& text, const QLocale& locale);
 
 }  // namespace sigilon

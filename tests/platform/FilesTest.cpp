@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "settings/PlatformDependence_Unit.h"
+
+namespace sigilon {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::span<const std::byte> Bytes(const std::string& text) { return std::as_bytes(std::span(text)); }
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "sigilon-files-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+      if (!entry.is_symlink()) {
+        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
+      }
+    }
+    fs::remove_all(dir_);
+  }
+
+  std::string Put(const std::string& name, const std::string& content) const {
+    const std::string path = dir_ + "/" + name;
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::set<std::string> Names(const std::string& sub = "") const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_ + sub)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  static void MakeReadOnly(const std::string& path) {
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  }
+
+  std::string dir_;
+};
+
+TEST_F(Files, ReadWholeFile) {
+  std::string content(200000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  const std::string path = Put("data.bin", content);
+  const auto data = ReadWholeFile(path);
+  ASSERT_EQ(data.size(), content.size());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), Bytes(content).begin()));
+  EXPECT_TRUE(ReadWholeFile(Put("empty", "")).empty());
+
+  // Read-only files read normally: nothing opens them for writing.
+  MakeReadOnly(path);
+  EXPECT_EQ(ReadWholeFile(path).size(), content.size());
+
+  try {
+    ReadWholeFile(dir_ + "/missing.jpg");
+    ADD_FAILURE() << "no error for a missing file";
+  } catch (const PlatformError& error) {
+    EXPECT_NE(std::string(error.what()).find(dir_ + "/missing.jpg"), std::string::npos);
+    EXPECT_NE(std::string(error.what()).find("No such file"), std::string::npos);
+  }
+  EXPECT_THROW(ReadWholeFile(dir_), PlatformError);
+}
+
+TEST_F(Files, ReadOnlyMeansNoWriteBitAtAll) {
+  const std::string path = Put("f", "x");
+  EXPECT_FALSE(IsReadOnlyFile(path));
+  fs::permissions(path, fs::perms::group_write | fs::perms::owner_read);
+  EXPECT_FALSE(IsReadOnlyFile(path));  // someone may still write it
+  MakeReadOnly(path);
+  EXPECT_TRUE(IsReadOnlyFile(path));
+  EXPECT_FALSE(IsReadOnlyFile(dir_ + "/missing"));
+  EXPECT_FALSE(IsReadOnlyFile(dir_));
+}
+
+TEST_F(Files, WriteWholeFile) {
+  const std::string path = dir_ + "/new.txt";
+  WriteWholeFile(path, Bytes("first version, long"));
+  EXPECT_EQ(Read(path), "first version, long");
+  WriteWholeFile(path, Bytes("short"));
+  EXPECT_EQ(Read(path), "short");
+
+  // Refused also for root, who ignores permission bits.
+  MakeReadOnly(path);
+  EXPECT_THROW(WriteWholeFile(path, Bytes("changed")), PlatformError);
+  EXPECT_EQ(Read(path), "short");
+  EXPECT_THROW(WriteWholeFile(dir_ + "/no/such/dir/file", Bytes("x")), PlatformError);
+}
+
+TEST_F(Files, ReplaceFileAtomically) {
+  const std::string path = Put("settings.cfg", "old content");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ReplaceFileAtomically(path, Bytes("new content"));
+  EXPECT_EQ(Read(path), "new content");
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ReplaceFileAtomically(dir_ + "/created.cfg", Bytes(""));
+  EXPECT_TRUE(fs::exists(dir_ + "/created.cfg"));
+  EXPECT_EQ(Names(), (std::set<std::string>{"settings.cfg", "created.cfg"}));
+
+  MakeReadOnly(path);
+  EXPECT_THROW(ReplaceFileAtomically(path, Bytes("refused")), PlatformError);
+  EXPECT_EQ(Read(path), "new content");
+
+  // Through a link the linked file is replaced and the link stays.
+  const std::string real = Put("real/target.cfg", "before");
+  fs::create_symlink(real, dir_ + "/link.cfg");
+  ReplaceFileAtomically(dir_ + "/link.cfg", Bytes("after"));
+  EXPECT_TRUE(fs::is_symlink(dir_ + "/link.cfg"));
+  EXPECT_EQ(Read(real), "after");
+  EXPECT_EQ(Names("/real"), std::set<std::string>{"target.cfg"});
+
+  EXPECT_THROW(ReplaceFileAtomically(dir_ + "/real", Bytes("x")), PlatformError);
+  EXPECT_TRUE(fs::is_directory(dir_ + "/real"));
+}
+
+TEST_F(Files, ReplaceInUnwritableDirectoryLeavesNothing) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
+  const std::string path = Put("locked/f.cfg", "old");
+  fs::permissions(dir_ + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_THROW(ReplaceFileAtomically(path, Bytes("new")), PlatformError);
+  EXPECT_EQ(Read(path), "old");
+  EXPECT_EQ(Names("/locked"), std::set<std::string>{"f.cfg"});
+}
+
+TEST_F(Files, DirectoryIdentity) {
+  Put("a/f.jpg", "x");
+  Put("b/g.jpg", "y");
+  fs::create_directory_symlink(dir_ + "/a", dir_ + "/a-link");
+  EXPECT_TRUE(DirectoryExists(dir_ + "/a"));
+  EXPECT_TRUE(DirectoryExists(dir_ + "/a-link/"));
+  EXPECT_FALSE(DirectoryExists(dir_ + "/a/f.jpg"));
+  EXPECT_FALSE(DirectoryExists(dir_ + "/none"));
+
+  EXPECT_TRUE(SameDirectory(dir_ + "/a", dir_ + "/a/"));
+  EXPECT_TRUE(SameDirectory(dir_ + "/a", dir_ + "/b/../a/."));
+  EXPECT_TRUE(SameDirectory(dir_ + "/a", dir_ + "/a-link"));
+  EXPECT_FALSE(SameDirectory(dir_ + "/a", dir_ + "/b"));
+  EXPECT_FALSE(SameDirectory(dir_ + "/none", dir_ + "/none"));
+  EXPECT_FALSE(SameDirectory(dir_ + "/a/f.jpg", dir_ + "/a/f.jpg"));
+
+  EXPECT_EQ(FileIdentity(dir_ + "/a"), FileIdentity(dir_ + "/a-link"));
+  EXPECT_NE(FileIdentity(dir_ + "/a/f.jpg"), FileIdentity(dir_ + "/b/g.jpg"));
+  EXPECT_FALSE(FileIdentity(dir_ + "/none").has_value());
+}
+
+TEST_F(Files, TargetReachesSource) {
+  const std::string source = Put("in/photo.jpg", "picture");
+  Put("in/other.jpg", "picture 2");
+  fs::create_directories(dir_ + "/out");
+  fs::create_directory_symlink(dir_ + "/in", dir_ + "/in-link");
+
+  EXPECT_FALSE(TargetReachesSource(source, dir_ + "/out/photo.jpg"));
+  EXPECT_TRUE(TargetReachesSource(source, dir_ + "/in/photo.jpg"));
+  EXPECT_TRUE(TargetReachesSource(source, dir_ + "/in-link/photo.jpg"));
+  EXPECT_TRUE(TargetReachesSource(source, dir_ + "/out/../in/new.jpg"));
+
+  // A link in the target directory to the source file, or to another file.
+  fs::create_symlink(source, dir_ + "/out/photo.jpg");
+  EXPECT_TRUE(TargetReachesSource(source, dir_ + "/out/photo.jpg"));
+  fs::create_symlink("../in/other.jpg", dir_ + "/out/relative.jpg");
+  EXPECT_TRUE(TargetReachesSource(source, dir_ + "/out/relative.jpg"));
+  // A dangling link would create its file in the source directory.
+  fs::create_symlink(dir_ + "/in/not-yet.jpg", dir_ + "/out/dangling.jpg");
+  EXPECT_TRUE(TargetReachesSource(source, dir_ + "/out/dangling.jpg"));
+  // A hard link of the source or of another file in its directory.
+  fs::create_hard_link(source, dir_ + "/out/hard.jpg");
+  EXPECT_TRUE(TargetReachesSource(source, dir_ + "/out/hard.jpg"));
+  fs::create_hard_link(dir_ + "/in/other.jpg", dir_ + "/out/hard-other.jpg");
+  EXPECT_TRUE(TargetReachesSource(source, dir_ + "/out/hard-other.jpg"));
+
+  // Hard-linked elsewhere, but not into the source directory.
+  Put("elsewhere/x.jpg", "z");
+  fs::create_hard_link(dir_ + "/elsewhere/x.jpg", dir_ + "/out/x.jpg");
+  EXPECT_FALSE(TargetReachesSource(source, dir_ + "/out/x.jpg"));
+  Put("out/plain.jpg", "p");
+  EXPECT_FALSE(TargetReachesSource(source, dir_ + "/out/plain.jpg"));
+}
+
+TEST_F(Files, DirectoryListing) {
+  Put("list/a.jpg", "a");
+  Put("list/sub/inner.jpg", "i");
+  fs::create_directory_symlink(dir_ + "/list/sub", dir_ + "/list/sub-link");
+  fs::create_symlink(dir_ + "/list/a.jpg", dir_ + "/list/a-link.jpg");
+  fs::create_symlink(dir_ + "/list/gone", dir_ + "/list/dangling");
+
+  TDirectoryListing listing(dir_ + "/list");
+  ASSERT_TRUE(listing.Valid());
+  std::map<std::string, bool> seen;
+  while (auto entry = listing.Next()) {
+    EXPECT_TRUE(seen.emplace(entry->Name, entry->IsDirectory).second) << entry->Name;
+  }
+  const std::map<std::string, bool> expected = {{"a.jpg", false},
+                                                {"sub", true},
+                                                {"sub-link", true},
+                                                {"a-link.jpg", false},
+                                                {"dangling", false}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_FALSE(listing.Next().has_value());
+
+  TDirectoryListing missing(dir_ + "/none");
+  EXPECT_FALSE(missing.Valid());
+  EXPECT_FALSE(missing.Next().has_value());
+  TDirectoryListing ofAFile(dir_ + "/list/a.jpg");
+  EXPECT_FALSE(ofAFile.Valid());
+}
+
+}  // namespace
+}  // namespace sigilon

@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "settings/ConfigurationFile_Unit.h"
+#include "settings/KestroDataEncode_Unit.h"
+#include "settings/PlatformDependence_Unit.h"
+
+namespace sigilon {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kHeader = "KESTRO CONFIGURATION FILE";
+
+std::string Scramble(const std::string& plain) {
+  return EncodeText("Sigilon", "1.0", "5E2A7C14-9B3D-4F61-A8C2-0D47E95B31F6", plain);
+}
+std::string Unscramble(const std::string& stored) {
+  return DecodeText("Sigilon", "1.0", "5E2A7C14-9B3D-4F61-A8C2-0D47E95B31F6", stored);
+}
+
+/// Each test gets a start directory of its own.
+class ConfigurationFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "sigilon-config-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    directory_ = pattern;
+    previousStart_ = StartDirectory();
+    SetStartDirectoryForTesting(directory_ + "/");
+    SetApplicationTitle("Sigilon");
+    user_ = CurrentUserName();
+  }
+  void TearDown() override {
+    SetStartDirectoryForTesting(previousStart_);
+    fs::permissions(directory_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(directory_);
+  }
+
+  std::string FilePath() const { return directory_ + "/Sigilon.cfg"; }
+
+  std::string FileBytes() const {
+    std::ifstream in(FilePath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void WriteFileBytes(const std::string& bytes) const {
+    std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << bytes;
+  }
+  /// Names of everything in the start directory.
+  std::vector<std::string> DirectoryNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  std::string directory_;
+  std::string previousStart_;
+  std::string user_;
+};
+
+TEST_F(ConfigurationFile, FirstStartCreatesTheFile) {
+  TConfigurationFile config;
+  EXPECT_EQ(config.FileName(), "Sigilon.cfg");
+  EXPECT_FALSE(config.Load());
+  EXPECT_FALSE(config.HasValue("FLastSplashScreen"));
+  EXPECT_EQ(config.ReadValue("FLastSplashScreen"), "");
+
+  config.WriteValue("FLastSplashScreen", "1.5.2024 10:00:00");
+  ASSERT_TRUE(config.Save());
+  EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Sigilon.cfg"});
+
+  const std::string stored = FileBytes();
+  ASSERT_GE(stored.size(), 2u);
+  EXPECT_EQ(stored.substr(stored.size() - 2), "\r\n");
+  for (const char c : stored) {
+    EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || c == '\r' || c == '\n');
+  }
+  EXPECT_EQ(Unscramble(stored), user_ + ".FLastSplashScreen=1.5.2024 10:00:00\r\n" + user_ + "." +
+                                    kHeader + "=YES\r\n");
+}
+
+TEST_F(ConfigurationFile, LifeCycleOfEntries) {
+  {
+    TConfigurationFile config;
+    config.Load();
+    config.WriteValue("BrandText", "  Kestro = Studio  ");
+    config.WriteValue("SourceDirectory", "/pictures/in/");
+    config.WriteValue("Empty", "");
+    ASSERT_TRUE(config.Save());
+    // After a save the values read as before.
+    EXPECT_EQ(config.ReadValue("BrandText"), "  Kestro = Studio  ");
+  }
+  TConfigurationFile config;
+  ASSERT_TRUE(config.Load());
+  const std::vector<std::string> expected = {user_ + ".BrandText=  Kestro = Studio  ",
+                                             user_ + ".SourceDirectory=/pictures/in/",
+                                             user_ + ".Empty=", user_ + "." + kHeader + "=YES"};
+  EXPECT_EQ(config.Lines(), expected);
+  EXPECT_EQ(config.ReadValue("brandtext"), "  Kestro = Studio  ");
+  EXPECT_TRUE(config.HasValue("EMPTY"));
+  EXPECT_EQ(config.ReadValue("Empty"), "");
+
+  // Writing again moves the entry to the end, once.
+  config.WriteValue("BRANDTEXT", "new");
+  ASSERT_EQ(config.Lines().size(), 4u);
+  EXPECT_EQ(config.Lines().back(), user_ + ".BRANDTEXT=new");
+  EXPECT_EQ(config.Lines().front(), user_ + ".SourceDirectory=/pictures/in/");
+  ASSERT_TRUE(config.Save());
+  TConfigurationFile again;
+  ASSERT_TRUE(again.Load());
+  EXPECT_EQ(again.Lines(), config.Lines());
+}
+
+TEST_F(ConfigurationFile, ValueWithLineBreakSplitsAtTheNextSave) {
+  TConfigurationFile config;
+  config.WriteValue("BrandText", "first\r\nsecond");
+  EXPECT_EQ(config.ReadValue("BrandText"), "first\r\nsecond");
+  ASSERT_TRUE(config.Save());
+  EXPECT_EQ(config.ReadValue("BrandText"), "first");
+  TConfigurationFile loaded;
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(loaded.ReadValue("BrandText"), "first");
+  EXPECT_EQ(loaded.Lines().at(1), "second");
+}
+
+TEST_F(ConfigurationFile, ReadingToleratesOtherLineEndsAndCase) {
+  {
+    TConfigurationFile config;
+    config.WriteValue("BrandText", std::string(120, 'b'));  // several scrambled lines
+    ASSERT_TRUE(config.Save());
+  }
+  const std::string stored = FileBytes();
+  TConfigurationFile reference;
+  ASSERT_TRUE(reference.Load());
+
+  std::string lfOnly, extraEmpty, lower, crOnly;
+  for (const char c : stored) {
+    if (c != '\r') lfOnly += c;
+    if (c != '\n') crOnly += c;
+    extraEmpty += c;
+    if (c == '\n') extraEmpty += "\r\n\n";
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  for (const std::string& variant : {lfOnly, crOnly, extraEmpty, lower}) {
+    WriteFileBytes(variant);
+    TConfigurationFile config;
+    EXPECT_TRUE(config.Load());
+    EXPECT_EQ(config.Lines(), reference.Lines());
+  }
+}
+
+TEST_F(ConfigurationFile, DamagedFilesDoNotLoad) {
+  for (const std::string& bytes : {std::string("4\r\n"), std::string("41 2A\r\n"),
+                                   std::string("not a file at all"), std::string()}) {
+    WriteFileBytes(bytes);
+    TConfigurationFile config;
+    EXPECT_FALSE(config.Load()) << bytes;
+    EXPECT_FALSE(config.HasValue(kHeader));
+  }
+  // A stray decodable file: no header for anyone.
+  WriteFileBytes(Scramble("just some text\r\n") + "\r\n");
+  TConfigurationFile config;
+  EXPECT_FALSE(config.Load());
+}
+
+TEST_F(ConfigurationFile, HeaderValueIsNotExamined) {
+  WriteFileBytes(Scramble(user_ + "." + kHeader + "=NO\r\n" + user_ + ".BrandText=x\r\n") + "\r\n");
+  TConfigurationFile config;
+  ASSERT_TRUE(config.Load());
+  ASSERT_TRUE(config.Save());
+  TConfigurationFile loaded;
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(loaded.ReadValue(kHeader), "NO");
+  EXPECT_EQ(loaded.Lines().size(), 2u);
+}
+
+TEST_F(ConfigurationFile, OtherUsersEntriesSurvive) {
+  const std::string other = user_ + "-other";
+  const std::string otherLines = other + ".BrandText=theirs\r\n" + other + "." + kHeader +
+                                 "=YES\r\n" + other + ".TargetDirectory=/out/\r\n";
+  WriteFileBytes(Scramble(otherLines) + "\r\n");
+
+  TConfigurationFile config;
+  EXPECT_FALSE(config.Load());  // no header for the current user
+  EXPECT_FALSE(config.HasValue("BrandText"));
+  EXPECT_EQ(config.ReadValue("TargetDirectory"), "");
+  config.WriteValue("BrandText", "mine");
+  ASSERT_TRUE(config.Save());
+
+  const std::string plain = Unscramble(FileBytes());
+  EXPECT_EQ(plain, otherLines + user_ + ".BrandText=mine\r\n" + user_ + "." + kHeader + "=YES\r\n");
+  TConfigurationFile loaded;
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(loaded.ReadValue("BrandText"), "mine");
+}
+
+TEST_F(ConfigurationFile, ReadOnlyFileIsLeftAlone) {
+  {
+    TConfigurationFile config;
+    config.WriteValue("BrandText", "before");
+    ASSERT_TRUE(config.Save());
+  }
+  const std::string before = FileBytes();
+  fs::permissions(FilePath(),
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+  // Also when the tests run as root, who could write regardless.
+  TConfigurationFile config;
+  ASSERT_TRUE(config.Load());
+  config.WriteValue("BrandText", "after");
+  EXPECT_FALSE(config.Save());
+  EXPECT_EQ(FileBytes(), before);
+  EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Sigilon.cfg"});
+}
+
+TEST_F(ConfigurationFile, UnwritableDirectoryGivesFalse) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
+  fs::permissions(directory_, fs::perms::owner_read | fs::perms::owner_exec);
+  TConfigurationFile config;
+  config.WriteValue("BrandText", "x");
+  EXPECT_FALSE(config.Save());
+  fs::permissions(directory_, fs::perms::owner_all);
+  EXPECT_TRUE(DirectoryNames().empty());
+}
+
+/// Runs a Save of a large value in a child process whose file size limit is
+/// too small for it; `killed` lets the limit's signal end the child mid-write.
+int SaveUnderSizeLimit(bool killed) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    TConfigurationFile config;
+    config.Load();
+    config.WriteValue("BrandText", std::string(100000, 'z'));
+    ::_exit(config.Save() ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
+TEST_F(ConfigurationFile, InterruptedSaveKeepsTheOldFile) {
+  {
+    TConfigurationFile config;
+    config.WriteValue("BrandText", "kept");
+    ASSERT_TRUE(config.Save());
+  }
+  const std::string before = FileBytes();
+
+  const int failed = SaveUnderSizeLimit(false);
+  ASSERT_TRUE(WIFEXITED(failed));
+  EXPECT_EQ(WEXITSTATUS(failed), 0) << "Save must report the failed write";
+  EXPECT_EQ(FileBytes(), before);
+  EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Sigilon.cfg"});
+
+  const int killed = SaveUnderSizeLimit(true);
+  ASSERT_TRUE(WIFSIGNALED(killed));
+  EXPECT_EQ(FileBytes(), before);
+  TConfigurationFile config;
+  EXPECT_TRUE(config.Load());
+  EXPECT_EQ(config.ReadValue("BrandText"), "kept");
+}
+
+TEST_F(ConfigurationFile, FileNameFollowsTheApplicationTitle) {
+  SetApplicationTitle("Other");
+  TConfigurationFile config;
+  EXPECT_EQ(config.FileName(), "Other.cfg");
+  config.WriteValue("BrandText", "x");
+  ASSERT_TRUE(config.Save());
+  SetApplicationTitle("Sigilon");
+  EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Other.cfg"});
+}
+
+}  // namespace
+}  // namespace sigilon
