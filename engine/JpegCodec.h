@@ -1,0 +1,76 @@
+#pragma once
+/// JPEG decoding and encoding through the libjpeg API, over in-memory
+/// buffers. Every libjpeg error becomes an ImageError whose message names the
+/// source and carries "JPEG error #<n>" with libjpeg's message number;
+/// libjpeg warnings (corrupt or truncated data) are ignored, so a damaged
+/// file decodes as far as its data goes.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/Bitmap.h"
+
+namespace sigilon {
+
+/// Most scans a multi-scan (progressive) file may have. Real encoders write
+/// about ten; fuzzed files with thousands of scans would otherwise keep the
+/// decoder busy for minutes.
+inline constexpr int kMaxJpegScans = 100;
+
+/// Colours of the palette when decoding to 8 bits: 256 less the 20 colours a
+/// palette display keeps for itself.
+inline constexpr int kJpegPaletteColors = 236;
+
+/// Memory libjpeg may use for its own buffers: enough for the coefficients
+/// of three full-resolution components (2 bytes each) at the pixel bound, so
+/// any picture that passes kMaxPixels decodes and nothing larger is tried.
+inline constexpr std::uint64_t kMaxJpegDecoderMemory = kMaxPixels * 3 * 2;
+
+/// What the header of a JPEG stream says.
+struct TJpegHeader {
+  int Width = 0;
+  int Height = 0;
+  /// Components in the file (1 gray, 3 colour, 4 CMYK/YCCK).
+  int Components = 0;
+  bool Grayscale = false;
+  bool Progressive = false;
+};
+
+/// How to decode.
+struct TJpegDecodeOptions {
+  /// Quantise to at most kJpegPaletteColors colours into an 8-bit picture
+  /// with that palette (a display of 8 bits per pixel or fewer). Grayscale
+  /// files always decode this way.
+  bool ToPalette = false;
+  /// Decode to gray levels whatever the file holds.
+  bool Grayscale = false;
+  /// Faster integer transform, one-pass quantisation, plain upsampling.
+  bool BestSpeed = false;
+  /// Smooth the blocks of the first scans of a progressive file.
+  bool Smoothing = true;
+  /// Output size is 1/ScaleDenominator of the picture: 1, 2, 4 or 8.
+  int ScaleDenominator = 1;
+  friend bool operator==(const TJpegDecodeOptions&, const TJpegDecodeOptions&) = default;
+};
+
+/// Reads the header only (cheap). Throws ImageError naming `name` when the
+/// data is not a JPEG stream.
+TJpegHeader ReadJpegHeader(std::span<const std::byte> data, const std::string& name);
+
+/// Decodes a whole JPEG stream into a 24-bit (B, G, R) picture, or an 8-bit
+/// picture with a palette of at most kJpegPaletteColors entries for grayscale
+/// files and when options.ToPalette is set. Four-component files (CMYK, YCCK,
+/// Adobe's inverted CMYK) are converted to 24-bit RGB. Throws ImageError.
+TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
+                   const TJpegDecodeOptions& options = {});
+
+/// Encodes a picture of any pixel format as a baseline three-component JFIF
+/// stream (YCbCr, 2x2/1x1/1x1 sampling, floating-point DCT, standard tables
+/// scaled by `quality` 1..100 and limited to baseline values, default density,
+/// no other markers). Throws ImageError.
+std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std::string& name);
+
+}  // namespace sigilon

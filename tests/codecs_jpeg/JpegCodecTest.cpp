@@ -1,0 +1,525 @@
+// The JPEG codec and TJPEGImage: what the encoder writes, what the decoder
+// makes of other encoders' files, and how bad input fails.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <set>
+
+#include "engine/Errors.h"
+#include "engine/JpegCodec.h"
+#include "engine/JpegImage.h"
+#include "settings/PlatformDependence_Unit.h"
+#include "tests/codecs_jpeg/JpegTestSupport.h"
+
+namespace sigilon {
+namespace {
+
+using test::EncodeSamples;
+using test::Flat;
+using test::GradientRgb;
+using test::HeaderSegments;
+using test::TSegment;
+using test::TTestEncoding;
+
+constexpr std::uint8_t kSOF0 = 0xC0;
+constexpr std::uint8_t kDQT = 0xDB;
+constexpr std::uint8_t kAPP0 = 0xE0;
+constexpr std::uint8_t kCOM = 0xFE;
+
+std::vector<TSegment> SegmentsWith(const std::vector<TSegment>& all, std::uint8_t marker) {
+  std::vector<TSegment> found;
+  for (const TSegment& s : all) {
+    if (s.Marker == marker) found.push_back(s);
+  }
+  return found;
+}
+
+// Every quantisation value of every table in the header.
+std::vector<int> QuantisationValues(const std::vector<TSegment>& segments) {
+  std::vector<int> values;
+  for (const TSegment& dqt : SegmentsWith(segments, kDQT)) {
+    std::size_t pos = 0;
+    while (pos < dqt.Payload.size()) {
+      const bool wide = (dqt.Payload[pos] >> 4) != 0;
+      ++pos;
+      for (int i = 0; i < 64; ++i) {
+        values.push_back(wide ? (dqt.Payload.at(pos) << 8 | dqt.Payload.at(pos + 1))
+                              : dqt.Payload.at(pos));
+        pos += wide ? 2 : 1;
+      }
+    }
+  }
+  return values;
+}
+
+// The properties every file the program writes must have.
+void ExpectBaselineJfif(const std::vector<std::byte>& jpeg, int width, int height) {
+  const std::vector<TSegment> segments = HeaderSegments(jpeg);
+  int app0 = 0;
+  for (const TSegment& s : segments) {
+    // Only baseline frames; no metadata of any kind.
+    EXPECT_FALSE(s.Marker >= 0xC1 && s.Marker <= 0xCF && s.Marker != 0xC4 && s.Marker != 0xC8 &&
+                 s.Marker != 0xCC)
+        << "non-baseline frame marker " << int{s.Marker};
+    EXPECT_FALSE(s.Marker > kAPP0 && s.Marker <= 0xEF) << "APP" << (s.Marker - kAPP0);
+    EXPECT_NE(s.Marker, kCOM);
+    if (s.Marker == kAPP0) ++app0;
+  }
+  ASSERT_EQ(app0, 1);
+  const TSegment jfif = SegmentsWith(segments, kAPP0).front();
+  ASSERT_GE(jfif.Payload.size(), 12u);
+  EXPECT_EQ(std::string(jfif.Payload.begin(), jfif.Payload.begin() + 5), std::string("JFIF\0", 5));
+  EXPECT_EQ(jfif.Payload[7], 0) << "density unit";
+  EXPECT_EQ(jfif.Payload[8] << 8 | jfif.Payload[9], 1) << "horizontal density";
+  EXPECT_EQ(jfif.Payload[10] << 8 | jfif.Payload[11], 1) << "vertical density";
+
+  const auto frames = SegmentsWith(segments, kSOF0);
+  ASSERT_EQ(frames.size(), 1u);
+  const std::vector<std::uint8_t>& sof = frames.front().Payload;
+  ASSERT_EQ(sof.size(), 6u + 3 * 3);
+  EXPECT_EQ(sof[0], 8) << "precision";
+  EXPECT_EQ(sof[1] << 8 | sof[2], height);
+  EXPECT_EQ(sof[3] << 8 | sof[4], width);
+  EXPECT_EQ(sof[5], 3) << "components";
+  EXPECT_EQ(sof[6 + 1], 0x22) << "luminance sampling";
+  EXPECT_EQ(sof[9 + 1], 0x11) << "chrominance sampling";
+  EXPECT_EQ(sof[12 + 1], 0x11) << "chrominance sampling";
+  EXPECT_EQ(static_cast<std::uint8_t>(jpeg[jpeg.size() - 2]), 0xFF);
+  EXPECT_EQ(static_cast<std::uint8_t>(jpeg[jpeg.size() - 1]), 0xD9) << "EOI";
+}
+
+int ChannelDistance(TRGBQuad a, TRGBQuad b) {
+  return std::max(
+      {std::abs(a.Red - b.Red), std::abs(a.Green - b.Green), std::abs(a.Blue - b.Blue)});
+}
+
+// ---- What the encoder writes ------------------------------------------------
+
+TEST(JpegEncode, WritesBaselineJfifWithoutMetadataFromEveryPixelFormat) {
+  const TBitmap colour = test::RedBlueBitmap(37, 23);
+  TBitmap palette(37, 23, TPixelFormat::pf8bit);
+  palette.Palette()[1] = TRGBQuad{10, 200, 30, 0};
+  palette.SetPixel(5, 5, TRGBQuad{10, 200, 30, 0});
+  TBitmap mono(9, 40, TPixelFormat::pf1bit);
+  TBitmap wide(17, 3, TPixelFormat::pf32bit);
+  for (const TBitmap* bitmap :
+       std::initializer_list<const TBitmap*>{&colour, &palette, &mono, &wide}) {
+    SCOPED_TRACE(bitmap->BitsPerPixel());
+    const auto jpeg = EncodeJpeg(*bitmap, 100, "out.jpg");
+    ExpectBaselineJfif(jpeg, bitmap->Width(), bitmap->Height());
+    for (int q : QuantisationValues(HeaderSegments(jpeg))) ASSERT_EQ(q, 1);
+  }
+}
+
+TEST(JpegEncode, QualityScalesTablesWithinBaselineRange) {
+  const TBitmap bitmap = test::RedBlueBitmap(16, 16);
+  const auto mid = QuantisationValues(HeaderSegments(EncodeJpeg(bitmap, 50, "q50")));
+  const auto low = QuantisationValues(HeaderSegments(EncodeJpeg(bitmap, 1, "q1")));
+  ASSERT_EQ(mid.size(), 128u);
+  ASSERT_EQ(low.size(), 128u);
+  EXPECT_GT(*std::max_element(mid.begin(), mid.end()), 1);
+  // Baseline files allow 8-bit tables only: quality 1 must be clamped.
+  EXPECT_EQ(*std::max_element(low.begin(), low.end()), 255);
+  EXPECT_THROW(EncodeJpeg(bitmap, 0, "q0"), ImageError);
+  EXPECT_THROW(EncodeJpeg(bitmap, 101, "q101"), ImageError);
+  EXPECT_THROW(EncodeJpeg(TBitmap(), 90, "empty"), ImageError);
+}
+
+TEST(JpegEncode, RoundTripKeepsColoursAndChannelOrder) {
+  const TBitmap source = test::RedBlueBitmap(64, 32);
+  const TBitmap decoded = DecodeJpeg(EncodeJpeg(source, 100, "rt"), "rt");
+  ASSERT_EQ(decoded.PixelFormat(), TPixelFormat::pf24bit);
+  ASSERT_EQ(decoded.Width(), 64);
+  ASSERT_EQ(decoded.Height(), 32);
+  // Away from the edge where chroma subsampling blends the halves.
+  for (int y = 0; y < 32; y += 5) {
+    EXPECT_LE(ChannelDistance(decoded.GetPixel(4, y), source.GetPixel(4, y)), 6) << y;
+    EXPECT_LE(ChannelDistance(decoded.GetPixel(60, y), source.GetPixel(60, y)), 6) << y;
+  }
+}
+
+TEST(JpegEncode, BrandedCopyCarriesNothingOfTheSourceButPixels) {
+  TTestEncoding encoding;
+  encoding.Markers = {{JPEG_COM, "shot by someone"}, {JPEG_APP0 + 1, std::string("Exif\0\0MM", 8)}};
+  encoding.DensityUnit = 1;
+  encoding.Density = 300;
+  TJPEGImage jpeg;
+  jpeg.LoadFromBytes(EncodeSamples(40, 30, GradientRgb(40, 30), encoding), "camera.jpg");
+  ASSERT_EQ(SegmentsWith(HeaderSegments(jpeg.CompressedBytes()), kCOM).size(), 1u);
+
+  const auto decoded = JpegToBitmap(jpeg);
+  ASSERT_NE(decoded, nullptr);
+  const auto branded = BitmapToJpeg(*decoded, 100);
+  ASSERT_NE(branded, nullptr);
+  ExpectBaselineJfif(branded->CompressedBytes(), 40, 30);
+  EXPECT_EQ(branded->CompressionQuality, 100);
+}
+
+// ---- What the decoder makes of other encoders' files ------------------------
+
+TEST(JpegDecode, ColourFileGives24BitOrA236ColourPaletteForLowDepthDisplays) {
+  const auto file = EncodeSamples(48, 40, GradientRgb(48, 40), {});
+  const TBitmap full = DecodeJpeg(file, "c.jpg");
+  EXPECT_EQ(full.PixelFormat(), TPixelFormat::pf24bit);
+
+  TJPEGImage lowDepth(8);
+  lowDepth.LoadFromBytes(file, "c.jpg");
+  const TBitmap& quantised = lowDepth.Bitmap();
+  ASSERT_EQ(quantised.PixelFormat(), TPixelFormat::pf8bit);
+  EXPECT_GE(quantised.Palette().size(), 2u);
+  EXPECT_LE(quantised.Palette().size(), 236u);
+  // Dithering moves single pixels; the average over a block stays close.
+  for (int by = 0; by < 40; by += 8) {
+    for (int bx = 0; bx < 48; bx += 8) {
+      int sum[2][3] = {};
+      for (int y = by; y < by + 8; ++y) {
+        for (int x = bx; x < bx + 8; ++x) {
+          const TRGBQuad a = full.GetPixel(x, y), b = quantised.GetPixel(x, y);
+          sum[0][0] += a.Red, sum[0][1] += a.Green, sum[0][2] += a.Blue;
+          sum[1][0] += b.Red, sum[1][1] += b.Green, sum[1][2] += b.Blue;
+        }
+      }
+      for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(sum[0][c] / 64, sum[1][c] / 64, 12) << bx << "," << by;
+    }
+  }
+}
+
+TEST(JpegDecode, GrayscaleFileGivesPaletteOfAtMost236GrayLevels) {
+  std::vector<std::uint8_t> ramp;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 256; ++x) ramp.push_back(static_cast<std::uint8_t>(x));
+  }
+  TTestEncoding encoding;
+  encoding.Input = JCS_GRAYSCALE;
+  encoding.Quality = 100;
+  const TBitmap bitmap = DecodeJpeg(EncodeSamples(256, 16, ramp, encoding), "gray.jpg");
+  ASSERT_EQ(bitmap.PixelFormat(), TPixelFormat::pf8bit);
+  ASSERT_LE(bitmap.Palette().size(), 236u);
+  EXPECT_GT(bitmap.Palette().size(), 200u) << "a full ramp should use most levels";
+  for (const TRGBQuad& entry : bitmap.Palette()) {
+    EXPECT_EQ(entry.Red, entry.Green);
+    EXPECT_EQ(entry.Red, entry.Blue);
+  }
+  for (int x = 8; x < 248; x += 16) {
+    EXPECT_NEAR(bitmap.GetPixel(x, 8).Red, x, 6) << x;
+  }
+
+  // Re-encoded, the gray picture becomes a three-component baseline file.
+  const auto encoded = EncodeJpeg(bitmap, 100, "gray-out.jpg");
+  ExpectBaselineJfif(encoded, 256, 16);
+  const TBitmap again = DecodeJpeg(encoded, "gray-out.jpg");
+  EXPECT_EQ(again.PixelFormat(), TPixelFormat::pf24bit);
+  const TRGBQuad p = again.GetPixel(100, 8);
+  EXPECT_LE(std::abs(p.Red - p.Green) + std::abs(p.Red - p.Blue), 4);
+}
+
+TEST(JpegDecode, ProgressiveAndArithmeticFilesMatchBaseline) {
+  const auto samples = GradientRgb(50, 34);
+  TTestEncoding base;
+  base.Quality = 95;
+  const TBitmap reference = DecodeJpeg(EncodeSamples(50, 34, samples, base), "base");
+  TTestEncoding progressive = base;
+  progressive.Progressive = true;
+  TTestEncoding arithmetic = base;
+  arithmetic.Arithmetic = true;
+  TTestEncoding both = progressive;
+  both.Arithmetic = true;
+  for (const TTestEncoding* encoding : {&progressive, &arithmetic, &both}) {
+    const auto file = EncodeSamples(50, 34, samples, *encoding);
+    EXPECT_EQ(ReadJpegHeader(file, "x").Progressive, encoding->Progressive);
+    const TBitmap bitmap = DecodeJpeg(file, "x");
+    ASSERT_EQ(bitmap.Width(), 50);
+    ASSERT_EQ(bitmap.Height(), 34);
+    ASSERT_EQ(bitmap.PixelFormat(), TPixelFormat::pf24bit);
+    for (int y = 0; y < 34; y += 3) {
+      for (int x = 0; x < 50; x += 7) {
+        ASSERT_LE(ChannelDistance(bitmap.GetPixel(x, y), reference.GetPixel(x, y)), 4);
+      }
+    }
+  }
+}
+
+TEST(JpegDecode, FourComponentFilesConvertToRgb) {
+  struct TCase {
+    const char* Name;
+    J_COLOR_SPACE File;
+    bool Adobe;
+    std::vector<std::uint8_t> Cyan, White, Black;
+  };
+  // Adobe's convention stores 255 minus the ink; plain CMYK stores the ink.
+  const std::vector<TCase> cases = {
+      {"adobe-cmyk", JCS_CMYK, true, {0, 255, 255, 255}, {255, 255, 255, 255}, {255, 255, 255, 0}},
+      {"adobe-ycck", JCS_YCCK, true, {0, 255, 255, 255}, {255, 255, 255, 255}, {255, 255, 255, 0}},
+      {"plain-cmyk", JCS_CMYK, false, {255, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 255}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTestEncoding encoding;
+    encoding.Input = JCS_CMYK;
+    encoding.File = c.File;
+    encoding.AdobeMarker = c.Adobe;
+    encoding.Quality = 100;
+    std::vector<std::uint8_t> samples = Flat(16, 8, c.Cyan);
+    const auto white = Flat(16, 8, c.White);
+    const auto black = Flat(16, 8, c.Black);
+    samples.insert(samples.end(), white.begin(), white.end());
+    samples.insert(samples.end(), black.begin(), black.end());
+    const auto file = EncodeSamples(16, 24, samples, encoding);
+    ASSERT_EQ(ReadJpegHeader(file, c.Name).Components, 4);
+    for (const bool lowDepth : {false, true}) {
+      TJpegDecodeOptions options;
+      options.ToPalette = lowDepth;
+      const TBitmap bitmap = DecodeJpeg(file, c.Name, options);
+      ASSERT_EQ(bitmap.PixelFormat(), TPixelFormat::pf24bit);
+      EXPECT_LE(ChannelDistance(bitmap.GetPixel(8, 4), TRGBQuad{255, 255, 0, 0}), 3);
+      EXPECT_LE(ChannelDistance(bitmap.GetPixel(8, 12), TRGBQuad{255, 255, 255, 0}), 3);
+      EXPECT_LE(ChannelDistance(bitmap.GetPixel(8, 20), TRGBQuad{0, 0, 0, 0}), 3);
+    }
+  }
+}
+
+// ---- Bad input ---------------------------------------------------------------
+
+std::vector<std::byte> Bytes(std::initializer_list<int> values) {
+  std::vector<std::byte> out;
+  for (int v : values) out.push_back(static_cast<std::byte>(v));
+  return out;
+}
+
+// Rewrites the frame size in a stream's SOF header.
+void PatchFrameSize(std::vector<std::byte>& jpeg, int width, int height) {
+  for (std::size_t i = 2; i + 8 < jpeg.size(); ++i) {
+    const auto m = static_cast<std::uint8_t>(jpeg[i + 1]);
+    if (static_cast<std::uint8_t>(jpeg[i]) == 0xFF && (m == 0xC0 || m == 0xC2)) {
+      jpeg[i + 5] = static_cast<std::byte>(height >> 8);
+      jpeg[i + 6] = static_cast<std::byte>(height & 0xFF);
+      jpeg[i + 7] = static_cast<std::byte>(width >> 8);
+      jpeg[i + 8] = static_cast<std::byte>(width & 0xFF);
+      return;
+    }
+  }
+  FAIL() << "no frame header";
+}
+
+TEST(JpegFailures, NonJpegDataFailsAtLoadNamingFileAndLibjpegMessageNumber) {
+  const std::vector<std::vector<std::byte>> inputs = {
+      {},                                                    // empty
+      Bytes({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}),  // another format
+      Bytes({'B', 'M', 0x36, 0, 0, 0}),                      // a bitmap file
+      Bytes({0xFF, 0xD8, 0xFF, 0xD9}),                       // SOI then EOI, no image
+      Bytes({0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x02, 0xFF}),     // bogus marker length
+  };
+  for (const auto& input : inputs) {
+    TJPEGImage jpeg;
+    try {
+      jpeg.LoadFromBytes(input, "holiday.jpg");
+      ADD_FAILURE() << "accepted " << input.size() << " bytes";
+    } catch (const ImageError& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find("holiday.jpg"), std::string::npos) << message;
+      EXPECT_NE(message.find("JPEG error #"), std::string::npos) << message;
+    }
+    EXPECT_TRUE(jpeg.Empty());
+  }
+}
+
+// Offset of the first scan's entropy-coded data.
+std::size_t EntropyDataStart(const std::vector<std::byte>& jpeg) {
+  std::size_t n = 2;
+  for (const TSegment& s : HeaderSegments(jpeg)) n += 4 + s.Payload.size();
+  return n;
+}
+
+// Offset of the marker that ends the first scan.
+std::size_t FirstScanEnd(const std::vector<std::byte>& jpeg) {
+  for (std::size_t i = EntropyDataStart(jpeg); i + 1 < jpeg.size(); ++i) {
+    const auto next = static_cast<std::uint8_t>(jpeg[i + 1]);
+    // 0xFF 0x00 is a stuffed byte, 0xFF 0xD0..D7 a restart marker.
+    if (static_cast<std::uint8_t>(jpeg[i]) == 0xFF && next != 0 && (next < 0xD0 || next > 0xD7)) {
+      return i;
+    }
+  }
+  return jpeg.size();
+}
+
+TEST(JpegFailures, TruncatedFilesDecodeAsFarAsTheyGo) {
+  TTestEncoding progressive;
+  progressive.Progressive = true;
+  for (const TTestEncoding& encoding : {TTestEncoding{}, progressive}) {
+    SCOPED_TRACE(encoding.Progressive);
+    const auto whole = EncodeSamples(64, 64, GradientRgb(64, 64), encoding);
+    const TBitmap reference = DecodeJpeg(whole, "whole");
+    // Cut in the middle of the first scan's data (a cut inside a marker
+    // segment is a broken header, which libjpeg rightly refuses).
+    const std::size_t start = EntropyDataStart(whole);
+    const std::size_t cut = start + (FirstScanEnd(whole) - start) / 2;
+    const std::vector<std::byte> half(whole.begin(), whole.begin() + static_cast<long>(cut));
+    TBitmap first, second;
+    ASSERT_NO_THROW(first = DecodeJpeg(half, "half"));
+    ASSERT_NO_THROW(second = DecodeJpeg(half, "half"));
+    ASSERT_EQ(first.Width(), 64);
+    ASSERT_EQ(first.Height(), 64);
+    // Rows the file still covers are right, and the rest is defined: two
+    // decodings agree byte for byte.
+    EXPECT_LE(ChannelDistance(first.GetPixel(10, 2), reference.GetPixel(10, 2)),
+              encoding.Progressive ? 40 : 4);
+    EXPECT_TRUE(std::equal(first.Pixels().begin(), first.Pixels().end(), second.Pixels().begin(),
+                           second.Pixels().end()));
+  }
+}
+
+TEST(JpegFailures, OversizedHeaderFailsAtOnce) {
+  auto jpeg = EncodeSamples(16, 16, GradientRgb(16, 16), {});
+  PatchFrameSize(jpeg, 60000, 60000);
+  TJPEGImage image;
+  ASSERT_NO_THROW(image.LoadFromBytes(jpeg, "huge.jpg"));  // the header alone is fine
+  EXPECT_EQ(image.Width(), 60000);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    image.Decode();
+    FAIL() << "decoded a 60000 x 60000 picture";
+  } catch (const ImageError& e) {
+    EXPECT_NE(std::string(e.what()).find("huge.jpg"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("limit"), std::string::npos) << e.what();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  // A header within the bound but without its data also stays cheap: the
+  // missing scan data only raises warnings.
+  PatchFrameSize(jpeg, 4000, 3000);
+  EXPECT_EQ(DecodeJpeg(jpeg, "short.jpg").Width(), 4000);
+}
+
+std::vector<jpeg_scan_info> SpectralScanScript(int scans) {
+  std::vector<jpeg_scan_info> script;
+  jpeg_scan_info dc{};
+  dc.comps_in_scan = 3;
+  for (int c = 0; c < 3; ++c) dc.component_index[c] = c;
+  script.push_back(dc);
+  // Then one AC coefficient of one component per scan.
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 1; k <= 63 && static_cast<int>(script.size()) < scans; ++k) {
+      jpeg_scan_info ac{};
+      ac.comps_in_scan = 1;
+      ac.component_index[0] = c;
+      ac.Ss = ac.Se = k;
+      script.push_back(ac);
+    }
+  }
+  return script;
+}
+
+TEST(JpegFailures, MoreThan100ScansFail) {
+  const auto samples = GradientRgb(24, 24);
+  TTestEncoding encoding;
+  encoding.Scans = SpectralScanScript(100);
+  ASSERT_EQ(encoding.Scans.size(), 100u);
+  EXPECT_EQ(DecodeJpeg(EncodeSamples(24, 24, samples, encoding), "100.jpg").Width(), 24);
+
+  encoding.Scans = SpectralScanScript(101);
+  const auto file = EncodeSamples(24, 24, samples, encoding);
+  ASSERT_TRUE(ReadJpegHeader(file, "101.jpg").Progressive);
+  try {
+    DecodeJpeg(file, "101.jpg");
+    FAIL() << "decoded 101 scans";
+  } catch (const ImageError& e) {
+    EXPECT_NE(std::string(e.what()).find("more than 100 scans"), std::string::npos) << e.what();
+  }
+}
+
+TEST(JpegFailures, CorruptEntropyDataNeverCrashes) {
+  const auto whole = EncodeSamples(40, 40, GradientRgb(40, 40), {});
+  const std::size_t dataStart = EntropyDataStart(whole);
+  std::srand(7);
+  for (int round = 0; round < 50; ++round) {
+    auto damaged = whole;
+    for (int i = 0; i < 8; ++i) {
+      damaged[dataStart + std::rand() % (whole.size() - dataStart - 2)] =
+          static_cast<std::byte>(std::rand() & 0xFF);
+    }
+    try {
+      const TBitmap bitmap = DecodeJpeg(damaged, "damaged");
+      EXPECT_EQ(bitmap.Width(), 40);
+    } catch (const ImageError& e) {
+      EXPECT_NE(std::string(e.what()).find("JPEG error #"), std::string::npos);
+    }
+  }
+}
+
+// ---- TJPEGImage ----------------------------------------------------------------
+
+TEST(JpegImage, FailedLoadKeepsThePreviousPicture) {
+  TJPEGImage jpeg;
+  jpeg.LoadFromBytes(EncodeSamples(20, 10, GradientRgb(20, 10), {}), "first.jpg");
+  EXPECT_THROW(jpeg.LoadFromBytes(Bytes({'B', 'M'}), "second.jpg"), ImageError);
+  EXPECT_EQ(jpeg.Width(), 20);
+  EXPECT_EQ(jpeg.Bitmap().Height(), 10);
+}
+
+TEST(JpegImage, DecodingFollowsTheSettings) {
+  TJPEGImage jpeg;
+  jpeg.LoadFromBytes(EncodeSamples(40, 24, GradientRgb(40, 24), {}), "s.jpg");
+  EXPECT_FALSE(jpeg.Decoded());
+  EXPECT_EQ(jpeg.Bitmap().PixelFormat(), TPixelFormat::pf24bit);
+  jpeg.PixelFormat = TJPEGPixelFormat::jf8Bit;
+  EXPECT_EQ(jpeg.Bitmap().PixelFormat(), TPixelFormat::pf8bit);
+  jpeg.PixelFormat = TJPEGPixelFormat::jf24Bit;
+  jpeg.Grayscale = true;
+  const TBitmap& gray = jpeg.Bitmap();
+  EXPECT_EQ(gray.PixelFormat(), TPixelFormat::pf8bit);
+  EXPECT_EQ(gray.GetPixel(30, 20).Red, gray.GetPixel(30, 20).Blue);
+  jpeg.Grayscale = false;
+  jpeg.Scale = TJPEGScale::jsQuarter;
+  EXPECT_EQ(jpeg.Bitmap().Width(), 10);
+  EXPECT_EQ(jpeg.Bitmap().Height(), 6);
+  jpeg.Scale = TJPEGScale::jsFullSize;
+  jpeg.Performance = TJPEGPerformance::jpBestSpeed;
+  EXPECT_EQ(jpeg.Bitmap().Width(), 40);
+}
+
+TEST(JpegImage, ConversionsOwnCopiesAndRejectAbsentInput) {
+  EXPECT_EQ(JpegToBitmap(static_cast<const TJPEGImage*>(nullptr)), nullptr);
+  EXPECT_EQ(JpegToBitmap(TJPEGImage()), nullptr);
+  EXPECT_EQ(BitmapToJpeg(static_cast<const TBitmap*>(nullptr), 100), nullptr);
+  EXPECT_EQ(BitmapToJpeg(TBitmap(), 100), nullptr);
+
+  TBitmap source = test::RedBlueBitmap(30, 20);
+  const auto jpeg = BitmapToJpeg(&source, 100);
+  ASSERT_NE(jpeg, nullptr);
+  source.SetPixel(0, 0, TRGBQuad{0, 255, 0, 0});  // the picture holds its own copy
+  auto bitmap = JpegToBitmap(jpeg.get());
+  ASSERT_NE(bitmap, nullptr);
+  EXPECT_EQ(bitmap->GetPixel(0, 0).Red, 255);
+  bitmap->SetPixel(0, 0, TRGBQuad{});
+  EXPECT_EQ(jpeg->Bitmap().GetPixel(0, 0).Red, 255);
+
+  // The bytes are a stream of their own that decodes to the same size.
+  TJPEGImage reloaded;
+  reloaded.LoadFromBytes(jpeg->CompressedBytes(), "reloaded.jpg");
+  EXPECT_EQ(reloaded.Bitmap().Width(), 30);
+}
+
+TEST(JpegImage, FilesRoundTripAndMissingFilesFail) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("sigilon-jpeg-" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "saved.jpg").string();
+  TJPEGImage jpeg;
+  jpeg.Assign(test::RedBlueBitmap(12, 12));
+  jpeg.SaveToFile(path);  // compresses at the default quality
+  EXPECT_EQ(jpeg.CompressionQuality, 90);
+  TJPEGImage loaded;
+  loaded.LoadFromFile(path);
+  EXPECT_EQ(loaded.CompressedBytes(), jpeg.CompressedBytes());
+  EXPECT_EQ(loaded.Height(), 12);
+  EXPECT_THROW(loaded.LoadFromFile((dir / "missing.jpg").string()), PlatformError);
+  EXPECT_EQ(loaded.Height(), 12);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace sigilon

@@ -1,0 +1,158 @@
+// Public JPEG test suites: every file decodes or fails with an ImageError, and
+// what decodes is re-encoded and re-decoded. The system library's own results
+// (EXPECTED-*.tsv) say what each file should give.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "engine/Errors.h"
+#include "engine/JpegCodec.h"
+#include "engine/JpegImage.h"
+#include "settings/PlatformDependence_Unit.h"
+
+namespace sigilon {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kJpegCorpus = fs::path(SIGILON_CORPORA_DIR) / "jpeg";
+
+struct TExpectation {
+  bool Decodes = false;
+  int Width = 0, Height = 0;
+  int ErrorCode = 0;  // libjpeg's message number when it fails
+};
+
+// file (relative, "/" separated) -> what the system libjpeg does with it
+std::map<std::string, TExpectation> ReadExpectations() {
+  std::map<std::string, TExpectation> expectations;
+  std::ifstream in(kJpegCorpus / "EXPECTED-libjpeg62-turbo-2.1.5.tsv");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#' || line.rfind("file\t", 0) == 0) continue;
+    std::istringstream fields(line);
+    std::string file, outcome, detail;
+    std::getline(fields, file, '\t');
+    std::getline(fields, outcome, '\t');
+    std::getline(fields, detail, '\t');
+    TExpectation e;
+    e.Decodes = outcome.rfind("OK", 0) == 0;
+    if (e.Decodes) {
+      std::sscanf(detail.c_str(), "%dx%d", &e.Width, &e.Height);
+    } else {
+      std::sscanf(detail.c_str(), "#%d", &e.ErrorCode);
+    }
+    expectations[file] = e;
+  }
+  return expectations;
+}
+
+std::vector<fs::path> CorpusFiles() {
+  std::vector<fs::path> files;
+  if (!fs::is_directory(kJpegCorpus)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(kJpegCorpus)) {
+    if (entry.is_regular_file() && entry.path().extension() == ".jpg")
+      files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(JpegCorpus, EveryFileDecodesOrFailsCleanlyAndDecodedPicturesRoundTrip) {
+  const auto files = CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "no corpus at " << kJpegCorpus;
+  const auto expectations = ReadExpectations();
+  ASSERT_FALSE(expectations.empty());
+
+  int decoded = 0, failed = 0, fourComponent = 0, scanLimited = 0;
+  for (const fs::path& path : files) {
+    const std::string name = fs::relative(path, kJpegCorpus).generic_string();
+    SCOPED_TRACE(name);
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<std::byte> data = ReadWholeFile(path.string());
+
+    TJPEGImage jpeg;
+    std::string error;
+    try {
+      jpeg.LoadFromBytes(data, name);
+      jpeg.Decode();
+    } catch (const ImageError& e) {
+      error = e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    const auto expected = expectations.find(name);
+    ASSERT_NE(expected, expectations.end()) << "file missing from the expectations";
+    const bool fourComponents = !jpeg.Empty() && jpeg.Header().Components == 4;
+    if (!error.empty()) {
+      ++failed;
+      EXPECT_NE(error.find(name), std::string::npos) << error;
+      // Our own bounds stop some files before libjpeg would.
+      if (error.find("more than 100 scans") != std::string::npos) {
+        ++scanLimited;
+        continue;
+      }
+      if (error.find("exceeds the limit") != std::string::npos) {
+        EXPECT_GT(std::uint64_t(jpeg.Header().Width) * std::uint64_t(jpeg.Header().Height),
+                  kMaxPixels);
+        continue;
+      }
+      EXPECT_FALSE(expected->second.Decodes) << error;
+      if (fourComponents) {
+        // The system library stops at the colour conversion we add; past it,
+        // a damaged file may still fail on its data.
+        EXPECT_NE(error.find("JPEG error #"), std::string::npos) << error;
+      } else {
+        // Fails exactly where the system library fails, with its number.
+        EXPECT_NE(error.find("JPEG error #" + std::to_string(expected->second.ErrorCode) + ":"),
+                  std::string::npos)
+            << error;
+      }
+      continue;
+    }
+
+    ++decoded;
+    const TBitmap& bitmap = jpeg.Bitmap();
+    if (fourComponents) {
+      ++fourComponent;
+    } else {
+      EXPECT_TRUE(expected->second.Decodes);
+      EXPECT_EQ(bitmap.Width(), expected->second.Width);
+      EXPECT_EQ(bitmap.Height(), expected->second.Height);
+    }
+    EXPECT_EQ(bitmap.PixelFormat(),
+              jpeg.Header().Grayscale ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
+
+    // What the branding writes: a baseline copy that decodes to the same size,
+    // in colour (three components) whatever the source.
+    const auto copy = BitmapToJpeg(bitmap, 100);
+    ASSERT_NE(copy, nullptr);
+    const TBitmap again = DecodeJpeg(copy->CompressedBytes(), name + " (copy)");
+    EXPECT_EQ(again.Width(), bitmap.Width());
+    EXPECT_EQ(again.Height(), bitmap.Height());
+    EXPECT_EQ(again.PixelFormat(), TPixelFormat::pf24bit);
+
+    // A palette display's decoding of the same file.
+    TJPEGImage lowDepth(8);
+    lowDepth.LoadFromBytes(data, name);
+    const TBitmap& quantised = lowDepth.Bitmap();
+    EXPECT_EQ(quantised.Width(), bitmap.Width());
+    EXPECT_EQ(quantised.PixelFormat(),
+              fourComponents ? TPixelFormat::pf24bit : TPixelFormat::pf8bit);
+  }
+  std::cout << files.size() << " files: " << decoded << " decoded (" << fourComponent
+            << " four-component), " << failed << " failed (" << scanLimited
+            << " over the scan limit)\n";
+  // Guards the expectations against a corpus that silently changed.
+  EXPECT_GE(decoded, 75);
+  EXPECT_GE(fourComponent, 3);
+}
+
+}  // namespace
+}  // namespace sigilon
