@@ -395,6 +395,17 @@ LaidOutText LayOut(const std::string& text, const TLogFont& log, int pixelsPerIn
   return laid;
 }
 
+// An FreeType view of an outline, with `points` standing for its points.
+FT_Outline View(Outline& o, FT_Vector* points) {
+  FT_Outline view{};
+  view.n_points = static_cast<short>(o.points.size());
+  view.n_contours = static_cast<short>(o.contours.size());
+  view.points = points;
+  view.tags = o.tags.data();
+  view.contours = o.contours.data();
+  return view;
+}
+
 // Moves a text-space outline to the picture, relative to the reference point
 // (y down), turned by `radians` counter-clockwise as seen on the picture.
 void Place(Outline& o, FT_Pos ascent, double radians) {
@@ -407,6 +418,11 @@ void Place(Outline& o, FT_Pos ascent, double radians) {
     p.y = std::lround(v * c - u * s);
   }
   if (o.points.empty()) return;
+  // One winding direction for every outline, so that glyphs and lines that
+  // touch or overlap are filled as one shape (no faint seams where two
+  // anti-aliased edges meet).
+  FT_Outline view = View(o, o.points.data());
+  if (FT_Outline_Get_Orientation(&view) == FT_ORIENTATION_POSTSCRIPT) FT_Outline_Reverse(&view);
   o.cbox = {o.points[0].x, o.points[0].y, o.points[0].x, o.points[0].y};
   for (const FT_Vector& p : o.points) {
     o.cbox.xMin = std::min(o.cbox.xMin, p.x);
@@ -443,11 +459,13 @@ void CoverageSpans(int y, int count, const FT_Span* spans, void* user) {
 
 // Renders the outlines into `buffer`, a coverage image of `window` (pixels,
 // relative to the reference point), piece by piece so that span columns stay
-// within 16 bits. Outlines that miss a piece are skipped.
+// within 16 bits. The outlines that meet a piece are rendered as one shape,
+// in batches that fit FreeType's 16-bit point counts.
 void Rasterize(const std::vector<Outline*>& outlines, const TRect& window, std::uint8_t* buffer) {
   FT_Library library = FontEngine::Instance().Library();
   const std::size_t stride = static_cast<std::size_t>(window.Right - window.Left);
-  std::vector<FT_Vector> moved;
+  constexpr std::size_t kMaxBatch = std::numeric_limits<short>::max();
+  Outline batch;
   for (int top = window.Top; top < window.Bottom; top += kMaxRasterSide) {
     const int bottom =
         static_cast<int>(std::min<std::int64_t>(window.Bottom, std::int64_t{top} + kMaxRasterSide));
@@ -455,24 +473,9 @@ void Rasterize(const std::vector<Outline*>& outlines, const TRect& window, std::
       const int right = static_cast<int>(
           std::min<std::int64_t>(window.Right, std::int64_t{left} + kMaxRasterSide));
       CoverageSink sink{buffer, stride, left - window.Left, top - window.Top};
-      for (const Outline* o : outlines) {
-        if (o->points.empty() || CeilPixel(o->cbox.xMax) <= left ||
-            FloorPixel(o->cbox.xMin) >= right || CeilPixel(o->cbox.yMax) <= top ||
-            FloorPixel(o->cbox.yMin) >= bottom) {
-          continue;
-        }
-        // Whole-pixel moves keep every copy's coverage identical.
-        moved = o->points;
-        for (FT_Vector& p : moved) {
-          p.x -= static_cast<FT_Pos>(left) * 64;
-          p.y -= static_cast<FT_Pos>(top) * 64;
-        }
-        FT_Outline outline{};
-        outline.n_points = static_cast<short>(moved.size());
-        outline.n_contours = static_cast<short>(o->contours.size());
-        outline.points = moved.data();
-        outline.tags = const_cast<char*>(o->tags.data());
-        outline.contours = const_cast<short*>(o->contours.data());
+      const auto flush = [&] {
+        if (batch.points.empty()) return;
+        FT_Outline outline = View(batch, batch.points.data());
         FT_Raster_Params params{};
         params.source = &outline;
         params.flags = FT_RASTER_FLAG_AA | FT_RASTER_FLAG_DIRECT | FT_RASTER_FLAG_CLIP;
@@ -480,7 +483,31 @@ void Rasterize(const std::vector<Outline*>& outlines, const TRect& window, std::
         params.user = &sink;
         params.clip_box = {0, 0, right - left, bottom - top};
         FT_Outline_Render(library, &outline, &params);
+        batch.points.clear();
+        batch.tags.clear();
+        batch.contours.clear();
+      };
+      for (const Outline* o : outlines) {
+        if (o->points.empty() || o->points.size() > kMaxBatch || CeilPixel(o->cbox.xMax) <= left ||
+            FloorPixel(o->cbox.xMin) >= right || CeilPixel(o->cbox.yMax) <= top ||
+            FloorPixel(o->cbox.yMin) >= bottom) {
+          continue;
+        }
+        if (batch.points.size() + o->points.size() > kMaxBatch ||
+            batch.contours.size() + o->contours.size() > kMaxBatch) {
+          flush();
+        }
+        const auto base = static_cast<short>(batch.points.size());
+        // Whole-pixel moves keep every copy's coverage identical.
+        for (const FT_Vector& p : o->points) {
+          batch.points.push_back({p.x - FT_Pos{left} * 64, p.y - FT_Pos{top} * 64});
+        }
+        batch.tags.insert(batch.tags.end(), o->tags.begin(), o->tags.end());
+        for (const short end : o->contours) {
+          batch.contours.push_back(static_cast<short>(base + end));
+        }
       }
+      flush();
     }
   }
 }
