@@ -109,6 +109,8 @@ TEST(DateTime, DaysBeforeDayZeroCountTheTimeForwards) {
   EXPECT_EQ(DateTimeToText(0, british), "30/12/1899");
   // Not a date-time at all: still a text, never a failure.
   EXPECT_FALSE(DateTimeToText(std::nan(""), british).empty());
+  EXPECT_FALSE(DateTimeToText(1.0e9, british).empty());
+  EXPECT_FALSE(DateTimeToText(-1.0e12, british).empty());
 }
 
 TEST(DateTime, NowIsToday) {
