@@ -1,8 +1,7 @@
 #include "windows/Splash_Unit.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
+#include <cmath>
 
 #include "settings/ConfigurationFile_Unit.h"
 #include "windows/Dialogs_Unit.h"
@@ -36,7 +35,11 @@ bool SplashScreenDue(TDateTime now) {
     // An unreadable record reads as the zero date, far in the past; a record
     // in the future (clock set back) gives a negative gap and no splash.
     const TDateTime last = TextToDateTime(store.ReadValue(kLastSplashScreenEntry));
-    due = now - last > kSplashScreenGapDays;
+    // Compared in whole milliseconds: day fractions are not exact in binary,
+    // and a gap of exactly 0.1 day must not count as more than 0.1 day.
+    const double millisecondsPerDay = 24.0 * 60 * 60 * 1000;
+    due = std::llround((now - last) * millisecondsPerDay) >
+          std::llround(kSplashScreenGapDays * millisecondsPerDay);
   }
   // Renewed at every start, so frequent restarts keep the splash away.
   store.WriteValue(kLastSplashScreenEntry, DateTimeToText(now));

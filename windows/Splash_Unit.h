@@ -20,6 +20,10 @@ inline constexpr double kSplashScreenGapDays = 0.1;
 /// How long the splash stays on screen, counted from its creation.
 inline constexpr int kSplashScreenMilliseconds = 1000;
 
+/// The window: black, 390 x 126, centred on the screen, with the 324 x 71
+/// picture at (33, 27), the centre with the odd pixel in the bottom margin.
+/// The layout places the picture there itself; centring it in the whole
+/// window would leave the odd pixel above.
 class TSplash_Form : public QDialog {
   Q_OBJECT
 

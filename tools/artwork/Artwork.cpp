@@ -227,10 +227,11 @@ std::vector<std::uint8_t> Splash() {
                        top + gy * block + shift, block, block, colour);
     }
   }
-  // A rule under the word, clear of the descender of the g.
-  c.FillRect(left + 3 * advance + 3 * block, top + 7 * block + 2,
-             324 - (left + 3 * advance + 3 * block) - 4, 3, kBronze);
-  c.FillRect(left, top + 7 * block + 2, 2 * advance + 4 * block, 3, kBronze);
+  // A rule under the word, broken around the descender of the g.
+  const int ruleTop = top + 7 * block + 2;
+  const int gapLeft = left + 2 * advance - 4, gapRight = left + 3 * advance - 2;
+  c.FillRect(left, ruleTop, gapLeft - left, 3, kBronze);
+  c.FillRect(gapRight, ruleTop, c.Width() - 4 - gapRight, 3, kBronze);
   return BitmapFile(c, 8, palette);
 }
 

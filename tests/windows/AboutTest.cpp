@@ -1,0 +1,89 @@
+// The About box: its texts, its picture, and the link lines that start the
+// maker's web address through the dialog seam while the box stays open.
+
+#include <QApplication>
+#include <QTimer>
+#include <QtTest>
+
+#include "tests/windows/WindowTestSupport.h"
+#include "windows/About_Unit.h"
+
+using namespace sigilon;
+
+class AboutTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void texts() {
+    TAbout_Form form;
+    const auto& ui = form.Form();
+    QCOMPARE(form.windowTitle(), QString("About"));
+    QCOMPARE(ui.ProductName_Label->text(), QString("Sigilon"));
+    QCOMPARE(ui.ProductVersion_Label->text(), QString("1.0.0.X"));
+    QVERIFY(ui.Copyright_Label->text().contains(QChar(0x00A9)));
+    QVERIFY(ui.Message1_Label->text().contains("www.example.com"));
+    QCOMPARE(ui.Message2_Label->text(), QString("and other useful software."));
+    // Labels grow with their texts: nothing is cut off.
+    for (const QLabel* label : {ui.ProductName_Label, ui.ProductVersion_Label, ui.Copyright_Label})
+      QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
+    // The program's picture came from the resources, stretched into its place.
+    QCOMPARE(ui.ProgramIcon_Image->pixmap().size(), QSize(100, 100));
+    QVERIFY(ui.ProgramIcon_Image->hasScaledContents());
+    QCOMPARE(ui.ProgramIcon_Image->size(), QSize(65, 57));
+  }
+
+  void linkLinesStartTheWebAddressAndKeepTheBoxOpen() {
+    FakeDialogs dialogs;
+    TAbout_Form form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const auto& ui = form.Form();
+    QTest::mouseClick(ui.Message1_Label, Qt::LeftButton);
+    QTest::mouseClick(ui.Message2_Label, Qt::LeftButton);
+    QCOMPARE(dialogs.programs,
+             QStringList({"https://www.example.com/sigilon", "https://www.example.com/sigilon"}));
+    QVERIFY(form.isVisible());
+    // Clicks anywhere else start nothing.
+    QTest::mouseClick(ui.ProductName_Label, Qt::LeftButton);
+    QTest::mouseClick(ui.ProgramIcon_Image, Qt::LeftButton);
+    QTest::mouseClick(ui.Message1_Label, Qt::RightButton);
+    QCOMPARE(dialogs.programs.size(), 2);
+    QVERIFY(dialogs.messages.isEmpty());
+  }
+
+  void enterClosesThroughTheDefaultButton() {
+    TAbout_Form form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), form.Form().Close_Button);
+    QVERIFY(form.Form().Close_Button->isDefault());
+    QTest::keyClick(&form, Qt::Key_Return);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.result(), int(QDialog::Accepted));
+  }
+
+  void fixedSize() {
+    TAbout_Form form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.size(), QSize(263, 146));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+  }
+
+  // ShowAboutBox waits for the box and leaves no window behind.
+  void showAboutBoxIsModalAndReleased() {
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<TAbout_Form*>(QApplication::activeModalWidget());
+      seen = box != nullptr;
+      if (box) box->Form().Close_Button->click();
+    });
+    ShowAboutBox();
+    QVERIFY(seen);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (QWidget* w : QApplication::allWidgets()) QVERIFY(!qobject_cast<TAbout_Form*>(w));
+  }
+};
+
+QTEST_MAIN(AboutTest)
+#include "AboutTest.moc"
