@@ -1,9 +1,11 @@
 #include "engine/Bitmap.h"
 
+#include <algorithm>
 #include <bit>
 #include <limits>
 #include <string>
 
+#include "engine/BmpCodec.h"
 #include "engine/Errors.h"
 
 namespace sigilon {
@@ -52,12 +54,18 @@ std::uint32_t PackChannel(std::uint8_t value, std::uint32_t mask) {
 
 int BitsPerPixel(TPixelFormat format) {
   switch (format) {
-    case TPixelFormat::pf1bit: return 1;
-    case TPixelFormat::pf4bit: return 4;
-    case TPixelFormat::pf8bit: return 8;
-    case TPixelFormat::pf16bit: return 16;
-    case TPixelFormat::pf24bit: return 24;
-    case TPixelFormat::pf32bit: return 32;
+    case TPixelFormat::pf1bit:
+      return 1;
+    case TPixelFormat::pf4bit:
+      return 4;
+    case TPixelFormat::pf8bit:
+      return 8;
+    case TPixelFormat::pf16bit:
+      return 16;
+    case TPixelFormat::pf24bit:
+      return 24;
+    case TPixelFormat::pf32bit:
+      return 32;
   }
   return 24;
 }
@@ -105,6 +113,7 @@ std::span<const std::uint8_t> TBitmap::Row(int y) const {
 bool TBitmap::HasCustomMasks() const { return masks_ != DefaultMasks(format_); }
 
 TRGBQuad TBitmap::GetPixel(int x, int y) const {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return {};
   const std::uint8_t* row = pixels_.data() + static_cast<std::size_t>(y) * stride_;
   const auto paletteColor = [&](unsigned index) {
     return index < palette_.size() ? palette_[index] : TRGBQuad{};
@@ -132,6 +141,8 @@ TRGBQuad TBitmap::GetPixel(int x, int y) const {
 }
 
 void TBitmap::SetPixel(int x, int y, TRGBQuad color) {
+  // Drawing clips at the picture's edges.
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
   std::uint8_t* row = pixels_.data() + static_cast<std::size_t>(y) * stride_;
   switch (format_) {
     case TPixelFormat::pf1bit: {
@@ -178,7 +189,10 @@ void TBitmap::SetPixel(int x, int y, TRGBQuad color) {
 int TBitmap::NearestPaletteIndex(TRGBQuad color) const {
   int best = 0;
   int bestDistance = std::numeric_limits<int>::max();
-  for (std::size_t i = 0; i < palette_.size(); ++i) {
+  // Entries beyond what a pixel can index are unreachable.
+  std::size_t count = palette_.size();
+  if (BitsPerPixel() <= 8) count = std::min(count, std::size_t{1} << BitsPerPixel());
+  for (std::size_t i = 0; i < count; ++i) {
     const int dr = int{palette_[i].Red} - color.Red;
     const int dg = int{palette_[i].Green} - color.Green;
     const int db = int{palette_[i].Blue} - color.Blue;
@@ -211,5 +225,7 @@ TBitmap TBitmap::ToBits24() const {
   }
   return out;
 }
+
+std::vector<std::byte> TBitmap::SaveToBytes() const { return SaveBitmapToBytes(*this); }
 
 }  // namespace sigilon
