@@ -1,9 +1,11 @@
 #include "engine/JpegCodec.h"
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jerror.h>
-#include <jpeglib.h>
+// jpeglib.h needs FILE and size_t declared before it, jerror.h its types.
 #include <cstdio>
+
+#include <jpeglib.h>
+
+#include <jerror.h>
 
 #include <csetjmp>
 #include <cstring>
@@ -100,7 +102,6 @@ class TJpegSession {
   TJpegSession& operator=(const TJpegSession&) = delete;
 
   Info& info() { return info_; }
-  const std::string& name() const { return name_; }
 
   template <typename Step>
   void Run(const Step& step) {

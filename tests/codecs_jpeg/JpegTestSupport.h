@@ -3,8 +3,10 @@
 // progressive, arithmetic, grayscale, CMYK/YCCK, custom scan scripts, extra
 // markers) and a reader of a JPEG stream's marker segments.
 
-#include <jpeglib.h>
+// jpeglib.h needs FILE and size_t declared before it.
 #include <cstdio>
+
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <cstddef>
