@@ -1,0 +1,120 @@
+#include "engine/VCLJpegBitmap_Unit.h"
+
+#include <optional>
+
+#include "engine/Bitmap.h"
+#include "engine/BmpCodec.h"
+#include "engine/Canvas.h"
+#include "engine/Errors.h"
+#include "engine/JpegImage.h"
+#include "settings/PlatformDependence_Unit.h"
+
+namespace sigilon {
+
+namespace {
+
+constexpr const char* kProcessed = "Processed file: ";
+constexpr const char* kFailed = "Failed to process file: ";
+constexpr const char* kNotProcessable = "File type not processable: ";
+
+// Branded JPEGs are always written at the highest quality: a proof must not
+// lose detail to the brand.
+constexpr int kBrandQuality = 100;
+
+enum class TFileKind { Jpeg, Bitmap, Other };
+
+// The extension starts at the last "." that stands after the last path
+// separator (and the last ":"), and only its letters a-z are upper-cased.
+TFileKind KindOf(const std::string& path) {
+  const std::size_t separator = path.find_last_of("/:");
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) {
+    return TFileKind::Other;
+  }
+  std::string extension = path.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (extension == ".JPG") return TFileKind::Jpeg;
+  if (extension == ".BMP") return TFileKind::Bitmap;
+  return TFileKind::Other;
+}
+
+// Writing the target must never change the originals: not into the source's
+// directory, and not through a link that leads there.
+void GuardTarget(const std::string& sourcePath, const std::string& targetPath) {
+  if (TargetReachesSource(sourcePath, targetPath)) {
+    throw ImageError(targetPath + ": refusing to write a target into the source directory");
+  }
+}
+
+void BrandJpeg(const std::string& brandText, const TFont& font, const std::string& sourcePath,
+               const std::string& targetPath, const TPreviewCallback& preview,
+               const TDisplayInfo& display) {
+  GuardTarget(sourcePath, targetPath);
+  TBitmap working;
+  {
+    // The source picture (compressed bytes and decoded copy) is released as
+    // soon as the working bitmap holds the pixels: big photos would otherwise
+    // keep three copies alive at once.
+    TJPEGImage source(display.ColorDepth);
+    source.LoadFromFile(sourcePath);
+    std::unique_ptr<TBitmap> decoded = JpegToBitmap(source);
+    if (!decoded) throw ImageError(sourcePath + ": no picture in the JPEG file");
+    working = std::move(*decoded);
+  }
+  StampBrandText(brandText, font, working);
+  if (preview) {
+    const std::vector<std::byte> bitmapFile = working.SaveToBytes();
+    preview(bitmapFile);
+  }
+  std::unique_ptr<TJPEGImage> encoded = BitmapToJpeg(working, kBrandQuality);
+  if (!encoded) throw ImageError(sourcePath + ": nothing to encode");
+  working = TBitmap();
+  GuardTarget(sourcePath, targetPath);
+  WriteWholeFile(targetPath, encoded->CompressedBytes());
+}
+
+void BrandBitmap(const std::string& brandText, const TFont& font, const std::string& sourcePath,
+                 const std::string& targetPath) {
+  GuardTarget(sourcePath, targetPath);
+  TBitmap working = LoadBitmapFromBytes(ReadWholeFile(sourcePath), sourcePath);
+  StampBrandText(brandText, font, working);
+  const std::vector<std::byte> file = working.SaveToBytes();
+  GuardTarget(sourcePath, targetPath);
+  WriteWholeFile(targetPath, file);
+}
+
+}  // namespace
+
+void BrandFile(const std::string& brandText, const std::string& fontText,
+               const std::string& sourcePath, const std::string& targetPath,
+               const TPreviewCallback& preview, std::string& resultLine,
+               const TDisplayInfo& display) {
+  TFont font;
+  font.PixelsPerInch = display.PixelsPerInch;
+  // A font text that cannot be read is the caller's problem, not this file's:
+  // it escapes before any file is looked at.
+  TextToFont(fontText, font);
+
+  const TFileKind kind = KindOf(sourcePath);
+  if (kind == TFileKind::Other) {
+    resultLine = kNotProcessable + sourcePath;
+    return;
+  }
+  try {
+    if (kind == TFileKind::Jpeg) {
+      BrandJpeg(brandText, font, sourcePath, targetPath, preview, display);
+    } else {
+      BrandBitmap(brandText, font, sourcePath, targetPath);
+    }
+    resultLine = kProcessed + sourcePath;
+  } catch (...) {
+    // Whatever went wrong with this one file (unreadable, not what its name
+    // says, a codec error, a full disk, a failing preview, even exhausted
+    // memory) is reported on its result line; the run goes on.
+    resultLine = kFailed + sourcePath;
+  }
+}
+
+}  // namespace sigilon
