@@ -1,5 +1,6 @@
 #include "windows/Splash_Unit.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <cmath>
 
@@ -20,6 +21,8 @@ TSplash_Form::TSplash_Form(QWidget* parent) : QDialog(parent) {
 }
 
 void TSplash_Form::keyPressEvent(QKeyEvent* event) { event->accept(); }
+
+void TSplash_Form::closeEvent(QCloseEvent* event) { event->ignore(); }
 
 void TSplash_Form::Close_TimerTimer() {
   Close_Timer.stop();

@@ -30,12 +30,11 @@ class TSplash_Form : public QDialog {
  public:
   explicit TSplash_Form(QWidget* parent = nullptr);
 
-  /// The timer that closes the window (exposed for tests).
-  const QTimer& CloseTimer() const { return Close_Timer; }
-
  protected:
   /// Keys do nothing: only the timer closes the splash (Escape included).
   void keyPressEvent(QKeyEvent* event) override;
+  /// Close requests from outside (the window manager) are refused likewise.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void Close_TimerTimer();

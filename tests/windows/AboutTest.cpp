@@ -62,14 +62,6 @@ class AboutTest : public QObject {
     QCOMPARE(form.result(), int(QDialog::Accepted));
   }
 
-  void fixedSize() {
-    TAbout_Form form;
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QCOMPARE(form.size(), QSize(263, 146));
-    QCOMPARE(form.minimumSize(), form.maximumSize());
-  }
-
   // ShowAboutBox waits for the box and leaves no window behind.
   void showAboutBoxIsModalAndReleased() {
     bool seen = false;
