@@ -116,6 +116,9 @@ constexpr double kMaxEmPixels = 8192.0;
 // windows are rendered in pieces of at most this many pixels a side.
 constexpr int kMaxRasterSide = 16384;
 
+// Longest stretch of zero coverage painted through inside one run.
+constexpr std::size_t kRunGap = 16;
+
 struct FaceDeleter {
   void operator()(FT_Face face) const { FT_Done_Face(face); }
 };
@@ -565,15 +568,10 @@ class Painter {
   template <int kBytes>
   void BlendBgr(std::uint8_t* p, const std::uint8_t* coverage, int n) const {
     const unsigned b = color_.Blue, g = color_.Green, r = color_.Red;
+    // Runs hold mostly partial coverage, so blending every pixel without
+    // branches beats testing for the transparent and opaque cases.
     for (int i = 0; i < n; ++i, p += kBytes) {
       const unsigned a = coverage[i];
-      if (a == 0) continue;
-      if (a == 255) {
-        p[0] = static_cast<std::uint8_t>(b);
-        p[1] = static_cast<std::uint8_t>(g);
-        p[2] = static_cast<std::uint8_t>(r);
-        continue;
-      }
       p[0] = Mix(p[0], b, a);
       p[1] = Mix(p[1], g, a);
       p[2] = Mix(p[2], r, a);
@@ -741,17 +739,31 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
     Rasterize(cellOutlines, image.bounds_, image.background_.data());
   }
 
-  image.rowSpans_.resize(static_cast<std::size_t>(height));
+  image.rowRuns_.reserve(static_cast<std::size_t>(height) + 1);
   for (std::size_t r = 0; r < height; ++r) {
+    image.rowRuns_.push_back(image.runs_.size());
     const std::uint8_t* t = image.text_.data() + r * width;
     const std::uint8_t* b = opaque ? image.background_.data() + r * width : nullptr;
     const auto used = [&](std::size_t i) { return t[i] != 0 || (b && b[i] != 0); };
-    std::size_t first = 0;
-    while (first < width && !used(first)) ++first;
-    std::size_t last = width;
-    while (last > first && !used(last - 1)) --last;
-    image.rowSpans_[r] = {static_cast<int>(first), static_cast<int>(last)};
+    for (std::size_t i = 0; i < width;) {
+      if (!used(i)) {
+        ++i;
+        continue;
+      }
+      const std::size_t start = i;
+      // Turned strokes cross a row in runs of a few pixels; gaps shorter than
+      // kRunGap are painted through (zero coverage leaves a pixel exactly as
+      // it was), which costs less than starting a run for every stroke.
+      std::size_t end = i;
+      while (i < width && i - end <= kRunGap) {
+        if (used(i)) end = i + 1;
+        ++i;
+      }
+      i = end;
+      image.runs_.push_back({static_cast<int>(start), static_cast<int>(end - start)});
+    }
   }
+  image.rowRuns_.push_back(image.runs_.size());
   return image;
 }
 
@@ -785,16 +797,70 @@ void TCanvas::Draw(std::int64_t x, std::int64_t y, const TTextImage& image) {
   std::optional<Painter> background;
   if (!image.background_.empty()) background.emplace(bitmap_, image.brushColor_);
   for (std::int64_t r = firstRow; r < lastRow; ++r) {
-    const auto [first, last] = image.rowSpans_[static_cast<std::size_t>(r)];
-    const std::int64_t from = std::max<std::int64_t>(originX + first, 0);
-    const std::int64_t to = std::min<std::int64_t>(originX + last, bitmap_.Width());
-    if (from >= to) continue;
     const int by = static_cast<int>(originY + r);
-    const std::size_t offset =
-        static_cast<std::size_t>(r) * stride + static_cast<std::size_t>(from - originX);
-    const int n = static_cast<int>(to - from);
-    if (background) background->PaintRow(by, static_cast<int>(from), &image.background_[offset], n);
-    text.PaintRow(by, static_cast<int>(from), &image.text_[offset], n);
+    const std::size_t rowOffset = static_cast<std::size_t>(r) * stride;
+    const std::size_t end = image.rowRuns_[static_cast<std::size_t>(r) + 1];
+    for (std::size_t k = image.rowRuns_[static_cast<std::size_t>(r)]; k < end; ++k) {
+      const TTextImage::Run run = image.runs_[k];
+      const std::int64_t from = std::max<std::int64_t>(originX + run.Start, 0);
+      const std::int64_t to =
+          std::min<std::int64_t>(originX + run.Start + run.Length, bitmap_.Width());
+      if (from >= to) continue;
+      const std::size_t offset = rowOffset + static_cast<std::size_t>(from - originX);
+      const int n = static_cast<int>(to - from);
+      if (background) {
+        background->PaintRow(by, static_cast<int>(from), &image.background_[offset], n);
+      }
+      text.PaintRow(by, static_cast<int>(from), &image.text_[offset], n);
+    }
+  }
+}
+
+void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::int64_t columns,
+                        std::int64_t dy, std::int64_t rows, const TTextImage& image) {
+  if (image.Empty() || bitmap_.Empty() || columns <= 0 || rows <= 0) return;
+  if (!image.background_.empty() || dx <= 0 || dy <= 0) {
+    for (std::int64_t j = 0; j < rows; ++j) {
+      for (std::int64_t i = 0; i < columns; ++i) Draw(x + i * dx, y + j * dy, image);
+    }
+    return;
+  }
+  const std::int64_t top = y + image.bounds_.Top;  // first bitmap row of copy row 0
+  const std::int64_t imageRows = image.bounds_.Bottom - image.bounds_.Top;
+  const std::int64_t width = bitmap_.Width();
+  const std::size_t stride = static_cast<std::size_t>(image.Stride());
+  // Copies whose columns cannot reach the bitmap are skipped up front.
+  const std::int64_t left = x + image.bounds_.Left;
+  const std::int64_t firstColumn = std::max<std::int64_t>(0, (-(left + image.Stride()) + dx) / dx);
+  const std::int64_t lastColumn =
+      std::min<std::int64_t>(columns, width - left <= 0 ? 0 : (width - left + dx - 1) / dx);
+  Painter text(bitmap_, image.textColor_);
+  for (int by = 0; by < bitmap_.Height(); ++by) {
+    // Copy rows j with top + j * dy <= by < top + j * dy + imageRows.
+    const std::int64_t rel = by - top;
+    const std::int64_t jFirst =
+        std::max<std::int64_t>(0, rel - imageRows < 0 ? 0 : (rel - imageRows) / dy + 1);
+    const std::int64_t jLast = rel < 0 ? -1 : std::min<std::int64_t>(rows - 1, rel / dy);
+    for (std::int64_t j = jFirst; j <= jLast; ++j) {
+      const std::int64_t r = rel - j * dy;
+      if (r < 0 || r >= imageRows) continue;
+      const std::size_t runsEnd = image.rowRuns_[static_cast<std::size_t>(r) + 1];
+      const std::size_t runsBegin = image.rowRuns_[static_cast<std::size_t>(r)];
+      if (runsBegin == runsEnd) continue;
+      for (std::int64_t i = firstColumn; i < lastColumn; ++i) {
+        const std::int64_t originX = left + i * dx;
+        for (std::size_t k = runsBegin; k < runsEnd; ++k) {
+          const TTextImage::Run run = image.runs_[k];
+          const std::int64_t from = std::max<std::int64_t>(originX + run.Start, 0);
+          const std::int64_t to = std::min<std::int64_t>(originX + run.Start + run.Length, width);
+          if (from >= to) continue;
+          text.PaintRow(by, static_cast<int>(from),
+                        &image.text_[static_cast<std::size_t>(r) * stride +
+                                     static_cast<std::size_t>(from - originX)],
+                        static_cast<int>(to - from));
+        }
+      }
+    }
   }
 }
 

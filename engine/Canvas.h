@@ -164,9 +164,16 @@ class TTextImage {
   TSize extent_;
   std::vector<std::uint8_t> text_;        // glyph coverage
   std::vector<std::uint8_t> background_;  // cell coverage; empty for a clear brush
-  // Per row, the first and one-past-last column with any coverage, so that
-  // painting skips the empty corners of a rotated text's bounding box.
-  std::vector<std::pair<int, int>> rowSpans_;
+  // Runs of columns with any coverage, row by row (runs of row r are
+  // runs_[rowRuns_[r]] up to runs_[rowRuns_[r + 1]]), so that painting every
+  // copy touches only the pixels it inks, not the empty corners of a turned
+  // text's bounding box.
+  struct Run {
+    int Start;
+    int Length;
+  };
+  std::vector<Run> runs_;
+  std::vector<std::size_t> rowRuns_;
   TRGBQuad textColor_;
   TRGBQuad brushColor_;
 };
@@ -201,6 +208,13 @@ class TCanvas {
   /// bitmaps the entry nearest to the colour where coverage is at least one
   /// half, so that no colour outside the palette is needed.
   void Draw(std::int64_t x, std::int64_t y, const TTextImage& image);
+  /// Paints the image at (x + i * dx, y + j * dy) for i < columns, j < rows.
+  /// The picture is walked row by row rather than copy by copy, which keeps
+  /// a large bitmap in the cache; copies that overlap then meet in another
+  /// order, which changes nothing when they share their colour and have no
+  /// background (with a background the copies are painted one by one).
+  void DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::int64_t columns,
+                 std::int64_t dy, std::int64_t rows, const TTextImage& image);
 
  private:
   std::optional<TTextImage> Render(const std::string& text, const TRect* clip,

@@ -62,14 +62,17 @@ void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap)
   // One rasterisation for the whole picture; every copy is the same pixels.
   const std::optional<TTextImage> image = canvas.RenderText(text, kMaxStampCoverage);
   const TRect r = canvas.ClipRect();
-  for (std::int64_t y = r.Top; r.Bottom >= y - h - kRowOverhang; y += 2 * h) {
-    for (std::int64_t x = r.Left; r.Right >= x - w; x += w) {
-      if (image) {
-        canvas.Draw(x, y, *image);
-      } else {
-        canvas.TextOut(x, y, text);
-      }
-    }
+  // Rows from the top edge while bottom >= y - H - 100; copies from the left
+  // edge while right >= x - W (both comparisons include equality).
+  const std::int64_t rows = (r.Bottom - r.Top + h + kRowOverhang) / (2 * h) + 1;
+  const std::int64_t columns = (r.Right - r.Left + w) / w + 1;
+  if (image) {
+    canvas.DrawTiled(r.Left, r.Top, w, columns, 2 * h, rows, *image);
+    return;
+  }
+  for (std::int64_t j = 0; j < rows; ++j) {
+    for (std::int64_t i = 0; i < columns; ++i)
+      canvas.TextOut(r.Left + i * w, r.Top + j * 2 * h, text);
   }
 }
 

@@ -375,6 +375,34 @@ TEST(TextOut, ClippedOutputMatchesTheWholeImage) {
   }
 }
 
+TEST(TextOut, TiledDrawingMatchesDrawingCopyByCopy) {
+  // The tiled form walks the picture row by row; overlapping copies of one
+  // colour must come out as if drawn one after another (rounding aside).
+  TFont font = MakeFont(-16, 0x00204080);
+  TLogFont log = font.LogFont();
+  log.Escapement = log.Orientation = 450;
+  font.SetLogFont(log);
+  TBitmap tiled(150, 110, TPixelFormat::pf24bit);
+  Fill(tiled, TRGBQuad{200, 180, 160, 0});
+  TBitmap single = tiled;
+  TCanvas a(tiled), b(single);
+  a.Font = b.Font = font;
+  a.Brush.Style = b.Brush.Style = TBrushStyle::bsClear;
+  const auto image = a.RenderText(kCopyright);
+  // Spacing smaller than the text, so that copies overlap.
+  a.DrawTiled(-7, 3, 23, 9, 11, 12, *image);
+  for (int j = 0; j < 12; ++j) {
+    for (int i = 0; i < 9; ++i) b.Draw(-7 + i * 23, 3 + j * 11, *image);
+  }
+  int differing = 0;
+  for (std::size_t k = 0; k < tiled.Pixels().size(); ++k) {
+    const int d = int{tiled.Pixels()[k]} - single.Pixels()[k];
+    ASSERT_LE(std::abs(d), 1) << k;
+    differing += d != 0;
+  }
+  EXPECT_LT(differing, static_cast<int>(tiled.Pixels().size() / 100));
+}
+
 TEST(TextOut, SolidBrushFillsTheTurnedCell) {
   TBitmap bitmap(80, 80, TPixelFormat::pf24bit);
   TCanvas canvas(bitmap);
