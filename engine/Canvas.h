@@ -48,7 +48,9 @@ enum class TFontPitch { fpDefault, fpVariable, fpFixed };
 /// glyphs. Heights keep their sign meaning: negative = character (em) height
 /// in pixels, positive = cell height (ascent + descent), 0 = the default
 /// height. Escapement and orientation are in tenths of a degree,
-/// counter-clockwise as seen on the picture.
+/// counter-clockwise as seen on the picture; the characters turn with the
+/// escapement (orientation is carried but, as in the compatible graphics
+/// mode of the platform this layer stands in for, not applied separately).
 struct TLogFont {
   std::int32_t Height = kDefaultFontHeight;
   std::int32_t Escapement = 0;
@@ -191,7 +193,8 @@ class TCanvas {
   /// Width of the text along its own baseline (the sum of the glyph
   /// advances, no kerning) and the height of its line (ascent + descent),
   /// whatever the escapement. UTF-8 text; bytes that are not UTF-8 are taken
-  /// as Latin-1.
+  /// as Latin-1. Measuring, rendering and drawing text throw FontError when
+  /// no scalable font can be found at all.
   TSize TextExtent(const std::string& text) const;
   /// Draws the text with the top-left corner of its unrotated cell at (x, y),
   /// turned by the font's escapement about that corner; clipped to the
