@@ -77,20 +77,24 @@ class TBitmap {
   int XPelsPerMeter = 0;
   int YPelsPerMeter = 0;
 
-  /// Colour of pixel (x, y) as R, G, B whatever the format.
+  /// Colour of pixel (x, y) as R, G, B whatever the format; black outside
+  /// the picture or for an index past the end of the palette.
   TRGBQuad GetPixel(int x, int y) const;
   /// Sets pixel (x, y) to the nearest representable colour (for palette
-  /// formats: the nearest palette entry).
+  /// formats: the nearest palette entry); does nothing outside the picture.
+  /// Bits outside the colour masks (alpha, unused) keep their value.
   void SetPixel(int x, int y, TRGBQuad color);
   /// Index of the palette entry nearest to `color` (squared RGB distance,
-  /// the first of equals); 0 when the palette is empty.
+  /// the first of equals) among the entries a pixel can index; 0 when the
+  /// palette is empty.
   int NearestPaletteIndex(TRGBQuad color) const;
 
   /// A copy converted to 24 bits per pixel.
   TBitmap ToBits24() const;
 
   /// The picture as a complete bitmap file (file header "BM", info header,
-  /// colour table where the format has one, pixel rows), in its own format.
+  /// colour table where the format has one, pixel rows), in its own format
+  /// (see SaveBitmapToBytes). Throws ImageError for an empty picture.
   std::vector<std::byte> SaveToBytes() const;
 
  private:
