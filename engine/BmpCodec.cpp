@@ -314,7 +314,7 @@ TBitmap LoadBitmapFromBytes(std::span<const std::byte> data, const std::string& 
 
   // Channel masks: defaults for plain data; for bit fields from the header,
   // or from the 12 (16 with alpha) bytes that follow a 40-byte header.
-  TPixelFormat format = FormatForBits(bits);
+  const TPixelFormat format = FormatForBits(bits);
   std::array<std::uint32_t, 4> masks{};
   if (bits == 16) masks = {0x7C00, 0x03E0, 0x001F, 0};
   if (bits == 32) masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
