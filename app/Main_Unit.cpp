@@ -1,0 +1,599 @@
+#include "app/Main_Unit.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <climits>
+#include <exception>
+#include <optional>
+
+#include "settings/ConfigurationFile_Unit.h"
+#include "settings/PlatformDependence_Unit.h"
+#include "windows/About_Unit.h"
+#include "windows/Dialogs_Unit.h"
+#include "windows/ManualReader_Unit.h"
+#include "windows/Splash_Unit.h"
+
+namespace sigilon {
+
+namespace {
+
+constexpr const char* kBrandTextEntry = "BrandText";
+constexpr const char* kBrandTextFontEntry = "BrandTextFont";
+constexpr const char* kSourceDirectoryEntry = "SourceDirectory";
+constexpr const char* kTargetDirectoryEntry = "TargetDirectory";
+
+// Gaps of the Settings page, from the laid-out positions: a label 7 pixels
+// below the field above it, a field 3 pixels below its label.
+constexpr int kLabelGap = 7;
+constexpr int kFieldGap = 3;
+
+constexpr int kSettingsPageIndex = 0;
+
+QString FromText(const std::string& text) { return QString::fromStdString(text); }
+std::string ToText(const QString& text) { return text.toStdString(); }
+
+std::string WithTrailingSlash(const std::string& value) {
+  if (value.empty() || value.back() == '/') return value;
+  return value + '/';
+}
+
+std::string AsciiUpper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+int Bottom(const QWidget* widget) { return widget->y() + widget->height(); }
+
+/// The next entry of the listing that is not a directory (a link to a
+/// directory counts as one); nothing at the end or when the listing fails.
+std::optional<TDirectoryEntry> NextFile(TDirectoryListing& listing) {
+  for (;;) {
+    std::optional<TDirectoryEntry> entry = listing.Next();
+    if (!entry || !entry->IsDirectory) return entry;
+  }
+}
+
+}  // namespace
+
+void ApplyApplicationTitle() {
+  QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  QApplication::setApplicationDisplayName(QString::fromUtf8(kApplicationTitle));
+  SetApplicationTitle(kApplicationTitle);
+}
+
+TMain_Form::TMain_Form(QWidget* parent) : QMainWindow(parent) {
+  ui_.setupUi(this);
+
+  // The status bar's two panels: the last log line, and an empty one.
+  FStatusPanel0 = new QLabel(ui_.Main_StatusBar);
+  FStatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+  // Ignored: a long log line must not widen the window; the panel gets its
+  // width from the maximum set by FormResize.
+  FStatusPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  ui_.Main_StatusBar->addWidget(FStatusPanel0, 1);
+  FStatusPanel1 = new QLabel(ui_.Main_StatusBar);
+  FStatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+  FStatusPanel1->setFixedWidth(kStatusPanel1Width);
+  ui_.Main_StatusBar->addPermanentWidget(FStatusPanel1);
+  for (QLabel* panel : {FStatusPanel0, FStatusPanel1}) {
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+  }
+
+  connect(ui_.Process_Button, &QPushButton::clicked, this, &TMain_Form::Process_ButtonClick);
+  connect(ui_.Cancel_Button, &QPushButton::clicked, this, &TMain_Form::Cancel_ButtonClick);
+  connect(ui_.Exit_Button, &QPushButton::clicked, this, &TMain_Form::Exit_MenuItemClick);
+  connect(ui_.Exit_MenuItem, &QAction::triggered, this, &TMain_Form::Exit_MenuItemClick);
+  connect(ui_.SaveLog_MenuItem, &QAction::triggered, this, &TMain_Form::SaveLog_MenuItemClick);
+  connect(ui_.SelectBrandTextFont_MenuItem, &QAction::triggered, this,
+          &TMain_Form::SelectBrandTextFont_MenuItemClick);
+  connect(ui_.ResetBrandTextFont_MenuItem, &QAction::triggered, this,
+          &TMain_Form::ResetBrandTextFont_MenuItemClick);
+  connect(ui_.SourceDirectory_MenuItem, &QAction::triggered, this,
+          &TMain_Form::SourceDirectory_MenuItemClick);
+  connect(ui_.TargetDirectory_MenuItem, &QAction::triggered, this,
+          &TMain_Form::TargetDirectory_MenuItemClick);
+  connect(ui_.About_MenuItem, &QAction::triggered, this, &TMain_Form::About_MenuItemClick);
+  connect(ui_.Manual_MenuItem, &QAction::triggered, this, &TMain_Form::Manual_MenuItemClick);
+
+  ui_.BrandText_Edit->installEventFilter(this);
+  ui_.SourceDirectory_Edit->installEventFilter(this);
+  ui_.TargetDirectory_Edit->installEventFilter(this);
+  ui_.Log_Memo->viewport()->installEventFilter(this);
+  ui_.Settings_TabSheet->installEventFilter(this);
+
+  // The Brand Text field's height follows its font, the laid-out font too.
+  FitBrandTextEditHeight();
+  ArrangeSettingsControls();
+  CentreOnScreen(*this);
+  ui_.Main_PageControl->setFocus();
+
+  // Read once: every run brands with the display as it was at start-up.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    FDisplayInfo.PixelsPerInch = qRound(screen->logicalDotsPerInchY());
+    FDisplayInfo.ColorDepth = screen->depth();
+  }
+
+  FormCreate();
+}
+
+TMain_Form::~TMain_Form() { FormDestroy(); }
+
+// ---- Life cycle -------------------------------------------------------------
+
+void TMain_Form::FormCreate() {
+  FBusy = false;
+  ui_.Main_PageControl->setCurrentIndex(kSettingsPageIndex);
+  FOriginalBrandTextFont = std::make_unique<TWindowFont>(BrandTextFont());
+  setMinimumSize(width(), height());
+  FStatusPanel0->setMaximumWidth(std::max(0, width() - kStatusPanel0Margin));
+  ShowSplashScreen();
+  LoadSettings();
+  SetBusy(false);
+}
+
+void TMain_Form::FormDestroy() { FOriginalBrandTextFont.reset(); }
+
+void TMain_Form::FormResize() {
+  FStatusPanel0->setMaximumWidth(std::max(0, width() - kStatusPanel0Margin));
+}
+
+void TMain_Form::FormActivate() {
+  // While an auxiliary window of the program is open, it keeps the input.
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (window == this || !window->isVisible()) continue;
+    const Qt::WindowType type = window->windowType();
+    if (type != Qt::Window && type != Qt::Dialog && type != Qt::Sheet && type != Qt::SplashScreen) {
+      continue;
+    }
+    window->activateWindow();
+    window->setFocus();
+  }
+}
+
+void TMain_Form::FormCloseQuery(bool& canClose) {
+  SaveSettings();
+  canClose = true;
+}
+
+void TMain_Form::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FormResize();
+}
+
+void TMain_Form::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
+void TMain_Form::closeEvent(QCloseEvent* event) {
+  bool canClose = true;
+  FormCloseQuery(canClose);
+  if (canClose) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+bool TMain_Form::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == ui_.Settings_TabSheet) {
+    if (type == QEvent::Resize) Settings_TabSheetResize();
+    return false;
+  }
+
+  if (type == QEvent::MouseButtonDblClick) {
+    FReleaseAfterDoubleClick = watched;
+    if (watched == ui_.BrandText_Edit) {
+      SelectBrandTextFont_MenuItemClick();
+    } else if (watched == ui_.SourceDirectory_Edit) {
+      SourceDirectory_MenuItemClick();
+    } else if (watched == ui_.TargetDirectory_Edit) {
+      TargetDirectory_MenuItemClick();
+    } else if (watched == ui_.Log_Memo->viewport()) {
+      SaveLog_MenuItemClick();
+    }
+    return true;
+  }
+
+  if (type == QEvent::MouseButtonRelease) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (FReleaseAfterDoubleClick == watched) {
+      FReleaseAfterDoubleClick = nullptr;
+      return false;
+    }
+    if (mouse->button() != Qt::LeftButton) return false;
+    if (watched == ui_.SourceDirectory_Edit) SourceDirectory_MenuItemClick();
+    if (watched == ui_.TargetDirectory_Edit) TargetDirectory_MenuItemClick();
+    return false;
+  }
+
+  if (type == QEvent::KeyPress &&
+      (watched == ui_.SourceDirectory_Edit || watched == ui_.TargetDirectory_Edit)) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // Only typed characters count; Tab still moves on, arrows still move.
+    if (key->text().isEmpty() || key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+      return false;
+    }
+    if (watched == ui_.SourceDirectory_Edit) {
+      SourceDirectory_EditKeyPress(key->key());
+    } else {
+      TargetDirectory_EditKeyPress(key->key());
+    }
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Busy state and layout ------------------------------------------------
+
+void TMain_Form::SetBusy(bool busy) {
+  FBusy = busy;
+  ui_.BrandText_Edit->setEnabled(!busy);
+  ui_.SourceDirectory_Edit->setEnabled(!busy);
+  ui_.TargetDirectory_Edit->setEnabled(!busy);
+  ui_.Process_Button->setEnabled(!busy);
+  ui_.Exit_Button->setEnabled(!busy);
+  ui_.Cancel_Button->setEnabled(busy);
+}
+
+void TMain_Form::Settings_TabSheetResize() {
+  const int pageWidth = ui_.Settings_TabSheet->width();
+  for (QLineEdit* edit : {ui_.BrandText_Edit, ui_.SourceDirectory_Edit, ui_.TargetDirectory_Edit}) {
+    edit->resize(std::max(0, pageWidth - 2 * edit->x()), edit->height());
+  }
+}
+
+void TMain_Form::ArrangeSettingsControls() {
+  ui_.SourceDirectory_Label->move(ui_.SourceDirectory_Label->x(),
+                                  Bottom(ui_.BrandText_Edit) + kLabelGap);
+  ui_.SourceDirectory_Edit->move(ui_.SourceDirectory_Edit->x(),
+                                 Bottom(ui_.SourceDirectory_Label) + kFieldGap);
+  ui_.TargetDirectory_Label->move(ui_.TargetDirectory_Label->x(),
+                                  Bottom(ui_.SourceDirectory_Edit) + kLabelGap);
+  ui_.TargetDirectory_Edit->move(ui_.TargetDirectory_Edit->x(),
+                                 Bottom(ui_.TargetDirectory_Label) + kFieldGap);
+}
+
+void TMain_Form::FitBrandTextEditHeight() {
+  QLineEdit* edit = ui_.BrandText_Edit;
+  edit->resize(edit->width(), edit->sizeHint().height());
+}
+
+void TMain_Form::Message(const char* text) { Dialogs().ShowMessage(this, QString::fromUtf8(text)); }
+
+void TMain_Form::ShowAndRaise() {
+  show();
+  raise();
+}
+
+// ---- Settings ---------------------------------------------------------------
+
+std::string TMain_Form::BrandText() const { return ToText(ui_.BrandText_Edit->text()); }
+
+void TMain_Form::SetBrandText(const std::string& value) {
+  ui_.BrandText_Edit->setText(FromText(value));
+}
+
+TWindowFont TMain_Form::BrandTextFont() const {
+  return TWindowFont{ui_.BrandText_Edit->font(), FBrandTextColor};
+}
+
+void TMain_Form::SetBrandTextFont(const TWindowFont& font) {
+  QLineEdit* edit = ui_.BrandText_Edit;
+  edit->setFont(font.Font);
+  FBrandTextColor = font.Color;
+  // Palette roles resolve against the field's own, unmodified palette; the
+  // disabled colour stays the style's so a busy window still looks busy.
+  const QColor color = WindowColorToQColor(font.Color, QApplication::palette(edit));
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Active, QPalette::Text, color);
+  palette.setColor(QPalette::Inactive, QPalette::Text, color);
+  edit->setPalette(palette);
+  FitBrandTextEditHeight();
+}
+
+const TWindowFont& TMain_Form::OriginalBrandTextFont() const { return *FOriginalBrandTextFont; }
+
+void TMain_Form::SetOriginalBrandTextFont(const TWindowFont& font) {
+  *FOriginalBrandTextFont = font;
+}
+
+std::string TMain_Form::SourceDirectory() const { return ToText(ui_.SourceDirectory_Edit->text()); }
+
+void TMain_Form::SetSourceDirectory(const std::string& value) {
+  ui_.SourceDirectory_Edit->setText(FromText(WithTrailingSlash(value)));
+}
+
+std::string TMain_Form::TargetDirectory() const { return ToText(ui_.TargetDirectory_Edit->text()); }
+
+void TMain_Form::SetTargetDirectory(const std::string& value) {
+  ui_.TargetDirectory_Edit->setText(FromText(WithTrailingSlash(value)));
+}
+
+QLabel& TMain_Form::StatusPanel(int index) const {
+  return index == 0 ? *FStatusPanel0 : *FStatusPanel1;
+}
+
+// ---- Settings commands ----------------------------------------------------
+
+void TMain_Form::SelectBrandTextFont() {
+  const TWindowFont current = BrandTextFont();
+  if (const std::optional<QFont> chosen = Dialogs().ChooseFont(this, current.Font)) {
+    // The dialog edits face, size and style; the colour stays.
+    SetBrandTextFont(TWindowFont{*chosen, current.Color});
+  }
+  ArrangeSettingsControls();
+  ShowAndRaise();
+}
+
+void TMain_Form::ResetBrandTextFont() {
+  SetBrandTextFont(OriginalBrandTextFont());
+  ArrangeSettingsControls();
+}
+
+void TMain_Form::SelectSourceDirectory() {
+  if (const auto folder = Dialogs().BrowseForFolder(this, QStringLiteral("Images Directory"))) {
+    SetSourceDirectory(ToText(*folder));
+  }
+}
+
+void TMain_Form::SelectTargetDirectory() {
+  if (const auto folder = Dialogs().BrowseForFolder(this, QStringLiteral("Save Directory"))) {
+    SetTargetDirectory(ToText(*folder));
+  }
+}
+
+void TMain_Form::SaveLog() {
+  const QStringList filters = {QStringLiteral("Log Files (*.log)"),
+                               QStringLiteral("Text Files (*.txt)"),
+                               QStringLiteral("All Files (*)")};
+  const std::optional<QString> fileName = Dialogs().SaveFileName(
+      this, QStringLiteral("Save As"), QString::fromUtf8(kDefaultLogFileName), filters,
+      QStringLiteral("log"));
+  if (!fileName) return;
+
+  std::string text;
+  for (std::size_t i = 0; i < FLogLines.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    text += FLogLines[i];
+  }
+  try {
+    WriteWholeFile(ToText(*fileName), std::as_bytes(std::span(text.data(), text.size())));
+  } catch (const std::exception&) {
+    Message("I cannot save the log file!");
+  }
+}
+
+void TMain_Form::SelectBrandTextFont_MenuItemClick() { SelectBrandTextFont(); }
+
+void TMain_Form::ResetBrandTextFont_MenuItemClick() {
+  ResetBrandTextFont();
+  ShowAndRaise();
+}
+
+void TMain_Form::SourceDirectory_MenuItemClick() {
+  SelectSourceDirectory();
+  ShowAndRaise();
+}
+
+void TMain_Form::TargetDirectory_MenuItemClick() {
+  SelectTargetDirectory();
+  ShowAndRaise();
+}
+
+void TMain_Form::SourceDirectory_EditKeyPress(int /*key*/) { SourceDirectory_MenuItemClick(); }
+
+void TMain_Form::TargetDirectory_EditKeyPress(int /*key*/) { TargetDirectory_MenuItemClick(); }
+
+void TMain_Form::SaveLog_MenuItemClick() { SaveLog(); }
+
+void TMain_Form::Exit_MenuItemClick() { close(); }
+
+void TMain_Form::About_MenuItemClick() { ShowAboutBox(); }
+
+void TMain_Form::Manual_MenuItemClick() { ShowManual(); }
+
+// ---- Settings persistence ---------------------------------------------------
+
+void TMain_Form::LoadSettings() {
+  // One entry's failure leaves that setting empty (the font: as laid out)
+  // and does not stop the others.
+  const auto loadText = [](const TConfigurationFile& store, const char* name, auto set) {
+    try {
+      set(store.HasValue(name) ? store.ReadValue(name) : std::string());
+    } catch (const std::exception&) {
+      set(std::string());
+    }
+  };
+  try {
+    TConfigurationFile store;
+    store.Load();
+    loadText(store, kBrandTextEntry, [this](const std::string& v) { SetBrandText(v); });
+    try {
+      if (store.HasValue(kBrandTextFontEntry)) {
+        TWindowFont font = BrandTextFont();
+        TextToFont(store.ReadValue(kBrandTextFontEntry), font);
+        SetBrandTextFont(font);
+      }
+    } catch (const std::exception&) {
+      ResetBrandTextFont();
+    }
+    ArrangeSettingsControls();
+    loadText(store, kSourceDirectoryEntry, [this](const std::string& v) { SetSourceDirectory(v); });
+    loadText(store, kTargetDirectoryEntry, [this](const std::string& v) { SetTargetDirectory(v); });
+  } catch (const std::exception&) {
+    Message("I am not able to load your configuration.");
+  }
+}
+
+void TMain_Form::SaveSettings() {
+  bool saved = false;
+  try {
+    TConfigurationFile store;
+    // Loaded first so that the user's other entries are written back.
+    store.Load();
+    store.WriteValue(kBrandTextEntry, BrandText());
+    store.WriteValue(kBrandTextFontEntry, FontToText(BrandTextFont()));
+    store.WriteValue(kSourceDirectoryEntry, SourceDirectory());
+    store.WriteValue(kTargetDirectoryEntry, TargetDirectory());
+    saved = store.Save();
+  } catch (const std::exception&) {
+    saved = false;
+  }
+  if (!saved) {
+    Message("I was not able to save your configuration.\rMaybe the file has been made read only?");
+  }
+}
+
+// ---- Batch run --------------------------------------------------------------
+
+void TMain_Form::Process_ButtonClick() {
+  ClearLog();
+  const auto refuse = [this](const char* text) {
+    Message(text);
+    ui_.Main_PageControl->setCurrentIndex(kSettingsPageIndex);
+  };
+
+  if (BrandText().empty()) {
+    refuse("You must enter the Brand Text setting.");
+    if (ui_.BrandText_Edit->isEnabled()) ui_.BrandText_Edit->setFocus();
+    return;
+  }
+  if (SourceDirectory().empty()) {
+    refuse("You must set the Source Path setting.");
+    SelectSourceDirectory();
+    ShowAndRaise();
+    return;
+  }
+  if (TargetDirectory().empty()) {
+    refuse("You must set the Target Path setting.");
+    SelectTargetDirectory();
+    ShowAndRaise();
+    return;
+  }
+  // Also by identity: two spellings of one directory (a link, "/a/./b/") are
+  // the same directory.
+  if (SourceDirectory() == TargetDirectory() ||
+      SameDirectory(SourceDirectory(), TargetDirectory())) {
+    refuse(
+        "You cannot save the Target images into the same directory as the Source images because "
+        "they would overwrite the Source images!");
+    return;
+  }
+  if (AsciiUpper(TargetDirectory()) == AsciiUpper(StartDirectory()) ||
+      SameDirectory(TargetDirectory(), StartDirectory())) {
+    const std::string text =
+        "You cannot save the Target images into " + ApplicationTitle() + "'s directory!";
+    Dialogs().ShowMessage(this, FromText(text));
+    ui_.Main_PageControl->setCurrentIndex(kSettingsPageIndex);
+    SelectTargetDirectory();
+    ShowAndRaise();
+    return;
+  }
+
+  FCancelled = false;
+  SetBusy(true);
+  try {
+    ProcessImages();
+  } catch (const std::exception& error) {
+    SetBusy(false);
+    Dialogs().ShowMessage(this, QString::fromUtf8(error.what()));
+    return;
+  }
+  SetBusy(false);
+}
+
+void TMain_Form::ProcessImages() {
+  std::int32_t counter = 0;
+  {
+    const std::string walkedDirectory = SourceDirectory();
+    TDirectoryListing listing(walkedDirectory);
+    std::optional<TDirectoryEntry> entry = NextFile(listing);
+    while (entry && !FCancelled) {
+      const std::string targetPath = TargetDirectory() + entry->Name;
+      const std::string sourcePath = SourceDirectory() + entry->Name;
+      const std::string fontText = FontToText(BrandTextFont());
+      const std::string brandText = BrandText();
+      std::string resultLine;
+      // The settings may have changed through the menus since the run began:
+      // nothing is ever written into the walked directory or the current
+      // source directory, whatever the target text says (links included).
+      if (TargetReachesSource(walkedDirectory + entry->Name, targetPath) ||
+          TargetReachesSource(sourcePath, targetPath)) {
+        resultLine = "Failed to process file: " + sourcePath;
+      } else {
+        BrandFile(
+            brandText, fontText, sourcePath, targetPath,
+            [this](std::span<const std::byte> picture) { ShowWorkingImage(picture); }, resultLine,
+            FDisplayInfo);
+      }
+      WriteLog(resultLine);
+      ++counter;
+      entry = NextFile(listing);
+      QCoreApplication::processEvents();
+    }
+  }
+
+  if (counter == 0) {
+    constexpr const char* kNoImages = "There were no images to process in the Source Directory.";
+    Message(kNoImages);
+    WriteLog(kNoImages);
+  } else {
+    WriteLog(std::string());
+    WriteLog(std::to_string(counter) + " files processed.");
+  }
+}
+
+void TMain_Form::Cancel_ButtonClick() {
+  FCancelled = true;
+  WriteLog(std::string());
+  WriteLog("Operation Canceled by User.");
+  WriteLog(std::string());
+}
+
+void TMain_Form::WriteLog(const std::string& line) {
+  FLogLines.push_back(line);
+  // The memo shows the lines; a first empty line is a line too.
+  QTextCursor cursor(ui_.Log_Memo->document());
+  cursor.movePosition(QTextCursor::End);
+  if (FLogLines.size() > 1) cursor.insertBlock();
+  cursor.insertText(FromText(line));
+  QScrollBar* bar = ui_.Log_Memo->verticalScrollBar();
+  bar->setValue(bar->maximum());
+  FStatusPanel0->setText(FromText(line));
+  QCoreApplication::processEvents();
+}
+
+void TMain_Form::ClearLog() {
+  FLogLines.clear();
+  ui_.Log_Memo->clear();
+  FStatusPanel0->clear();
+}
+
+void TMain_Form::ShowWorkingImage(std::span<const std::byte> picture) {
+  // A picture that cannot be shown is not worth stopping the run for.
+  try {
+    if (picture.size() <= UINT_MAX) {
+      QPixmap pixmap;
+      if (pixmap.loadFromData(reinterpret_cast<const uchar*>(picture.data()),
+                              static_cast<uint>(picture.size()), "BMP")) {
+        ui_.Working_Image->setPixmap(pixmap);
+      }
+    }
+    QCoreApplication::processEvents();
+  } catch (...) {
+  }
+}
+
+}  // namespace sigilon

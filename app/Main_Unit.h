@@ -1,0 +1,137 @@
+#pragma once
+/// The main window: the four settings, the batch run over the source
+/// directory, the results log, and the loading and saving of the settings.
+
+#include <QMainWindow>
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/WindowFont_Unit.h"
+#include "engine/VCLJpegBitmap_Unit.h"
+#include "ui_Main_Unit.h"
+
+class QLabel;
+
+namespace sigilon {
+
+/// The application title: caption of every message box, stem of the
+/// configuration file name.
+inline constexpr const char* kApplicationTitle = "Sigilon";
+
+/// Sets the application title everywhere it is read: Qt's application name
+/// and display name, and the settings storage.
+void ApplyApplicationTitle();
+
+/// The file name the save-log dialog proposes.
+inline constexpr const char* kDefaultLogFileName = "Results.log";
+
+/// Width of the status bar's empty right-hand panel; the message panel takes
+/// the window width less 100.
+inline constexpr int kStatusPanel1Width = 50;
+inline constexpr int kStatusPanel0Margin = 100;
+
+class TMain_Form : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TMain_Form(QWidget* parent = nullptr);
+  ~TMain_Form() override;
+
+  // ---- Settings --------------------------------------------------------
+
+  std::string BrandText() const;
+  void SetBrandText(const std::string& value);
+  /// The font of the Brand Text field with its colour.
+  TWindowFont BrandTextFont() const;
+  /// Copies `font` into the Brand Text field; the field's height follows it.
+  void SetBrandTextFont(const TWindowFont& font);
+  /// The field's font as laid out, taken before the settings were loaded.
+  const TWindowFont& OriginalBrandTextFont() const;
+  void SetOriginalBrandTextFont(const TWindowFont& font);
+  std::string SourceDirectory() const;
+  /// Appends "/" to a non-empty value that does not end with one.
+  void SetSourceDirectory(const std::string& value);
+  std::string TargetDirectory() const;
+  void SetTargetDirectory(const std::string& value);
+
+  // ---- Inspection (for tests) -----------------------------------------
+
+  const Ui::TMain_Form& Form() const { return ui_; }
+  /// Panel 0 (the last log line) and panel 1 (empty) of the status bar.
+  QLabel& StatusPanel(int index) const;
+  /// The results log, line by line, exactly as it will be saved.
+  const std::vector<std::string>& LogLines() const { return FLogLines; }
+  bool Busy() const { return FBusy; }
+  /// What the display reported at start-up, handed to every BrandFile.
+  const TDisplayInfo& DisplayInfo() const { return FDisplayInfo; }
+
+  // ---- Event handlers -------------------------------------------------
+
+  void Process_ButtonClick();
+  void Cancel_ButtonClick();
+  void Exit_MenuItemClick();
+  void About_MenuItemClick();
+  void Manual_MenuItemClick();
+  void SaveLog_MenuItemClick();
+  void SelectBrandTextFont_MenuItemClick();
+  void ResetBrandTextFont_MenuItemClick();
+  void SourceDirectory_MenuItemClick();
+  void TargetDirectory_MenuItemClick();
+  /// Any typed character opens the folder dialog; the key itself is ignored.
+  void SourceDirectory_EditKeyPress(int key);
+  void TargetDirectory_EditKeyPress(int key);
+  void Settings_TabSheetResize();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  /// Clicks, double-clicks and key presses of the fields, and the Settings
+  /// page's resizing, which have no signals of their own.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormDestroy();
+  void FormResize();
+  void FormActivate();
+  void FormCloseQuery(bool& canClose);
+
+  void SetBusy(bool busy);
+  void ArrangeSettingsControls();
+  void FitBrandTextEditHeight();
+
+  void ProcessImages();
+  void WriteLog(const std::string& line);
+  void ClearLog();
+  void ShowWorkingImage(std::span<const std::byte> picture);
+
+  void SelectBrandTextFont();
+  void ResetBrandTextFont();
+  void SelectSourceDirectory();
+  void SelectTargetDirectory();
+  void SaveLog();
+
+  void LoadSettings();
+  void SaveSettings();
+
+  void Message(const char* text);
+  void ShowAndRaise();
+
+  Ui::TMain_Form ui_;
+  QLabel* FStatusPanel0 = nullptr;
+  QLabel* FStatusPanel1 = nullptr;
+  bool FCancelled = false;
+  bool FBusy = false;
+  std::unique_ptr<TWindowFont> FOriginalBrandTextFont;
+  TColor FBrandTextColor = 0;
+  TDisplayInfo FDisplayInfo;
+  std::vector<std::string> FLogLines;
+  /// A double-click's trailing button release is not a click of its own.
+  QObject* FReleaseAfterDoubleClick = nullptr;
+};
+
+}  // namespace sigilon
