@@ -151,9 +151,8 @@ TJpegHeader HeaderOf(const jpeg_decompress_struct& info) {
 
 // How decoded rows reach the bitmap.
 enum class TRowLayout {
-  kIndexOrGray,  // one byte per pixel, straight into the row
-  kRgb,          // R, G, B straight into the row, then swapped to B, G, R
-  kCmyk,         // C, M, Y, K into a scratch row, then converted
+  kDirect,  // palette indexes, or B, G, R as the bitmap stores them, straight into the row
+  kCmyk,    // C, M, Y, K into a scratch row, then converted
 };
 
 struct TRowTarget {
@@ -172,9 +171,7 @@ std::uint8_t Scale255(unsigned a, unsigned b) {
 
 void FinishRow(const TRowTarget& target, std::uint8_t* row) noexcept {
   const auto width = static_cast<std::size_t>(target.Width);
-  if (target.Layout == TRowLayout::kRgb) {
-    for (std::size_t x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
-  } else if (target.Layout == TRowLayout::kCmyk) {
+  if (target.Layout == TRowLayout::kCmyk) {
     for (std::size_t x = 0; x < width; ++x) {
       const std::uint8_t* s = target.Scratch + 4 * x;
       // Work with "paper left": 255 where there is no ink.
@@ -231,8 +228,10 @@ TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
     info.out_color_space = JCS_CMYK;
   } else {
     const bool gray = info.jpeg_color_space == JCS_GRAYSCALE || options.Grayscale;
-    info.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
     palette = gray || options.ToPalette;
+    // Colour lands in the bitmap's own B, G, R order, so rows need no second
+    // pass; the quantiser wants plain RGB.
+    info.out_color_space = gray ? JCS_GRAYSCALE : (palette ? JCS_RGB : JCS_EXT_BGR);
   }
   if (palette) {
     info.quantize_colors = TRUE;
@@ -294,13 +293,12 @@ TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
 
   std::vector<std::uint8_t> scratch;
   if (fourComponents) scratch.resize(4 * static_cast<std::size_t>(bitmap.Width()));
-  const TRowTarget target{
-      bitmap.Pixels().data(),
-      bitmap.Stride(),
-      scratch.data(),
-      palette ? TRowLayout::kIndexOrGray : (fourComponents ? TRowLayout::kCmyk : TRowLayout::kRgb),
-      info.saw_Adobe_marker != 0,
-      bitmap.Width()};
+  const TRowTarget target{bitmap.Pixels().data(),
+                          bitmap.Stride(),
+                          scratch.data(),
+                          fourComponents ? TRowLayout::kCmyk : TRowLayout::kDirect,
+                          info.saw_Adobe_marker != 0,
+                          bitmap.Width()};
   ReadRows(session, target);
   session.Run([&] { jpeg_finish_decompress(&info); });
   return bitmap;
@@ -361,18 +359,13 @@ void TermDestination(j_compress_ptr info) {
   dest.Out->resize(dest.Out->size() - dest.Pub.free_in_buffer);
 }
 
-void WriteRows(TCompressor& session, const TBitmap& bgr, std::uint8_t* scratch) {
+void WriteRows(TCompressor& session, const TBitmap& bgr) {
   jpeg_compress_struct& info = session.info();
-  const auto width = static_cast<std::size_t>(bgr.Width());
   session.Run([&] {
     while (info.next_scanline < info.image_height) {
-      const std::uint8_t* source = bgr.Pixels().data() + info.next_scanline * bgr.Stride();
-      for (std::size_t x = 0; x < width; ++x) {
-        scratch[3 * x] = source[3 * x + 2];
-        scratch[3 * x + 1] = source[3 * x + 1];
-        scratch[3 * x + 2] = source[3 * x];
-      }
-      JSAMPROW row = scratch;
+      // libjpeg only reads the rows it is given; its interface lacks const.
+      JSAMPROW row = const_cast<std::uint8_t*>(bgr.Pixels().data()) +
+                     static_cast<std::size_t>(info.next_scanline) * bgr.Stride();
       jpeg_write_scanlines(&info, &row, 1);
     }
   });
@@ -396,7 +389,6 @@ std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std:
   destination.Pub.empty_output_buffer = GrowDestination;
   destination.Pub.term_destination = TermDestination;
   destination.Out = &out;
-  std::vector<std::uint8_t> scratch(3 * static_cast<std::size_t>(bgr.Width()));
 
   TCompressor session(name);
   jpeg_compress_struct& info = session.info();
@@ -404,7 +396,8 @@ std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std:
   info.image_width = static_cast<JDIMENSION>(bgr.Width());
   info.image_height = static_cast<JDIMENSION>(bgr.Height());
   info.input_components = 3;
-  info.in_color_space = JCS_RGB;
+  // The bitmap's B, G, R rows go to the encoder as they are.
+  info.in_color_space = JCS_EXT_BGR;
   session.Run([&] {
     jpeg_set_defaults(&info);
     // A branded copy carries only pixels: plain JFIF, default density.
@@ -417,7 +410,7 @@ std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std:
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
   });
-  WriteRows(session, bgr, scratch.data());
+  WriteRows(session, bgr);
   session.Run([&] { jpeg_finish_compress(&info); });
   return out;
 }

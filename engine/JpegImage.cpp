@@ -44,11 +44,20 @@ const TBitmap& TJPEGImage::Bitmap() const {
   return *bitmap_;
 }
 
-void TJPEGImage::Assign(const TBitmap& bitmap) {
-  bitmap_ = bitmap;
+void TJPEGImage::Assign(const TBitmap& bitmap) { Assign(TBitmap(bitmap)); }
+
+void TJPEGImage::Assign(TBitmap&& bitmap) {
+  bitmap_ = std::move(bitmap);
   data_.clear();
   header_ = {};
   decodedWith_ = DecodeOptions();
+}
+
+TBitmap TJPEGImage::TakeBitmap() {
+  Decode();
+  TBitmap taken = std::move(*bitmap_);
+  bitmap_.reset();
+  return taken;
 }
 
 void TJPEGImage::Compress(int quality) {
@@ -82,10 +91,19 @@ std::unique_ptr<TBitmap> JpegToBitmap(const TJPEGImage* jpeg) {
   return jpeg ? JpegToBitmap(*jpeg) : nullptr;
 }
 
+std::unique_ptr<TBitmap> JpegToBitmap(TJPEGImage&& jpeg) {
+  if (jpeg.Empty()) return nullptr;
+  return std::make_unique<TBitmap>(jpeg.TakeBitmap());
+}
+
 std::unique_ptr<TJPEGImage> BitmapToJpeg(const TBitmap& bitmap, int quality) {
+  return BitmapToJpeg(TBitmap(bitmap), quality);
+}
+
+std::unique_ptr<TJPEGImage> BitmapToJpeg(TBitmap&& bitmap, int quality) {
   if (bitmap.Empty()) return nullptr;
   auto jpeg = std::make_unique<TJPEGImage>();
-  jpeg->Assign(bitmap);
+  jpeg->Assign(std::move(bitmap));
   jpeg->Compress(quality);
   return jpeg;
 }

@@ -58,6 +58,11 @@ class TJPEGImage {
   /// Replaces the content by a copy of `bitmap`; compressed bytes follow on
   /// Compress or SaveToBytes.
   void Assign(const TBitmap& bitmap);
+  /// As Assign, taking over the pixels instead of copying them.
+  void Assign(TBitmap&& bitmap);
+  /// Gives up the decoded picture (decoding first when needed), leaving the
+  /// picture without one; for callers that want the pixels, not a copy.
+  TBitmap TakeBitmap();
   /// Encodes the held bitmap at `quality` (1..100, also stored as
   /// CompressionQuality) as a baseline JFIF stream. Throws ImageError.
   void Compress(int quality);
@@ -94,10 +99,17 @@ class TJPEGImage {
 /// picture. Throws ImageError when the picture does not decode.
 std::unique_ptr<TBitmap> JpegToBitmap(const TJPEGImage& jpeg);
 std::unique_ptr<TBitmap> JpegToBitmap(const TJPEGImage* jpeg);
+/// As above for a picture that is no longer needed: the decoded pixels move
+/// into the new bitmap instead of being copied (big photos would otherwise be
+/// held twice).
+std::unique_ptr<TBitmap> JpegToBitmap(TJPEGImage&& jpeg);
 
 /// A new JPEG picture holding a copy of `bitmap`, compressed once at
 /// `quality` (1..100); nullptr for an absent or empty bitmap.
 std::unique_ptr<TJPEGImage> BitmapToJpeg(const TBitmap& bitmap, int quality);
 std::unique_ptr<TJPEGImage> BitmapToJpeg(const TBitmap* bitmap, int quality);
+/// As above for a bitmap that is no longer needed: its pixels move into the
+/// new picture instead of being copied.
+std::unique_ptr<TJPEGImage> BitmapToJpeg(TBitmap&& bitmap, int quality);
 
 }  // namespace sigilon

@@ -59,7 +59,7 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
     // keep three copies alive at once.
     TJPEGImage source(display.ColorDepth);
     source.LoadFromFile(sourcePath);
-    std::unique_ptr<TBitmap> decoded = JpegToBitmap(source);
+    std::unique_ptr<TBitmap> decoded = JpegToBitmap(std::move(source));
     if (!decoded) throw ImageError(sourcePath + ": no picture in the JPEG file");
     working = std::move(*decoded);
   }
@@ -68,9 +68,8 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
     const std::vector<std::byte> bitmapFile = working.SaveToBytes();
     preview(bitmapFile);
   }
-  std::unique_ptr<TJPEGImage> encoded = BitmapToJpeg(working, kBrandQuality);
+  std::unique_ptr<TJPEGImage> encoded = BitmapToJpeg(std::move(working), kBrandQuality);
   if (!encoded) throw ImageError(sourcePath + ": nothing to encode");
-  working = TBitmap();
   GuardTarget(sourcePath, targetPath);
   WriteWholeFile(targetPath, encoded->CompressedBytes());
 }

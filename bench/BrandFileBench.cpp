@@ -1,0 +1,186 @@
+// Branding one 12-megapixel photo against the codec work it cannot avoid.
+//
+//   BM_BrandFile           the whole job as the command line runs it: read, decode,
+//                          stamp, encode, write
+//   BM_BrandFilePreview    the same with a preview callback, as the window program runs it
+//   BM_CodecWork           decode of the source + quality-100 encode of the stamped picture
+//   BM_CommandLine         a whole sigilon-brand process on a folder holding the one photo
+//   BM_PlainTranscode      decode + quality-100 encode of the unstamped photo
+//
+// Compare BM_BrandFile / BM_CodecWork and BM_CommandLine / BM_PlainTranscode
+// from the same run: the machine is shared, so only ratios mean anything.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "engine/Bitmap.h"
+#include "engine/Canvas.h"
+#include "engine/JpegCodec.h"
+#include "engine/VCLJpegBitmap_Unit.h"
+
+extern char** environ;
+
+namespace sigilon {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 4000;
+constexpr int kHeight = 3000;
+const std::string kFontText = "\"DejaVu Sans\", 10, [], [clWhite]";
+const std::string kBrand = "© Studio Proof";
+
+std::uint8_t Clamp(double v) {
+  return static_cast<std::uint8_t>(std::fmin(255.0, std::fmax(0.0, v)));
+}
+
+// Deterministic photo-like content: smooth light, some edges and sensor-like
+// grain, so the encoder works about as hard as on a real photo.
+TBitmap Photo(int width, int height) {
+  TBitmap bitmap(width, height, TPixelFormat::pf24bit);
+  std::uint32_t noise = 2463534242u;
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = bitmap.Row(y).data();
+    for (int x = 0; x < width; ++x) {
+      noise ^= noise << 13;
+      noise ^= noise >> 17;
+      noise ^= noise << 5;
+      const double grain = static_cast<double>(noise & 0xFF) / 255.0 * 10.0 - 5.0;
+      const double u = static_cast<double>(x) / width;
+      const double v = static_cast<double>(y) / height;
+      const double light = 0.5 + 0.5 * std::sin(u * 7.0 + std::cos(v * 5.0));
+      const bool stripe = ((x / 97 + y / 61) & 3) == 0;
+      row[3 * x] = Clamp(60 + 120 * v + grain + (stripe ? 30 : 0));
+      row[3 * x + 1] = Clamp(50 + 150 * light + grain);
+      row[3 * x + 2] = Clamp(90 + 100 * u * light + grain);
+    }
+  }
+  return bitmap;
+}
+
+struct Fixture {
+  fs::path root;
+  std::string sourceDir, targetDir, sourcePath, targetPath;
+  std::vector<std::byte> sourceBytes;
+  TBitmap stamped;
+  TBitmap plain;
+
+  Fixture() {
+    root = fs::temp_directory_path() / ("sigilon-bench-" + std::to_string(::getpid()));
+    sourceDir = (root / "source").string() + "/";
+    targetDir = (root / "target").string() + "/";
+    fs::create_directories(sourceDir);
+    fs::create_directories(targetDir);
+    sourcePath = sourceDir + "photo.jpg";
+    targetPath = targetDir + "photo.jpg";
+    plain = Photo(kWidth, kHeight);
+    sourceBytes = EncodeJpeg(plain, 92, "photo");
+    std::ofstream(sourcePath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(sourceBytes.data()),
+               static_cast<std::streamsize>(sourceBytes.size()));
+    plain = DecodeJpeg(sourceBytes, "photo");
+    stamped = plain;
+    TFont font;
+    TextToFont(kFontText, font);
+    StampBrandText(kBrand, font, stamped);
+  }
+  ~Fixture() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+};
+
+Fixture& Shared() {
+  static Fixture fixture;
+  return fixture;
+}
+
+void BM_BrandFile(benchmark::State& state) {
+  Fixture& f = Shared();
+  std::size_t previewBytes = 0;
+  for (auto _ : state) {
+    std::string line;
+    BrandFile(
+        kBrand, kFontText, f.sourcePath, f.targetPath,
+        [&](std::span<const std::byte> bytes) { previewBytes = bytes.size(); }, line);
+    if (line.rfind("Processed", 0) != 0) state.SkipWithError(line.c_str());
+    benchmark::DoNotOptimize(previewBytes);
+  }
+  state.counters["MP"] = kWidth * kHeight / 1e6;
+}
+
+void BM_CodecWork(benchmark::State& state) {
+  Fixture& f = Shared();
+  for (auto _ : state) {
+    TBitmap decoded = DecodeJpeg(f.sourceBytes, "photo");
+    std::vector<std::byte> encoded = EncodeJpeg(f.stamped, 100, "photo");
+    benchmark::DoNotOptimize(decoded.Pixels().data());
+    benchmark::DoNotOptimize(encoded.data());
+  }
+}
+
+void BM_PlainTranscode(benchmark::State& state) {
+  Fixture& f = Shared();
+  for (auto _ : state) {
+    TBitmap decoded = DecodeJpeg(f.sourceBytes, "photo");
+    std::vector<std::byte> encoded = EncodeJpeg(decoded, 100, "photo");
+    benchmark::DoNotOptimize(encoded.data());
+  }
+}
+
+void BM_CommandLine(benchmark::State& state) {
+  Fixture& f = Shared();
+  // The command line is built into the same folder as this benchmark.
+  const std::string program =
+      (fs::read_symlink("/proc/self/exe").parent_path() / "sigilon-brand").string();
+  if (!fs::exists(program)) {
+    state.SkipWithError("sigilon-brand not built");
+    return;
+  }
+  std::string font = kFontText;
+  std::string brand = kBrand;
+  std::string source = f.sourceDir;
+  std::string target = f.targetDir;
+  std::string fontFlag = "--font";
+  char* argv[] = {const_cast<char*>(program.c_str()),
+                  fontFlag.data(),
+                  font.data(),
+                  brand.data(),
+                  source.data(),
+                  target.data(),
+                  nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  for (auto _ : state) {
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) != 0) {
+      state.SkipWithError("cannot start sigilon-brand");
+      break;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("sigilon-brand failed");
+      break;
+    }
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+BENCHMARK(BM_BrandFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BrandFilePreview)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CodecWork)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CommandLine)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainTranscode)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace sigilon
