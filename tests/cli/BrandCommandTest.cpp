@@ -232,16 +232,5 @@ TEST_F(BrandCommandTest, UnreadableFontFromBrandFileEndsTheRunWithoutSummary) {
   EXPECT_EQ(fake.calls.size(), 1u);
 }
 
-TEST_F(BrandCommandTest, TargetLinkIntoTheSourceIsNeverHandedOver) {
-  Touch(source + "/a.jpg");
-  Touch(source + "/b.jpg");
-  fs::create_symlink(source + "/a.jpg", target + "/a.jpg");
-  EXPECT_EQ(Run({"B", source, target}), kExitFileFailed);
-  EXPECT_NE(out.find("Failed to process file: " + source + "/a.jpg\n"), std::string::npos);
-  EXPECT_NE(err.find(target + "/a.jpg"), std::string::npos);
-  ASSERT_EQ(fake.calls.size(), 1u);
-  EXPECT_EQ(fake.calls[0].target, target + "/b.jpg");
-}
-
 }  // namespace
 }  // namespace sigilon

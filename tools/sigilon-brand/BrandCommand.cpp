@@ -161,15 +161,10 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
       if (entry->IsDirectory) continue;
       const std::string sourcePath = command.SourceDirectory + entry->Name;
       const std::string targetPath = command.TargetDirectory + entry->Name;
+      // BrandFile itself refuses a target that leads back into the source.
       std::string resultLine;
-      // A link in the target directory may lead back into the source.
-      if (TargetReachesSource(sourcePath, targetPath)) {
-        err << "Not written: \"" << targetPath << "\" leads into the Source Directory.\n";
-        resultLine = kFailedPrefix + sourcePath;
-      } else {
-        brandFile(command.BrandText, command.FontText, sourcePath, targetPath, noPreview,
-                  resultLine, display);
-      }
+      brandFile(command.BrandText, command.FontText, sourcePath, targetPath, noPreview, resultLine,
+                display);
       out << resultLine << '\n' << std::flush;
       if (resultLine.starts_with(kFailedPrefix)) anyFailed = true;
       ++count;

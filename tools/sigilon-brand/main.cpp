@@ -1,0 +1,12 @@
+// sigilon-brand: brands a folder of pictures from the command line.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "engine/VCLJpegBitmap_Unit.h"
+#include "tools/sigilon-brand/BrandCommand.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return sigilon::RunBrandCommand(args, &sigilon::BrandFile, std::cout, std::cerr);
+}
