@@ -41,8 +41,8 @@ bool SplashScreenDue(TDateTime now) {
     // Compared in whole milliseconds: day fractions are not exact in binary,
     // and a gap of exactly 0.1 day must not count as more than 0.1 day.
     const double millisecondsPerDay = 24.0 * 60 * 60 * 1000;
-    due = std::llround((now - last) * millisecondsPerDay) >
-          std::llround(kSplashScreenGapDays * millisecondsPerDay);
+    due = std::round((now - last) * millisecondsPerDay) >
+          std::round(kSplashScreenGapDays * millisecondsPerDay);
   }
   // Renewed at every start, so frequent restarts keep the splash away.
   store.WriteValue(kLastSplashScreenEntry, DateTimeToText(now));
