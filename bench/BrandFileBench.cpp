@@ -35,7 +35,8 @@ namespace fs = std::filesystem;
 
 constexpr int kWidth = 4000;
 constexpr int kHeight = 3000;
-const std::string kFontText = "\"DejaVu Sans\", 10, [], [clWhite]";
+// The command line's default brand font: 10 points, black.
+const std::string kFontText = "\"DejaVu Sans\", 10, [], [clBlack]";
 const std::string kBrand = "© Studio Proof";
 
 std::uint8_t Clamp(double v) {
