@@ -153,7 +153,8 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
     return kExitRefused;
   }
   const TDisplayInfo display{.PixelsPerInch = command.PixelsPerInch};
-  const TPreviewCallback noPreview = [](std::span<const std::byte>) {};
+  // Nothing shows a preview here, so no bitmap file is made for one.
+  const TPreviewCallback noPreview = nullptr;
   std::int64_t count = 0;
   bool anyFailed = false;
   try {
