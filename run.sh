@@ -3,8 +3,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DSIGILON_BUILD_TESTS=OFF >/dev/null
-cmake --build build -j "$(nproc)"
+# The same configuration as ./test.sh, so switching between the two commands
+# does not rebuild everything; only the programs are built here.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j "$(nproc)" --target sigilon sigilon-brand make-samples
 
 # Makes a folder of generated pictures (JPEG and bitmap files, and one text
 # file that is left alone), brands it with the command line and says where
@@ -23,4 +25,12 @@ brand_sample() {
   return "$status"
 }
 
-brand_sample
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # The program keeps its settings and finds its manual in the directory it
+  # starts in: build/bin, where the build placed Manual.html.
+  cd build/bin
+  exec ./sigilon
+else
+  echo "No display to show the window program on; branding a sample folder with the command line instead."
+  brand_sample
+fi

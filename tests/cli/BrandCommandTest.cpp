@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "engine/Errors.h"
-#include "tests/cli/TempDirectory.h"
+#include "tests/support/TempDirectory.h"
 #include "tools/sigilon-brand/BrandCommand.h"
 
 namespace sigilon {
@@ -73,7 +73,7 @@ class BrandCommandTest : public ::testing::Test {
 
   void Touch(const std::string& path) { std::ofstream(path) << "data"; }
 
-  TempDirectory temp;
+  test::TempDirectory temp;
   std::string source, target, out, err;
   FakeBrand fake;
 };

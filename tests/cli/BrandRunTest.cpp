@@ -13,7 +13,7 @@
 #include "engine/JpegImage.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "settings/PlatformDependence_Unit.h"
-#include "tests/cli/TempDirectory.h"
+#include "tests/support/TempDirectory.h"
 #include "tools/sigilon-brand/BrandCommand.h"
 
 namespace sigilon {
@@ -62,7 +62,7 @@ class BrandRunTest : public ::testing::Test {
     }
   }
 
-  TempDirectory temp;
+  test::TempDirectory temp;
   std::string source, target, out, err;
   std::map<std::string, std::vector<std::byte>> before;
 };

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 
 #include "settings/PlatformDependence_Unit.h"
 
+#include "tests/support/TempDirectory.h"
+
 namespace sigilon {
 namespace {
 
@@ -20,20 +23,6 @@ std::span<const std::byte> Bytes(const std::string& text) { return std::as_bytes
 
 class Files : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "sigilon-files-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
-      if (!entry.is_symlink()) {
-        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
-      }
-    }
-    fs::remove_all(dir_);
-  }
-
   std::string Put(const std::string& name, const std::string& content) const {
     const std::string path = dir_ + "/" + name;
     fs::create_directories(fs::path(path).parent_path());
@@ -55,7 +44,8 @@ class Files : public ::testing::Test {
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
 
-  std::string dir_;
+  test::TempDirectory temp_;
+  const std::string dir_ = temp_.Path();
 };
 
 TEST_F(Files, ReadWholeFile) {

@@ -13,6 +13,8 @@
 #include "settings/KestroDataEncode_Unit.h"
 #include "settings/PlatformDependence_Unit.h"
 
+#include "tests/support/TempDirectory.h"
+
 namespace sigilon {
 namespace {
 
@@ -31,19 +33,12 @@ std::string Unscramble(const std::string& stored) {
 class ConfigurationFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "sigilon-config-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
     previousStart_ = StartDirectory();
     SetStartDirectoryForTesting(directory_ + "/");
     SetApplicationTitle("Sigilon");
     user_ = CurrentUserName();
   }
-  void TearDown() override {
-    SetStartDirectoryForTesting(previousStart_);
-    fs::permissions(directory_, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(directory_);
-  }
+  void TearDown() override { SetStartDirectoryForTesting(previousStart_); }
 
   std::string FilePath() const { return directory_ + "/Sigilon.cfg"; }
 
@@ -63,7 +58,8 @@ class ConfigurationFile : public ::testing::Test {
     return names;
   }
 
-  std::string directory_;
+  test::TempDirectory temp_;
+  const std::string directory_ = temp_.Path();
   std::string previousStart_;
   std::string user_;
 };

@@ -24,6 +24,8 @@ class TempDirectory {
     std::error_code ignored;
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+      // Links are left alone: changing one would change what it points at.
+      if (it->is_symlink(ignored)) continue;
       std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                    std::filesystem::perm_options::add, ignored);
     }
