@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -92,6 +93,22 @@ class TPumpHook {
  private:
   std::function<bool()> step_;
   QTimer timer_;
+};
+
+/// Counts the events of one type that reach an object.
+class TEventCounter : public QObject {
+ public:
+  TEventCounter(QObject& watched, QEvent::Type type, int& count) : type_(type), count_(count) {
+    watched.installEventFilter(this);
+  }
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == type_) ++count_;
+    return false;
+  }
+
+ private:
+  QEvent::Type type_;
+  int& count_;
 };
 
 }  // namespace
@@ -240,6 +257,23 @@ class MainWindowTest : public QObject {
     QVERIFY(form_->BrandTextFont() == laidOut);
     QCOMPARE(ui().BrandText_Edit->height(), laidOutHeight);
     checkStack();
+  }
+
+  void activatingTheMainWindowHandsTheFocusToAnOpenAuxiliaryWindow() {
+    QDialog auxiliary;
+    auxiliary.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&auxiliary));
+    QTRY_COMPARE(QApplication::activeWindow(), &auxiliary);
+
+    int mainActivations = 0;
+    TEventCounter counter(*form_, QEvent::WindowActivate, mainActivations);
+    form_->activateWindow();
+    QTRY_VERIFY(mainActivations > 0);
+    QTRY_COMPARE(QApplication::activeWindow(), &auxiliary);
+
+    auxiliary.hide();
+    form_->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), form_.get());
   }
 
   void directoryFieldsOpenTheFolderDialog() {
