@@ -443,6 +443,29 @@ class MainWindowTest : public QObject {
     QCOMPARE(form_->LogLines().size(), std::size_t{6});
   }
 
+  void unreadableBrandFontEndsTheRunWithItsMessage() {
+    const QString source = Work(QStringLiteral("source"));
+    const QString target = Work(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(source) && QDir().mkpath(target));
+    QVERIFY(WritePicture(source + QStringLiteral("/a.jpg"), "JPG"));
+    QVERIFY(WritePicture(source + QStringLiteral("/b.jpg"), "JPG"));
+    SetUpSettings(source, target);
+    // A face name with a comma does not survive the font description text.
+    QFont odd = ui().BrandText_Edit->font();
+    odd.setFamily(QStringLiteral("Odd, Face"));
+    dialogs_->FontAnswers.push_back(odd);
+    ui().SelectBrandTextFont_MenuItem->trigger();
+
+    Process();
+    QCOMPARE(dialogs_->Messages,
+             QStringList{QStringLiteral("'Face\"' is not a valid integer value")});
+    QVERIFY(form_->LogLines().empty());
+    QCOMPARE(QDir(target).entryList(QDir::Files).size(), 0);
+    QVERIFY(!form_->Busy());
+    QVERIFY(ui().Process_Button->isEnabled());
+    QVERIFY(!ui().Cancel_Button->isEnabled());
+  }
+
   void cancelStopsBeforeTheNextFile() {
     const QString source = Work(QStringLiteral("source"));
     const QString target = Work(QStringLiteral("target"));
