@@ -5,7 +5,7 @@
 //   BM_BrandFilePreview    the same with a preview callback, as the window program runs it
 //   BM_CodecWork           decode of the source + quality-100 encode of the stamped picture
 //   BM_CommandLine         a whole sigilon-brand process on a folder holding the one photo
-//   BM_PlainTranscode      decode + quality-100 encode of the unstamped photo
+//   BM_PlainTranscode      read the file, decode, encode at quality 100 unstamped, write
 //
 // Compare BM_BrandFile / BM_CodecWork and BM_CommandLine / BM_PlainTranscode
 // from the same run: the machine is shared, so only ratios mean anything.
@@ -25,6 +25,7 @@
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
 #include "engine/VCLJpegBitmap_Unit.h"
+#include "settings/PlatformDependence_Unit.h"
 
 extern char** environ;
 
@@ -132,12 +133,13 @@ void BM_CodecWork(benchmark::State& state) {
   }
 }
 
+// What any tool that rewrites the file at quality 100 must do, files included.
 void BM_PlainTranscode(benchmark::State& state) {
   Fixture& f = Shared();
   for (auto _ : state) {
-    TBitmap decoded = DecodeJpeg(f.sourceBytes, "photo");
+    TBitmap decoded = DecodeJpeg(ReadWholeFile(f.sourcePath), "photo");
     std::vector<std::byte> encoded = EncodeJpeg(decoded, 100, "photo");
-    benchmark::DoNotOptimize(encoded.data());
+    WriteWholeFile(f.targetPath, encoded);
   }
 }
 

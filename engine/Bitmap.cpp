@@ -7,6 +7,7 @@
 
 #include "engine/BmpCodec.h"
 #include "engine/Errors.h"
+#include "settings/PlatformDependence_Unit.h"
 
 namespace sigilon {
 
@@ -51,6 +52,16 @@ std::uint32_t PackChannel(std::uint8_t value, std::uint32_t mask) {
 }
 
 }  // namespace
+
+template <>
+void* TPixelAllocator<std::uint8_t>::AllocatePixels(std::size_t bytes) {
+  return AllocateLargeBlock(bytes);
+}
+
+template <>
+void TPixelAllocator<std::uint8_t>::FreePixels(void* block, std::size_t bytes) noexcept {
+  FreeLargeBlock(block, bytes);
+}
 
 int BitsPerPixel(TPixelFormat format) {
   switch (format) {

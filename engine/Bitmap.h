@@ -41,6 +41,23 @@ std::uint64_t RowStride(std::uint64_t width, int bitsPerPixel);
 std::uint64_t CheckedImageBytes(std::int64_t width, std::int64_t height, int bitsPerPixel,
                                 const char* what = "picture");
 
+/// Allocator of pixel storage: big pictures get memory that is cheap to touch
+/// (see AllocateLargeBlock).
+template <class T>
+struct TPixelAllocator {
+  using value_type = T;
+  TPixelAllocator() = default;
+  template <class U>
+  TPixelAllocator(const TPixelAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return static_cast<T*>(AllocatePixels(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) noexcept { FreePixels(p, n * sizeof(T)); }
+  friend bool operator==(const TPixelAllocator&, const TPixelAllocator&) = default;
+
+ private:
+  static void* AllocatePixels(std::size_t bytes);
+  static void FreePixels(void* block, std::size_t bytes) noexcept;
+};
+
 class TBitmap {
  public:
   TBitmap() = default;
@@ -102,7 +119,7 @@ class TBitmap {
   int height_ = 0;
   TPixelFormat format_ = TPixelFormat::pf24bit;
   std::size_t stride_ = 0;
-  std::vector<std::uint8_t> pixels_;
+  std::vector<std::uint8_t, TPixelAllocator<std::uint8_t>> pixels_;
   std::vector<TRGBQuad> palette_;
   std::array<std::uint32_t, 4> masks_{};
 };

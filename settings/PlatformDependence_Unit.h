@@ -75,6 +75,15 @@ class TNamedMutex {
   std::unique_ptr<Impl> impl_;
 };
 
+// ---- Memory ----------------------------------------------------------------
+
+/// Memory for a whole picture. Blocks of several megabytes are backed by huge
+/// pages where the system offers them: a 12-megapixel photo otherwise costs
+/// some ten thousand page faults each time its pixels are touched afresh.
+/// Throws std::bad_alloc. Free with FreeLargeBlock and the same size.
+void* AllocateLargeBlock(std::size_t bytes);
+void FreeLargeBlock(void* block, std::size_t bytes) noexcept;
+
 // ---- Files -----------------------------------------------------------------
 
 /// Reads a whole file. The file is only ever opened for reading.
