@@ -30,4 +30,10 @@ TBitmap LoadBitmapFromBytes(std::span<const std::byte> data, const std::string& 
 /// picture, and writing that again gives the same bytes.
 std::vector<std::byte> SaveBitmapToBytes(const TBitmap& bitmap);
 
+/// Size of the file SaveBitmapToBytes makes, and the same file written into
+/// memory the caller provides (exactly that many bytes), for callers that
+/// keep big files in memory of their own.
+std::size_t BitmapFileSize(const TBitmap& bitmap);
+void WriteBitmapFile(const TBitmap& bitmap, std::span<std::byte> out);
+
 }  // namespace sigilon

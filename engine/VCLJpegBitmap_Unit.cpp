@@ -48,6 +48,21 @@ void GuardTarget(const std::string& sourcePath, const std::string& targetPath) {
   }
 }
 
+// The preview is the stamped picture as a bitmap file: as big as the raw
+// pixels, so it lives in memory that is cheap to fill (see AllocateLargeBlock).
+void ShowPreview(const TBitmap& picture, const TPreviewCallback& preview) {
+  struct TFree {
+    std::size_t bytes;
+    void operator()(std::byte* block) const noexcept { FreeLargeBlock(block, bytes); }
+  };
+  const std::size_t size = BitmapFileSize(picture);
+  const std::unique_ptr<std::byte[], TFree> file(static_cast<std::byte*>(AllocateLargeBlock(size)),
+                                                 TFree{size});
+  const std::span<std::byte> bytes(file.get(), size);
+  WriteBitmapFile(picture, bytes);
+  preview(bytes);
+}
+
 void BrandJpeg(const std::string& brandText, const TFont& font, const std::string& sourcePath,
                const std::string& targetPath, const TPreviewCallback& preview,
                const TDisplayInfo& display) {
@@ -64,10 +79,7 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
     working = std::move(*decoded);
   }
   StampBrandText(brandText, font, working);
-  if (preview) {
-    const std::vector<std::byte> bitmapFile = working.SaveToBytes();
-    preview(bitmapFile);
-  }
+  if (preview) ShowPreview(working, preview);
   std::unique_ptr<TJPEGImage> encoded = BitmapToJpeg(std::move(working), kBrandQuality);
   if (!encoded) throw ImageError(sourcePath + ": nothing to encode");
   GuardTarget(sourcePath, targetPath);
