@@ -5,37 +5,33 @@
 #include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "app/Main_Unit.h"
 #include "settings/ConfigurationFile_Unit.h"
 #include "settings/PlatformDependence_Unit.h"
-#include "tests/app/ScriptedDialogs.h"
+#include "tests/support/WindowTestSupport.h"
 #include "windows/Splash_Unit.h"
 
 using namespace sigilon;
-using sigilon::test::TScriptedDialogs;
+using namespace sigilon::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kNoImages =
-    QStringLiteral("There were no images to process in the Source Directory.");
-const QString kSaveFailed = QStringLiteral(
-    "I was not able to save your configuration.\rMaybe the file has been made read only?");
-
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
-  return file.readAll();
-}
+const QString kNoImages = u"There were no images to process in the Source Directory."_s;
+const QString kSameDirectory =
+    u"You cannot save the Target images into the same directory as the Source images because "
+    "they would overwrite the Source images!"_s;
 
 // A busy pattern, so that decoding and encoding again never gives the same bytes.
 bool WritePicture(const QString& path, const char* format, QColor color = QColor(200, 120, 40)) {
@@ -51,34 +47,25 @@ bool WritePicture(const QString& path, const char* format, QColor color = QColor
   return image.save(path, format);
 }
 
-bool WriteBytes(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-/// Every file of a directory with a digest of its bytes, to show that
-/// nothing changed.
+// Every file of a directory with a digest of its bytes, to show that nothing
+// changed.
 QMap<QString, QByteArray> Snapshot(const QString& directory) {
   QMap<QString, QByteArray> files;
   const QDir dir(directory);
   for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
     files.insert(
         name,
-        QCryptographicHash::hash(ReadBytes(dir.filePath(name)), QCryptographicHash::Sha1).toHex());
+        QCryptographicHash::hash(ReadFile(dir.filePath(name)), QCryptographicHash::Sha1).toHex());
   }
   return files;
 }
 
-QStringList ToStringList(const std::vector<std::string>& lines) {
-  QStringList list;
-  for (const std::string& line : lines) list << QString::fromStdString(line);
-  return list;
-}
+int FileCount(const QString& directory) { return QDir(directory).entryList(QDir::Files).size(); }
 
 int Bottom(const QWidget* widget) { return widget->y() + widget->height(); }
 
-/// Calls `step` at every event pump until it returns true (a zero timer runs
-/// inside the batch run's processEvents calls).
+// Calls `step` at every event pump until it returns true (a zero timer runs
+// inside the batch run's processEvents calls).
 class TPumpHook {
  public:
   explicit TPumpHook(std::function<bool()> step) : step_(std::move(step)) {
@@ -95,13 +82,13 @@ class TPumpHook {
   QTimer timer_;
 };
 
-/// Counts the events of one type that reach an object.
+// Counts the events of one type that reach an object.
 class TEventCounter : public QObject {
  public:
   TEventCounter(QObject& watched, QEvent::Type type, int& count) : type_(type), count_(count) {
     watched.installEventFilter(this);
   }
-  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+  bool eventFilter(QObject*, QEvent* event) override {
     if (event->type() == type_) ++count_;
     return false;
   }
@@ -117,13 +104,21 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> home_;  // the start directory
+  std::unique_ptr<ScratchStartDirectory> start_;
   std::unique_ptr<QTemporaryDir> work_;  // source and target directories
   std::unique_ptr<TScriptedDialogs> dialogs_;
   std::unique_ptr<TMain_Form> form_;
+  QString source_, target_;
 
   const Ui::TMain_Form& ui() const { return form_->Form(); }
   QString Work(const QString& name) const { return work_->filePath(name); }
+  QString Config() const { return start_->FilePath(u"Sigilon.cfg"_s); }
+
+  QStringList Log() const {
+    QStringList list;
+    for (const std::string& line : form_->LogLines()) list << QString::fromStdString(line);
+    return list;
+  }
 
   void OpenForm() {
     // Renews the start record, so the splash is not due while the window opens.
@@ -141,20 +136,43 @@ class MainWindowTest : public QObject {
     OpenForm();
   }
 
+  // Stores the values as a previous session would have, and opens the window.
+  void OpenWithStored(const std::map<std::string, std::string>& values) {
+    form_.reset();
+    TConfigurationFile store;
+    store.Load();
+    for (const auto& [name, value] : values) store.WriteValue(name, value);
+    QVERIFY(store.Save());
+    OpenForm();
+  }
+
   void ChooseFolder(QAction* menuItem, const QString& folder) {
     dialogs_->FolderAnswers.push_back(folder);
     menuItem->trigger();
   }
 
   void SetUpSettings(const QString& source, const QString& target) {
-    QTest::keyClicks(ui().BrandText_Edit, QStringLiteral("Kestro Studio"));
+    QTest::keyClicks(ui().BrandText_Edit, u"Kestro Studio"_s);
     ChooseFolder(ui().SourceDirectory_MenuItem, source);
     ChooseFolder(ui().TargetDirectory_MenuItem, target);
   }
 
+  // A source of `count` pictures p1.jpg... and an empty target, set up.
+  void SetUpRun(int count) {
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    for (int i = 1; i <= count; ++i) {
+      QVERIFY(WritePicture(source_ + u"/p%1.jpg"_s.arg(i), "JPG", QColor(i * 40, 60, 0)));
+    }
+    SetUpSettings(source_, target_);
+  }
+
   void Process() { QTest::mouseClick(ui().Process_Button, Qt::LeftButton); }
 
-  QString Config() const { return home_->filePath(QStringLiteral("Sigilon.cfg")); }
+  void CheckIdle() {
+    QVERIFY(!form_->Busy());
+    QVERIFY(ui().Process_Button->isEnabled());
+    QVERIFY(!ui().Cancel_Button->isEnabled());
+  }
 
  private slots:
   void initTestCase() {
@@ -163,10 +181,11 @@ class MainWindowTest : public QObject {
   }
 
   void init() {
-    home_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/StartDir-XXXXXX"));
+    start_ = std::make_unique<ScratchStartDirectory>();
     work_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(home_->isValid() && work_->isValid());
-    SetStartDirectoryForTesting(home_->path().toStdString() + "/");
+    QVERIFY(start_->IsValid() && work_->isValid());
+    source_ = Work(u"source"_s);
+    target_ = Work(u"target"_s);
     dialogs_ = std::make_unique<TScriptedDialogs>();
     OpenForm();
   }
@@ -174,21 +193,21 @@ class MainWindowTest : public QObject {
   void cleanup() {
     form_.reset();
     dialogs_.reset();
-    if (home_) QFile::setPermissions(Config(), QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(Config(), QFile::ReadOwner | QFile::WriteOwner);
     work_.reset();
-    home_.reset();
+    start_.reset();
   }
 
   // ---- Start-up and layout ---------------------------------------------
 
   void firstStartIsIdleOnTheSettingsPage() {
     QCOMPARE(ui().Main_PageControl->currentIndex(), 0);
-    QVERIFY(!ui().Cancel_Button->isEnabled());
-    QVERIFY(ui().Process_Button->isEnabled());
+    CheckIdle();
     QVERIFY(ui().Exit_Button->isEnabled());
-    QVERIFY(ui().BrandText_Edit->text().isEmpty());
-    QVERIFY(ui().SourceDirectory_Edit->text().isEmpty());
-    QVERIFY(ui().TargetDirectory_Edit->text().isEmpty());
+    for (const QLineEdit* edit :
+         {ui().BrandText_Edit, ui().SourceDirectory_Edit, ui().TargetDirectory_Edit}) {
+      QVERIFY(edit->text().isEmpty());
+    }
     QVERIFY(form_->BrandTextFont() == form_->OriginalBrandTextFont());
     QCOMPARE(form_->BrandTextFont().Color, 0);
     QVERIFY(dialogs_->Messages.isEmpty());
@@ -214,12 +233,11 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(form_->StatusPanel(0).width(), 159);
 
     // A long log line must not widen the window or its panel.
-    const QString source = Work(QStringLiteral("source"));
-    QVERIFY(QDir().mkpath(source));
-    QVERIFY(WriteBytes(source + QLatin1Char('/') + QString(200, QLatin1Char('n')), "x"));
-    SetUpSettings(source, Work(QStringLiteral("target")));
+    QVERIFY(QDir().mkpath(source_));
+    QVERIFY(WriteFile(source_ + u'/' + QString(200, u'n'), "x"));
+    SetUpSettings(source_, target_);
     Process();
-    QCOMPARE(form_->LogLines().size(), std::size_t{3});
+    QCOMPARE(Log().size(), 3);
     QTest::qWait(10);
     QCOMPARE(form_->size(), QSize(259, 250));
     QCOMPARE(form_->StatusPanel(0).width(), 159);
@@ -277,12 +295,12 @@ class MainWindowTest : public QObject {
   }
 
   void directoryFieldsOpenTheFolderDialog() {
-    const QString folder = Work(QStringLiteral("photos"));
+    const QString folder = Work(u"photos"_s);
     dialogs_->FolderAnswers.push_back(folder);
-    QTest::keyClicks(ui().SourceDirectory_Edit, QStringLiteral("q"));
-    QCOMPARE(dialogs_->FolderInstructions, QStringList{QStringLiteral("Images Directory")});
+    QTest::keyClicks(ui().SourceDirectory_Edit, u"q"_s);
+    QCOMPARE(dialogs_->FolderInstructions, QStringList{u"Images Directory"_s});
     // One slash is added; the typed key never reaches the text.
-    QCOMPARE(ui().SourceDirectory_Edit->text(), folder + QLatin1Char('/'));
+    QCOMPARE(ui().SourceDirectory_Edit->text(), folder + u'/');
 
     // Tab moves on without a dialog.
     QTest::keyClick(ui().SourceDirectory_Edit, Qt::Key_Tab);
@@ -291,92 +309,84 @@ class MainWindowTest : public QObject {
     // A cancelled dialog keeps the setting.
     QTest::mouseClick(ui().SourceDirectory_Edit, Qt::LeftButton);
     QCOMPARE(dialogs_->FolderInstructions.size(), 2);
-    QCOMPARE(ui().SourceDirectory_Edit->text(), folder + QLatin1Char('/'));
+    QCOMPARE(ui().SourceDirectory_Edit->text(), folder + u'/');
 
     // The root keeps its single slash.
-    dialogs_->FolderAnswers.push_back(QStringLiteral("/"));
+    dialogs_->FolderAnswers.push_back(u"/"_s);
     QTest::keyClick(ui().TargetDirectory_Edit, Qt::Key_Return);
-    QCOMPARE(dialogs_->FolderInstructions.last(), QStringLiteral("Save Directory"));
-    QCOMPARE(ui().TargetDirectory_Edit->text(), QStringLiteral("/"));
+    QCOMPARE(dialogs_->FolderInstructions.last(), u"Save Directory"_s);
+    QCOMPARE(ui().TargetDirectory_Edit->text(), u"/"_s);
   }
 
   // ---- The five refusals -----------------------------------------------
 
   void processRefusesIncompleteSettings() {
-    const QString source = Work(QStringLiteral("source"));
-    const QString target = Work(QStringLiteral("target"));
-    QVERIFY(QDir().mkpath(source) && QDir().mkpath(target));
-    QVERIFY(WritePicture(source + QStringLiteral("/a.jpg"), "JPG"));
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    QVERIFY(WritePicture(source_ + u"/a.jpg"_s, "JPG"));
     form_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
 
     // Empty brand text: message, Settings page, focus on the field, no dialog.
     ui().Main_PageControl->setCurrentIndex(2);
     Process();
-    QCOMPARE(dialogs_->Messages,
-             QStringList{QStringLiteral("You must enter the Brand Text setting.")});
+    QCOMPARE(dialogs_->Messages, QStringList{u"You must enter the Brand Text setting."_s});
     QCOMPARE(ui().Main_PageControl->currentIndex(), 0);
     QCOMPARE(QApplication::focusWidget(), ui().BrandText_Edit);
     QVERIFY(dialogs_->FolderInstructions.isEmpty());
 
     // No source: its message and dialog only; choosing a folder starts nothing.
-    QTest::keyClicks(ui().BrandText_Edit, QStringLiteral("   "));
+    QTest::keyClicks(ui().BrandText_Edit, u"   "_s);
     ui().Main_PageControl->setCurrentIndex(1);
-    dialogs_->FolderAnswers.push_back(source);
+    dialogs_->FolderAnswers.push_back(source_);
     Process();
-    QCOMPARE(dialogs_->Messages.last(), QStringLiteral("You must set the Source Path setting."));
-    QCOMPARE(dialogs_->FolderInstructions, QStringList{QStringLiteral("Images Directory")});
-    QCOMPARE(form_->SourceDirectory(), source.toStdString() + "/");
+    QCOMPARE(dialogs_->Messages.last(), u"You must set the Source Path setting."_s);
+    QCOMPARE(dialogs_->FolderInstructions, QStringList{u"Images Directory"_s});
+    QCOMPARE(form_->SourceDirectory(), source_.toStdString() + "/");
     QCOMPARE(ui().Main_PageControl->currentIndex(), 0);
-    QVERIFY(form_->LogLines().empty());
+    QVERIFY(Log().isEmpty());
 
     // No target: its message and dialog; cancelled, the target stays empty.
     Process();
-    QCOMPARE(dialogs_->Messages.last(), QStringLiteral("You must set the Target Path setting."));
-    QCOMPARE(dialogs_->FolderInstructions.last(), QStringLiteral("Save Directory"));
+    QCOMPARE(dialogs_->Messages.last(), u"You must set the Target Path setting."_s);
+    QCOMPARE(dialogs_->FolderInstructions.last(), u"Save Directory"_s);
     QVERIFY(form_->TargetDirectory().empty());
 
     // The same directory: by text, and by identity under another spelling.
-    const QString sameDirectory = QStringLiteral(
-        "You cannot save the Target images into the same directory as the Source images because "
-        "they would overwrite the Source images!");
-    for (const QString& spelling : {source, source + QStringLiteral("/.")}) {
+    for (const QString& spelling : {source_, source_ + u"/."_s}) {
       ChooseFolder(ui().TargetDirectory_MenuItem, spelling);
       const qsizetype dialogsBefore = dialogs_->FolderInstructions.size();
       ui().Main_PageControl->setCurrentIndex(2);
       Process();
-      QCOMPARE(dialogs_->Messages.last(), sameDirectory);
+      QCOMPARE(dialogs_->Messages.last(), kSameDirectory);
       QCOMPARE(dialogs_->FolderInstructions.size(), dialogsBefore);
       QCOMPARE(ui().Main_PageControl->currentIndex(), 0);
     }
 
     // The start directory in other letter case: message with the title, and
     // the target dialog.
-    ChooseFolder(ui().TargetDirectory_MenuItem, home_->path().toLower());
+    ChooseFolder(ui().TargetDirectory_MenuItem, start_->Path().toLower());
     Process();
     QCOMPARE(dialogs_->Messages.last(),
-             QStringLiteral("You cannot save the Target images into Sigilon's directory!"));
-    QCOMPARE(dialogs_->FolderInstructions.last(), QStringLiteral("Save Directory"));
+             u"You cannot save the Target images into Sigilon's directory!"_s);
+    QCOMPARE(dialogs_->FolderInstructions.last(), u"Save Directory"_s);
 
     // None of it touched a file or left the idle state.
-    QCOMPARE(QDir(target).entryList(QDir::Files).size(), 0);
-    QCOMPARE(Snapshot(home_->path()).keys(), QStringList{QStringLiteral("Sigilon.cfg")});
-    QVERIFY(!form_->Busy());
-    QVERIFY(ui().Process_Button->isEnabled());
+    QCOMPARE(FileCount(target_), 0);
+    QCOMPARE(Snapshot(start_->Path()).keys(), QStringList{u"Sigilon.cfg"_s});
+    CheckIdle();
   }
 
   void processClearsTheLogEvenWhenItRefuses() {
-    const QString empty = Work(QStringLiteral("empty"));
-    QVERIFY(QDir().mkpath(empty + QStringLiteral("/only-a-subdirectory")));
-    SetUpSettings(empty, Work(QStringLiteral("target")));
+    QVERIFY(QDir().mkpath(source_ + u"/only-a-subdirectory"_s));
+    SetUpSettings(source_, target_);
     Process();
     QCOMPARE(dialogs_->Messages, QStringList{kNoImages});
-    QCOMPARE(ToStringList(form_->LogLines()), QStringList{kNoImages});
+    QCOMPARE(Log(), QStringList{kNoImages});
     QCOMPARE(form_->StatusPanel(0).text(), kNoImages);
 
     ui().BrandText_Edit->clear();
     Process();
-    QVERIFY(form_->LogLines().empty());
+    QVERIFY(Log().isEmpty());
     QVERIFY(ui().Log_Memo->toPlainText().isEmpty());
     QVERIFY(form_->StatusPanel(0).text().isEmpty());
   }
@@ -384,98 +394,74 @@ class MainWindowTest : public QObject {
   // ---- Runs --------------------------------------------------------------
 
   void runBrandsEveryFileOfTheSourceDirectory() {
-    const QString source = Work(QStringLiteral("source"));
-    const QString target = Work(QStringLiteral("target"));
-    QVERIFY(QDir().mkpath(source + QStringLiteral("/sub")) && QDir().mkpath(target));
-    QVERIFY(WritePicture(source + QStringLiteral("/a.jpg"), "JPG"));
-    QVERIFY(WriteBytes(source + QStringLiteral("/b.txt"), "not a picture"));
-    QVERIFY(WritePicture(source + QStringLiteral("/c.BMP"), "BMP"));
-    QVERIFY(WritePicture(source + QStringLiteral("/.hidden.jpg"), "JPG"));
-    QVERIFY(WritePicture(source + QStringLiteral("/sub/deeper.jpg"), "JPG"));
-    QVERIFY(QFile::link(source + QStringLiteral("/sub"), source + QStringLiteral("/linked-sub")));
-    const auto before = Snapshot(source);
+    QVERIFY(QDir().mkpath(source_ + u"/sub"_s) && QDir().mkpath(target_));
+    QVERIFY(WritePicture(source_ + u"/a.jpg"_s, "JPG"));
+    QVERIFY(WriteFile(source_ + u"/b.txt"_s, "not a picture"));
+    QVERIFY(WritePicture(source_ + u"/c.BMP"_s, "BMP"));
+    QVERIFY(WritePicture(source_ + u"/.hidden.jpg"_s, "JPG"));
+    QVERIFY(WritePicture(source_ + u"/sub/deeper.jpg"_s, "JPG"));
+    QVERIFY(QFile::link(source_ + u"/sub"_s, source_ + u"/linked-sub"_s));
+    const auto before = Snapshot(source_);
 
-    SetUpSettings(source, target);
+    SetUpSettings(source_, target_);
     Process();
 
-    const QStringList log = ToStringList(form_->LogLines());
+    const QStringList log = Log();
     QCOMPARE(log.size(), 6);
-    const QString prefix = source + QLatin1Char('/');
-    const QSet<QString> results(log.begin(), log.begin() + 4);
-    QCOMPARE(results,
-             (QSet<QString>{
-                 QStringLiteral("Processed file: ") + prefix + QStringLiteral("a.jpg"),
-                 QStringLiteral("File type not processable: ") + prefix + QStringLiteral("b.txt"),
-                 QStringLiteral("Processed file: ") + prefix + QStringLiteral("c.BMP"),
-                 QStringLiteral("Processed file: ") + prefix + QStringLiteral(".hidden.jpg"),
-             }));
-    QCOMPARE(log[4], QString());
-    QCOMPARE(log[5], QStringLiteral("4 files processed."));
+    const QString prefix = source_ + u'/';
+    QCOMPARE(QSet<QString>(log.begin(), log.begin() + 4),
+             (QSet<QString>{u"Processed file: "_s + prefix + u"a.jpg"_s,
+                            u"File type not processable: "_s + prefix + u"b.txt"_s,
+                            u"Processed file: "_s + prefix + u"c.BMP"_s,
+                            u"Processed file: "_s + prefix + u".hidden.jpg"_s}));
+    QCOMPARE(log.mid(4), (QStringList{QString(), u"4 files processed."_s}));
     QCOMPARE(form_->StatusPanel(0).text(), log[5]);
-    QCOMPARE(ui().Log_Memo->toPlainText(), log.join(QLatin1Char('\n')));
+    QCOMPARE(ui().Log_Memo->toPlainText(), log.join(u'\n'));
 
-    const auto written = Snapshot(target);
+    const auto written = Snapshot(target_);
     QCOMPARE(QSet<QString>(written.keyBegin(), written.keyEnd()),
-             (QSet<QString>{QStringLiteral("a.jpg"), QStringLiteral("c.BMP"),
-                            QStringLiteral(".hidden.jpg")}));
-    QCOMPARE(QImage(target + QStringLiteral("/a.jpg")).size(), QSize(40, 30));
-    QCOMPARE(Snapshot(source), before);
+             (QSet<QString>{u"a.jpg"_s, u"c.BMP"_s, u".hidden.jpg"_s}));
+    QCOMPARE(QImage(target_ + u"/a.jpg"_s).size(), QSize(40, 30));
+    QCOMPARE(Snapshot(source_), before);
 
     // The last JPEG preview stays on the Image page.
     QCOMPARE(ui().Working_Image->pixmap().size(), QSize(40, 30));
-    QVERIFY(!form_->Busy());
-    QVERIFY(!ui().Cancel_Button->isEnabled());
-    QVERIFY(ui().Process_Button->isEnabled());
+    CheckIdle();
     QVERIFY(ui().BrandText_Edit->isEnabled());
     QVERIFY(dialogs_->Messages.isEmpty());
 
     // The saved log: CR LF between lines, none after the last.
-    const QString logFile = Work(QStringLiteral("run.log"));
+    const QString logFile = Work(u"run.log"_s);
     dialogs_->SaveAnswers.push_back(logFile);
     QTest::mouseDClick(ui().Log_Memo->viewport(), Qt::LeftButton);
-    QCOMPARE(dialogs_->SaveTitle, QStringLiteral("Save As"));
-    QCOMPARE(dialogs_->SaveDefaultSuffix, QStringLiteral("log"));
-    QCOMPARE(dialogs_->SaveFilters.size(), 3);
-    QCOMPARE(ReadBytes(logFile), log.join(QStringLiteral("\r\n")).toUtf8());
+    QCOMPARE(dialogs_->Saves.size(), std::size_t{1});
+    QCOMPARE(dialogs_->Saves[0].size(), 6);  // three filters
+    QCOMPARE(dialogs_->Saves[0].mid(0, 3),
+             (QStringList{u"Save As"_s, QString::fromUtf8(kDefaultLogFileName), u"log"_s}));
+    QCOMPARE(ReadFile(logFile), log.join(u"\r\n"_s).toUtf8());
 
     // Process again works and empties the log first.
     Process();
-    QCOMPARE(form_->LogLines().size(), std::size_t{6});
+    QCOMPARE(Log().size(), 6);
   }
 
   void unreadableBrandFontEndsTheRunWithItsMessage() {
-    const QString source = Work(QStringLiteral("source"));
-    const QString target = Work(QStringLiteral("target"));
-    QVERIFY(QDir().mkpath(source) && QDir().mkpath(target));
-    QVERIFY(WritePicture(source + QStringLiteral("/a.jpg"), "JPG"));
-    QVERIFY(WritePicture(source + QStringLiteral("/b.jpg"), "JPG"));
-    SetUpSettings(source, target);
+    SetUpRun(2);
     // A face name with a comma does not survive the font description text.
     QFont odd = ui().BrandText_Edit->font();
-    odd.setFamily(QStringLiteral("Odd, Face"));
+    odd.setFamily(u"Odd, Face"_s);
     dialogs_->FontAnswers.push_back(odd);
     ui().SelectBrandTextFont_MenuItem->trigger();
 
     Process();
-    QCOMPARE(dialogs_->Messages,
-             QStringList{QStringLiteral("'Face\"' is not a valid integer value")});
-    QVERIFY(form_->LogLines().empty());
-    QCOMPARE(QDir(target).entryList(QDir::Files).size(), 0);
-    QVERIFY(!form_->Busy());
-    QVERIFY(ui().Process_Button->isEnabled());
-    QVERIFY(!ui().Cancel_Button->isEnabled());
+    QCOMPARE(dialogs_->Messages, QStringList{u"'Face\"' is not a valid integer value"_s});
+    QVERIFY(Log().isEmpty());
+    QCOMPARE(FileCount(target_), 0);
+    CheckIdle();
   }
 
   void cancelStopsBeforeTheNextFile() {
-    const QString source = Work(QStringLiteral("source"));
-    const QString target = Work(QStringLiteral("target"));
-    QVERIFY(QDir().mkpath(source) && QDir().mkpath(target));
-    for (int i = 1; i <= 5; ++i) {
-      QVERIFY(
-          WritePicture(source + QStringLiteral("/p%1.jpg").arg(i), "JPG", QColor(i * 40, 0, 0)));
-    }
-    SetUpSettings(source, target);
-
+    SetUpRun(5);
     // Press Cancel at the preview of the second file, that is while it is
     // being branded.
     qint64 firstPreview = 0;
@@ -484,41 +470,30 @@ class MainWindowTest : public QObject {
       if (!form_->Busy()) return false;
       const qint64 key = ui().Working_Image->pixmap().cacheKey();
       if (form_->LogLines().size() == 1 && firstPreview == 0) firstPreview = key;
-      if (firstPreview != 0 && key != firstPreview) {
-        cancelWasEnabled = ui().Cancel_Button->isEnabled();
-        QTest::mouseClick(ui().Cancel_Button, Qt::LeftButton);
-        return true;
-      }
-      return false;
+      if (firstPreview == 0 || key == firstPreview) return false;
+      cancelWasEnabled = ui().Cancel_Button->isEnabled();
+      QTest::mouseClick(ui().Cancel_Button, Qt::LeftButton);
+      return true;
     });
     Process();
     QVERIFY(hook.Finished());
     QVERIFY(cancelWasEnabled);
 
-    const QStringList log = ToStringList(form_->LogLines());
+    const QStringList log = Log();
     QCOMPARE(log.size(), 7);
-    QVERIFY(log[0].startsWith(QStringLiteral("Processed file: ")));
-    QCOMPARE(log.mid(1, 3),
-             (QStringList{QString(), QStringLiteral("Operation Canceled by User."), QString()}));
-    QVERIFY(log[4].startsWith(QStringLiteral("Processed file: ")));
-    QCOMPARE(log[5], QString());
-    QCOMPARE(log[6], QStringLiteral("2 files processed."));
-    QCOMPARE(QDir(target).entryList(QDir::Files).size(), 2);
+    QVERIFY(log[0].startsWith(u"Processed file: "_s));
+    QCOMPARE(log.mid(1, 3), (QStringList{QString(), u"Operation Canceled by User."_s, QString()}));
+    QVERIFY(log[4].startsWith(u"Processed file: "_s));
+    QCOMPARE(log.mid(5), (QStringList{QString(), u"2 files processed."_s}));
+    QCOMPARE(FileCount(target_), 2);
     QVERIFY(!ui().Cancel_Button->isEnabled());
   }
 
   void targetTurnedToTheSourceDuringARunWritesNothingThere() {
-    const QString source = Work(QStringLiteral("source"));
-    const QString target = Work(QStringLiteral("target"));
-    const QString link = Work(QStringLiteral("link-to-source"));
-    QVERIFY(QDir().mkpath(source) && QDir().mkpath(target));
-    QVERIFY(QFile::link(source, link));
-    for (int i = 1; i <= 3; ++i) {
-      QVERIFY(
-          WritePicture(source + QStringLiteral("/p%1.jpg").arg(i), "JPG", QColor(0, i * 60, 0)));
-    }
-    const auto before = Snapshot(source);
-    SetUpSettings(source, target);
+    const QString link = Work(u"link-to-source"_s);
+    SetUpRun(3);
+    QVERIFY(QFile::link(source_, link));
+    const auto before = Snapshot(source_);
 
     // At the first pump of the run the user points the target at the source
     // through a symbolic link, with the menu.
@@ -530,31 +505,23 @@ class MainWindowTest : public QObject {
     Process();
     QVERIFY(hook.Finished());
 
-    QCOMPARE(Snapshot(source), before);
-    const QStringList log = ToStringList(form_->LogLines());
+    QCOMPARE(Snapshot(source_), before);
+    const QStringList log = Log();
     QCOMPARE(log.size(), 5);
-    QCOMPARE(log.last(), QStringLiteral("3 files processed."));
+    QCOMPARE(log.last(), u"3 files processed."_s);
     // The file being branded when the target changed still went to the old
     // target; every later one was refused.
-    QCOMPARE(QDir(target).entryList(QDir::Files).size(), 1);
-    QCOMPARE(log.filter(QStringLiteral("Failed to process file: ") + source).size(), 2);
+    QCOMPARE(FileCount(target_), 1);
+    QCOMPARE(log.filter(u"Failed to process file: "_s + source_).size(), 2);
 
     // Afterwards the link is refused before the run starts.
     Process();
-    QVERIFY(dialogs_->Messages.last().startsWith(
-        QStringLiteral("You cannot save the Target images into the same directory")));
-    QCOMPARE(Snapshot(source), before);
+    QCOMPARE(dialogs_->Messages.last(), kSameDirectory);
+    QCOMPARE(Snapshot(source_), before);
   }
 
   void closingDuringARunSavesAtOnceAndLetsTheRunEnd() {
-    const QString source = Work(QStringLiteral("source"));
-    const QString target = Work(QStringLiteral("target"));
-    QVERIFY(QDir().mkpath(source) && QDir().mkpath(target));
-    for (int i = 1; i <= 3; ++i) {
-      QVERIFY(WritePicture(source + QStringLiteral("/p%1.jpg").arg(i), "JPG"));
-    }
-    SetUpSettings(source, target);
-
+    SetUpRun(3);
     bool savedAtClose = false;
     TPumpHook hook([&] {
       if (!form_->Busy()) return false;
@@ -562,41 +529,40 @@ class MainWindowTest : public QObject {
       TConfigurationFile store;
       store.Load();
       savedAtClose = store.ReadValue("BrandText") == "Kestro Studio" &&
-                     store.ReadValue("TargetDirectory") == target.toStdString() + "/";
+                     store.ReadValue("TargetDirectory") == target_.toStdString() + "/";
       return true;
     });
     Process();
     QVERIFY(hook.Finished());
     QVERIFY(savedAtClose);
     QVERIFY(!form_->isVisible());
-    QCOMPARE(QDir(target).entryList(QDir::Files).size(), 3);
-    QCOMPARE(ToStringList(form_->LogLines()).last(), QStringLiteral("3 files processed."));
+    QCOMPARE(FileCount(target_), 3);
+    QCOMPARE(Log().last(), u"3 files processed."_s);
     QVERIFY(dialogs_->Messages.isEmpty());
   }
 
   // ---- Settings persistence ------------------------------------------------
 
   void settingsSurviveARestart() {
-    const QString source = Work(QStringLiteral("in"));
-    const QString target = Work(QStringLiteral("out"));
-    SetUpSettings(source, target);
+    SetUpSettings(source_, target_);
     QFont chosen = ui().BrandText_Edit->font();
     chosen.setPointSize(17);
     chosen.setBold(true);
     chosen.setItalic(true);
     dialogs_->FontAnswers.push_back(chosen);
     ui().SelectBrandTextFont_MenuItem->trigger();
-    const TWindowFont font = form_->BrandTextFont();
+    const QString family = form_->BrandTextFont().Font.family();
     const int fieldHeight = ui().BrandText_Edit->height();
 
     Restart();
-    QCOMPARE(ui().BrandText_Edit->text(), QStringLiteral("Kestro Studio"));
-    QCOMPARE(ui().SourceDirectory_Edit->text(), source + QLatin1Char('/'));
-    QCOMPARE(ui().TargetDirectory_Edit->text(), target + QLatin1Char('/'));
-    QCOMPARE(form_->BrandTextFont().Font.family(), font.Font.family());
-    QCOMPARE(form_->BrandTextFont().Font.pointSize(), 17);
-    QVERIFY(form_->BrandTextFont().Font.bold() && form_->BrandTextFont().Font.italic());
-    QCOMPARE(form_->BrandTextFont().Color, 0);
+    QCOMPARE(ui().BrandText_Edit->text(), u"Kestro Studio"_s);
+    QCOMPARE(ui().SourceDirectory_Edit->text(), source_ + u'/');
+    QCOMPARE(ui().TargetDirectory_Edit->text(), target_ + u'/');
+    const TWindowFont& font = form_->BrandTextFont();
+    QCOMPARE(font.Font.family(), family);
+    QCOMPARE(font.Font.pointSize(), 17);
+    QVERIFY(font.Font.bold() && font.Font.italic());
+    QCOMPARE(font.Color, 0);
     QCOMPARE(ui().BrandText_Edit->height(), fieldHeight);
     QCOMPARE(ui().SourceDirectory_Label->y(), Bottom(ui().BrandText_Edit) + 7);
     // The reset goes to the font as laid out, not the loaded one.
@@ -606,17 +572,10 @@ class MainWindowTest : public QObject {
   }
 
   void storedValuesAreNormalisedAndBadFontsIgnored() {
-    form_.reset();
-    {
-      TConfigurationFile store;
-      store.Load();
-      store.WriteValue("BrandText", " spaced = text ");
-      store.WriteValue("BrandTextFont", "garbage without commas");
-      store.WriteValue("SourceDirectory", "/no/slash");
-      store.WriteValue("TargetDirectory", "");
-      QVERIFY(store.Save());
-    }
-    OpenForm();
+    OpenWithStored({{"BrandText", " spaced = text "},
+                    {"BrandTextFont", "garbage without commas"},
+                    {"SourceDirectory", "/no/slash"},
+                    {"TargetDirectory", ""}});
     QCOMPARE(form_->BrandText(), std::string(" spaced = text "));
     QCOMPARE(form_->SourceDirectory(), std::string("/no/slash/"));
     QCOMPARE(form_->TargetDirectory(), std::string());
@@ -624,37 +583,24 @@ class MainWindowTest : public QObject {
     QVERIFY(dialogs_->Messages.isEmpty());
 
     // A font text that fails half-way (face read, size not) is undone whole.
-    form_.reset();
-    {
-      TConfigurationFile store;
-      store.Load();
-      store.WriteValue("BrandTextFont", "\"Some Other Face\", huge, [Bold], [clRed]");
-      QVERIFY(store.Save());
-    }
-    OpenForm();
+    OpenWithStored({{"BrandTextFont", "\"Some Other Face\", huge, [Bold], [clRed]"}});
     QVERIFY(form_->BrandTextFont() == form_->OriginalBrandTextFont());
     QCOMPARE(form_->BrandText(), std::string(" spaced = text "));
   }
 
   void anotherUsersSettingsAreNeverShown() {
-    form_.reset();
-    {
-      // A value with line breaks becomes lines of their own once saved: here
-      // the settings of a user with another name.
-      TConfigurationFile store;
-      store.Load();
-      store.WriteValue("Note",
-                       "x\r\nsomeone-else.KESTRO CONFIGURATION FILE=YES\r\n"
-                       "someone-else.BrandText=Their Studio\r\n"
-                       "someone-else.SourceDirectory=/their/photos/\r\n"
-                       "someone-else.BrandTextFont=\"Their Face\", 30, [Bold], [clRed]");
-      QVERIFY(store.Save());
-      TConfigurationFile check;
-      check.Load();
-      QVERIFY(std::count(check.Lines().begin(), check.Lines().end(),
-                         "someone-else.BrandText=Their Studio") == 1);
-    }
-    OpenForm();
+    // A value with line breaks becomes lines of their own once saved: here
+    // the settings of a user with another name.
+    OpenWithStored({{"Note",
+                     "x\r\nsomeone-else.KESTRO CONFIGURATION FILE=YES\r\n"
+                     "someone-else.BrandText=Their Studio\r\n"
+                     "someone-else.SourceDirectory=/their/photos/\r\n"
+                     "someone-else.BrandTextFont=\"Their Face\", 30, [Bold], [clRed]"}});
+    TConfigurationFile check;
+    check.Load();
+    QCOMPARE(std::count(check.Lines().begin(), check.Lines().end(),
+                        "someone-else.BrandText=Their Studio"),
+             1);
     QVERIFY(form_->BrandText().empty());
     QVERIFY(form_->SourceDirectory().empty());
     QVERIFY(form_->BrandTextFont() == form_->OriginalBrandTextFont());
@@ -662,53 +608,52 @@ class MainWindowTest : public QObject {
   }
 
   void readOnlyConfigurationGivesOneMessageAndStillCloses() {
-    QTest::keyClicks(ui().BrandText_Edit, QStringLiteral("First"));
+    QTest::keyClicks(ui().BrandText_Edit, u"First"_s);
     Restart();
-    const QByteArray saved = ReadBytes(Config());
+    const QByteArray saved = ReadFile(Config());
     QVERIFY(!saved.isEmpty());
     QVERIFY(QFile::setPermissions(Config(), QFile::ReadOwner | QFile::ReadGroup));
 
-    QTest::keyClicks(ui().BrandText_Edit, QStringLiteral(" and second"));
+    QTest::keyClicks(ui().BrandText_Edit, u" and second"_s);
     ui().Exit_MenuItem->trigger();
-    QCOMPARE(dialogs_->Messages, QStringList{kSaveFailed});
+    QCOMPARE(dialogs_->Messages, QStringList{u"I was not able to save your configuration.\r"
+                                             "Maybe the file has been made read only?"_s});
     QVERIFY(!form_->isVisible());
-    QCOMPARE(ReadBytes(Config()), saved);
+    QCOMPARE(ReadFile(Config()), saved);
   }
 
   // ---- Saving the log --------------------------------------------------------
 
   void savingTheLog() {
     // An empty log gives an empty file; the user's cancel writes nothing.
-    const QString emptyLog = Work(QStringLiteral("empty.log"));
+    const QString emptyLog = Work(u"empty.log"_s);
     dialogs_->SaveAnswers.push_back(emptyLog);
     ui().SaveLog_MenuItem->trigger();
-    QCOMPARE(dialogs_->SaveDefaultName, QString::fromUtf8(kDefaultLogFileName));
-    QVERIFY(QFile::exists(emptyLog));
-    QCOMPARE(ReadBytes(emptyLog), QByteArray());
+    QCOMPARE(dialogs_->Saves[0][1], QString::fromUtf8(kDefaultLogFileName));
+    QCOMPARE(ReadFile(emptyLog), QByteArray());
     ui().SaveLog_MenuItem->trigger();
-    QCOMPARE(dialogs_->SaveRequests, 2);
+    QCOMPARE(dialogs_->Saves.size(), std::size_t{2});
     QVERIFY(dialogs_->Messages.isEmpty());
 
     // A log with empty lines and non-ASCII text, written as UTF-8 bytes.
-    const QString source = Work(QStringLiteral("Bilder \u00e4"));
+    const QString source = Work(u"Bilder \u00e4"_s);
     QVERIFY(QDir().mkpath(source));
-    QVERIFY(WriteBytes(source + QStringLiteral("/\u00fcber.txt"), "x"));
-    SetUpSettings(source, Work(QStringLiteral("target")));
+    QVERIFY(WriteFile(source + u"/\u00fcber.txt"_s, "x"));
+    SetUpSettings(source, target_);
     Process();
-    const QString logFile = Work(QStringLiteral("saved.log"));
-    QVERIFY(WriteBytes(logFile, QByteArray(1000, 'z')));  // replaced whole
+    const QString logFile = Work(u"saved.log"_s);
+    QVERIFY(WriteFile(logFile, QByteArray(1000, 'z')));  // replaced whole
     dialogs_->SaveAnswers.push_back(logFile);
     ui().SaveLog_MenuItem->trigger();
-    const QByteArray expected = (QStringLiteral("File type not processable: ") + source +
-                                 QStringLiteral("/\u00fcber.txt\r\n\r\n1 files processed."))
-                                    .toUtf8();
-    QCOMPARE(ReadBytes(logFile), expected);
+    QCOMPARE(ReadFile(logFile), (u"File type not processable: "_s + source +
+                                 u"/\u00fcber.txt\r\n\r\n1 files processed."_s)
+                                    .toUtf8());
 
     // A file that cannot be written: the message, and the log stays.
-    dialogs_->SaveAnswers.push_back(Work(QStringLiteral("missing-folder/x.log")));
+    dialogs_->SaveAnswers.push_back(Work(u"missing-folder/x.log"_s));
     ui().SaveLog_MenuItem->trigger();
-    QCOMPARE(dialogs_->Messages, QStringList{QStringLiteral("I cannot save the log file!")});
-    QCOMPARE(form_->LogLines().size(), std::size_t{3});
+    QCOMPARE(dialogs_->Messages, QStringList{u"I cannot save the log file!"_s});
+    QCOMPARE(Log().size(), 3);
   }
 };
 

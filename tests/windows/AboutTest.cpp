@@ -5,10 +5,11 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "tests/windows/WindowTestSupport.h"
+#include "tests/support/WindowTestSupport.h"
 #include "windows/About_Unit.h"
 
 using namespace sigilon;
+using namespace sigilon::test;
 
 class AboutTest : public QObject {
   Q_OBJECT
@@ -33,22 +34,22 @@ class AboutTest : public QObject {
   }
 
   void linkLinesStartTheWebAddressAndKeepTheBoxOpen() {
-    FakeDialogs dialogs;
+    TScriptedDialogs dialogs;
     TAbout_Form form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const auto& ui = form.Form();
     QTest::mouseClick(ui.Message1_Label, Qt::LeftButton);
     QTest::mouseClick(ui.Message2_Label, Qt::LeftButton);
-    QCOMPARE(dialogs.programs,
+    QCOMPARE(dialogs.Programs,
              QStringList({"https://www.example.com/sigilon", "https://www.example.com/sigilon"}));
     QVERIFY(form.isVisible());
     // Clicks anywhere else start nothing.
     QTest::mouseClick(ui.ProductName_Label, Qt::LeftButton);
     QTest::mouseClick(ui.ProgramIcon_Image, Qt::LeftButton);
     QTest::mouseClick(ui.Message1_Label, Qt::RightButton);
-    QCOMPARE(dialogs.programs.size(), 2);
-    QVERIFY(dialogs.messages.isEmpty());
+    QCOMPARE(dialogs.Programs.size(), 2);
+    QVERIFY(dialogs.Messages.isEmpty());
   }
 
   void enterClosesThroughTheDefaultButton() {
@@ -72,8 +73,7 @@ class AboutTest : public QObject {
     });
     ShowAboutBox();
     QVERIFY(seen);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    for (QWidget* w : QApplication::allWidgets()) QVERIFY(!qobject_cast<TAbout_Form*>(w));
+    QCOMPARE(WindowsAlive<TAbout_Form>(), 0);
   }
 };
 

@@ -74,45 +74,47 @@ PaletteBitmap Parse(const std::vector<std::uint8_t>& b) {
   return p;
 }
 
-TEST(ArtworkTest, SplashPictureHasTheLaidOutFormat) {
-  const auto bytes = ReadPicture("Splash.bmp");
-  ASSERT_EQ(bytes.size(), 24082u);
-  const PaletteBitmap p = Parse(bytes);
-  EXPECT_EQ(p.fileSize, bytes.size());
-  EXPECT_EQ(p.infoSize, 40u);
-  EXPECT_EQ(p.width, 324u);
-  EXPECT_EQ(p.height, 71u);  // positive: rows stored bottom-up
-  EXPECT_EQ(p.planes, 1);
-  EXPECT_EQ(p.bitsPerPixel, 8);
-  EXPECT_EQ(p.compression, 0u);
-  EXPECT_EQ(p.imageSize, 23004u);
-  EXPECT_EQ(p.xPelsPerMeter, 2834);
-  EXPECT_EQ(p.yPelsPerMeter, 2834);
-  EXPECT_TRUE(p.colorsUsed == 256 || p.colorsUsed == 0);
-  // Headers, a full 256-entry table, then the pixels up to the end of the file.
-  EXPECT_EQ(p.pixelOffset, 14u + 40u + 256u * 4u);
-  EXPECT_EQ(p.pixelOffset + p.imageSize, bytes.size());
-  EXPECT_EQ(p.indicesUsed.size(), 6u);
-  EXPECT_EQ(p.colorsShown.size(), 6u);
-}
+struct Expected {
+  const char* name;
+  std::size_t fileSize;
+  std::uint32_t width, height;  // positive height: rows stored bottom-up
+  std::uint16_t bitsPerPixel;
+  std::uint32_t imageSize;
+  std::size_t fewestColours, mostColours;  // palette entries the pixels use
+};
 
-TEST(ArtworkTest, AppBitmapIsASixteenColourPicture) {
-  const auto bytes = ReadPicture("APP_BITMAP.bmp");
-  ASSERT_EQ(bytes.size(), 14u + 40u + 16u * 4u + 5200u);
-  const PaletteBitmap p = Parse(bytes);
-  EXPECT_EQ(p.fileSize, bytes.size());
-  EXPECT_EQ(p.infoSize, 40u);
-  EXPECT_EQ(p.width, 100u);
-  EXPECT_EQ(p.height, 100u);
-  EXPECT_EQ(p.planes, 1);
-  EXPECT_EQ(p.bitsPerPixel, 4);
-  EXPECT_EQ(p.compression, 0u);
-  EXPECT_EQ(p.imageSize, 5200u);  // rows of 52 bytes
-  EXPECT_TRUE(p.colorsUsed == 16 || p.colorsUsed == 0);
-  EXPECT_EQ(p.pixelOffset, 14u + 40u + 16u * 4u);
-  EXPECT_TRUE(p.paddingClear);
-  // A real picture, not a blank: several of the sixteen colours appear.
-  EXPECT_GE(p.indicesUsed.size(), 4u);
+TEST(ArtworkTest, PicturesHaveTheLaidOutFormats) {
+  const Expected pictures[] = {
+      // The splash picture fills its place; six colours, a full 256-entry table.
+      {"Splash.bmp", 24082, 324, 71, 8, 23004, 6, 6},
+      // Rows of 52 bytes; a real picture, not a blank: several of its sixteen colours.
+      {"APP_BITMAP.bmp", 14 + 40 + 16 * 4 + 5200, 100, 100, 4, 5200, 4, 16},
+  };
+  for (const Expected& e : pictures) {
+    SCOPED_TRACE(e.name);
+    const auto bytes = ReadPicture(e.name);
+    ASSERT_EQ(bytes.size(), e.fileSize);
+    const PaletteBitmap p = Parse(bytes);
+    EXPECT_EQ(p.fileSize, bytes.size());
+    EXPECT_EQ(p.infoSize, 40u);
+    EXPECT_EQ(p.width, e.width);
+    EXPECT_EQ(p.height, e.height);
+    EXPECT_EQ(p.planes, 1);
+    EXPECT_EQ(p.bitsPerPixel, e.bitsPerPixel);
+    EXPECT_EQ(p.compression, 0u);
+    EXPECT_EQ(p.imageSize, e.imageSize);
+    EXPECT_EQ(p.xPelsPerMeter, 2834);
+    EXPECT_EQ(p.yPelsPerMeter, 2834);
+    const std::uint32_t tableSize = 1u << e.bitsPerPixel;
+    EXPECT_TRUE(p.colorsUsed == tableSize || p.colorsUsed == 0);
+    // Headers, the full table, then the pixels up to the end of the file.
+    EXPECT_EQ(p.pixelOffset, 14u + 40u + tableSize * 4u);
+    EXPECT_EQ(p.pixelOffset + p.imageSize, bytes.size());
+    EXPECT_TRUE(p.paddingClear);
+    EXPECT_GE(p.indicesUsed.size(), e.fewestColours);
+    EXPECT_LE(p.indicesUsed.size(), e.mostColours);
+    EXPECT_EQ(p.colorsShown.size(), p.indicesUsed.size());
+  }
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -11,26 +10,13 @@
 #include <unistd.h>
 
 #include "settings/PlatformDependence_Unit.h"
-#include "tests/windows/WindowTestSupport.h"
+#include "tests/support/WindowTestSupport.h"
 #include "windows/ManualReader_Unit.h"
 
 using namespace sigilon;
+using namespace sigilon::test;
 
 namespace {
-
-void WriteManual(const QString& path, const QByteArray& html) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write(html);
-}
-
-int ViewersAlive() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  int count = 0;
-  for (QWidget* w : QApplication::allWidgets())
-    if (qobject_cast<TManualReader_Form*>(w)) ++count;
-  return count;
-}
 
 // Runs ShowManual, closing a viewer as soon as it is shown; the text the
 // viewer showed, or nothing when no viewer came up.
@@ -62,16 +48,33 @@ class ManualReaderTest : public QObject {
   }
   void cleanup() { dir_.reset(); }
 
-  void missingManualIsReportedAtEveryCall() {
-    FakeDialogs dialogs;
+  void manualIsLookedUpAtEveryCall() {
+    TScriptedDialogs dialogs;
+    const QString manual = dir_->FilePath("Manual.html");
+    // Missing at every call, also when one lies in another directory (beside
+    // the executable, say) or a directory has its name.
     QVERIFY(!ShowManualAndClose());
+    QTemporaryDir elsewhere;
+    QVERIFY(WriteFile(elsewhere.filePath("Manual.html"), "<p>Elsewhere</p>"));
     QVERIFY(!ShowManualAndClose());
-    QCOMPARE(dialogs.messages, QStringList({"The manual is missing!", "The manual is missing!"}));
-    QCOMPARE(ViewersAlive(), 0);
+    QVERIFY(QDir().mkdir(manual));
+    QVERIFY(!ShowManualAndClose());
+    QCOMPARE(dialogs.Messages, QStringList(3, "The manual is missing!"));
+
+    // Added while running, it is found at the next call; a fresh viewer each
+    // call shows a changed text, and broken HTML is not missing.
+    QVERIFY(QDir().rmdir(manual));
+    QVERIFY(WriteFile(manual, "<p>Added later</p>"));
+    QVERIFY(ShowManualAndClose().value_or("").contains("Added later"));
+    QVERIFY(WriteFile(manual, "<p>unclosed <b>bold <table><tr>"));
+    QVERIFY(ShowManualAndClose().value_or("").contains("unclosed"));
+    QCOMPARE(dialogs.Messages.size(), 3);
+    QCOMPARE(WindowsAlive<TManualReader_Form>(), 0);
   }
 
   void presentManualIsShown() {
-    WriteManual(dir_->FilePath("Manual.html"), "<html><body><h1>Hello manual</h1></body></html>");
+    QVERIFY(WriteFile(dir_->FilePath("Manual.html"),
+                      "<html><body><h1>Hello manual</h1></body></html>"));
     TManualReader_Form viewer;
     QVERIFY(viewer.ManualExists());
     QCOMPARE(viewer.windowTitle(), QString("Manual"));
@@ -93,48 +96,14 @@ class ManualReaderTest : public QObject {
     QVERIFY(!viewer.isVisible());
   }
 
-  void manualAddedWhileRunningIsFoundNextTime() {
-    FakeDialogs dialogs;
-    QVERIFY(!ShowManualAndClose());
-    WriteManual(dir_->FilePath("Manual.html"), "<p>Added later</p>");
-    const auto shown = ShowManualAndClose();
-    QVERIFY(shown.has_value());
-    QVERIFY(shown->contains("Added later"));
-    QCOMPARE(dialogs.messages.size(), 1);
-    // A fresh viewer each call: a changed manual shows its new text.
-    WriteManual(dir_->FilePath("Manual.html"), "<p>Changed</p>");
-    QVERIFY(ShowManualAndClose().value_or("").contains("Changed"));
-    QCOMPARE(ViewersAlive(), 0);
-  }
-
-  void onlyTheStartDirectoryCounts() {
-    FakeDialogs dialogs;
-    // A manual in another directory (beside the executable, say) is not found.
-    QTemporaryDir elsewhere;
-    WriteManual(elsewhere.filePath("Manual.html"), "<p>Elsewhere</p>");
-    QVERIFY(!ShowManualAndClose());
-    // Nor is a directory of that name.
-    QVERIFY(QDir(dir_->Path()).mkdir("Manual.html"));
-    QVERIFY(!ShowManualAndClose());
-    QCOMPARE(dialogs.messages.size(), 2);
-  }
-
   void unreadableManualCountsAsMissing() {
     if (::geteuid() == 0) QSKIP("root reads every file");
     const QString path = dir_->FilePath("Manual.html");
-    WriteManual(path, "<p>Secret</p>");
+    QVERIFY(WriteFile(path, "<p>Secret</p>"));
     QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
-    FakeDialogs dialogs;
+    TScriptedDialogs dialogs;
     QVERIFY(!ShowManualAndClose());
-    QCOMPARE(dialogs.messages, QStringList({"The manual is missing!"}));
-  }
-
-  // The browser renders whatever the file holds; broken HTML is not missing.
-  void invalidHtmlIsStillShown() {
-    WriteManual(dir_->FilePath("Manual.html"), "<p>unclosed <b>bold <table><tr>");
-    FakeDialogs dialogs;
-    QVERIFY(ShowManualAndClose().value_or("").contains("unclosed"));
-    QVERIFY(dialogs.messages.isEmpty());
+    QCOMPARE(dialogs.Messages, QStringList({"The manual is missing!"}));
   }
 
  private:

@@ -10,14 +10,18 @@
 #include <QFile>
 #include <QImage>
 #include <QtTest>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "settings/ConfigurationFile_Unit.h"
 #include "settings/Conversions_Unit.h"
 #include "settings/PlatformDependence_Unit.h"
-#include "tests/windows/WindowTestSupport.h"
+#include "tests/support/WindowTestSupport.h"
 #include "windows/Splash_Unit.h"
 
 using namespace sigilon;
+using namespace sigilon::test;
 
 namespace {
 
@@ -41,11 +45,13 @@ void StoreRecord(const std::string& text) {
   QVERIFY(store.Save());
 }
 
-int SplashFormsAlive() {
-  int count = 0;
-  for (QWidget* w : QApplication::allWidgets())
-    if (qobject_cast<TSplash_Form*>(w)) ++count;
-  return count;
+// Starts at each time in turn: whether the splash is due, and the record
+// renewed to that start every time.
+void CheckStarts(const std::vector<std::pair<TDateTime, bool>>& starts) {
+  for (const auto& [at, due] : starts) {
+    QVERIFY2(SplashScreenDue(at) == due, qPrintable(QString("start at day %1").arg(at - kStart)));
+    QCOMPARE(Record().value_or("<none>"), DateTimeToText(at));
+  }
 }
 
 // Acts as another operating-system user until destroyed (root only).
@@ -74,66 +80,40 @@ class SplashTest : public QObject {
   }
   void cleanup() { dir_.reset(); }
 
-  void firstStartIsDueAndRecorded() {
-    QVERIFY(!Record());
-    QVERIFY(SplashScreenDue(kStart));
-    QCOMPARE(Record().value_or("<none>"), DateTimeToText(kStart));
-  }
-
   // Each start renews the record, so only a gap of more than 0.1 day since
   // the previous start (not the last splash) brings the splash back.
   void gapsBetweenStarts() {
-    QVERIFY(SplashScreenDue(kStart));
-    TDateTime t = kStart + 10 * kMinute;
-    QVERIFY(!SplashScreenDue(t));
-    QCOMPARE(Record().value_or("<none>"), DateTimeToText(t));
-    for (int i = 0; i < 6; ++i) {
-      t += 2 * kHour;
-      QVERIFY2(!SplashScreenDue(t), qPrintable(QString("start %1 every two hours").arg(i)));
-      QCOMPARE(Record().value_or("<none>"), DateTimeToText(t));
-    }
-    t += 2 * kHour + 25 * kMinute;
-    QVERIFY(SplashScreenDue(t));
-    QCOMPARE(Record().value_or("<none>"), DateTimeToText(t));
+    QVERIFY(!Record());
+    std::vector<std::pair<TDateTime, bool>> starts{{kStart, true}, {kStart + 10 * kMinute, false}};
+    for (int i = 0; i < 6; ++i) starts.push_back({starts.back().first + 2 * kHour, false});
+    starts.push_back({starts.back().first + 2 * kHour + 25 * kMinute, true});
+    CheckStarts(starts);
   }
 
   void exactlyATenthOfADayIsNotEnough() {
-    QVERIFY(SplashScreenDue(kStart));
-    QVERIFY(!SplashScreenDue(kStart + 0.1));
-    QVERIFY(!SplashScreenDue(kStart + 0.2));  // exactly 0.1 after the previous start
-    // One second more is enough.
-    QVERIFY(SplashScreenDue(kStart + 0.3 + 1.0 / 86400));
+    // The third start is exactly 0.1 after the second; one second more is enough.
+    CheckStarts({{kStart, true},
+                 {kStart + 0.1, false},
+                 {kStart + 0.2, false},
+                 {kStart + 0.3 + 1.0 / 86400, true}});
   }
 
   // A clock set back leaves a record in the future: no splash, and the record
   // is replaced by the current time so the next start compares against that.
   void recordInTheFuture() {
     StoreRecord(DateTimeToText(kStart + 1));
-    QVERIFY(!SplashScreenDue(kStart));
-    QCOMPARE(Record().value_or("<none>"), DateTimeToText(kStart));
-    QVERIFY(!SplashScreenDue(kStart + 0.05));
-    QVERIFY(SplashScreenDue(kStart + 0.05 + 0.11));
+    CheckStarts({{kStart, false}, {kStart + 0.05, false}, {kStart + 0.05 + 0.11, true}});
   }
 
-  void unreadableRecordCountsAsLongAgo_data() {
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("garbage") << "garbage";
-    QTest::newRow("empty") << "";
-    QTest::newRow("no such date") << "99/99/9999 99:99:99";
-  }
   void unreadableRecordCountsAsLongAgo() {
-    QFETCH(QString, stored);
-    StoreRecord(stored.toStdString());
-    QVERIFY(SplashScreenDue(kStart));
-    QCOMPARE(Record().value_or("<none>"), DateTimeToText(kStart));
-    QVERIFY(!SplashScreenDue(kStart + kMinute));
+    for (const char* stored : {"garbage", "", "99/99/9999 99:99:99"}) {
+      StoreRecord(stored);
+      CheckStarts({{kStart, true}, {kStart + kMinute, false}});
+    }
   }
 
   void unreadableFileIsReplaced() {
-    QFile file(dir_->FilePath("Sigilon.cfg"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("this is not a configuration file\r\n");
-    file.close();
+    QVERIFY(WriteFile(dir_->FilePath("Sigilon.cfg"), "this is not a configuration file\r\n"));
     QVERIFY(SplashScreenDue(kStart));
     TConfigurationFile store;
     QVERIFY(store.Load());
@@ -176,8 +156,7 @@ class SplashTest : public QObject {
     ShowSplashScreen();
     const qint64 shown = clock.elapsed();
     QVERIFY2(shown >= 900 && shown < 5000, qPrintable(QString::number(shown)));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCOMPARE(SplashFormsAlive(), 0);
+    QCOMPARE(WindowsAlive<TSplash_Form>(), 0);
     const TDateTime first = TextToDateTime(Record().value_or(""));
     QVERIFY(first > 0);
 

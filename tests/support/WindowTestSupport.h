@@ -1,0 +1,105 @@
+#pragma once
+// For the window tests: dialogs answered from a script, a scratch start
+// directory, and whole-file reads and writes with Qt paths.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/PlatformDependence_Unit.h"
+#include "windows/Dialogs_Unit.h"
+
+namespace sigilon::test {
+
+// Answers the windows' dialogs and message boxes from a script, and records
+// what was asked instead of showing anything.
+class TScriptedDialogs : public TDialogs {
+ public:
+  TScriptedDialogs() { SetDialogs(this); }
+  ~TScriptedDialogs() override { SetDialogs(nullptr); }
+
+  void ShowMessage(QWidget*, const QString& text) override { Messages << text; }
+  void RunProgram(const QString& commandLine) override { Programs << commandLine; }
+  std::optional<QFont> ChooseFont(QWidget*, const QFont& font) override {
+    FontPresets.push_back(font);
+    return Pop(FontAnswers);
+  }
+  std::optional<QString> BrowseForFolder(QWidget*, const QString& instruction) override {
+    FolderInstructions << instruction;
+    return Pop(FolderAnswers);
+  }
+  std::optional<QString> SaveFileName(QWidget*, const QString& title, const QString& defaultName,
+                                      const QStringList& filters,
+                                      const QString& defaultSuffix) override {
+    Saves.push_back(QStringList{title, defaultName, defaultSuffix} + filters);
+    return Pop(SaveAnswers);
+  }
+
+  // What was asked; each save request is title, default name, default suffix,
+  // then the filters.
+  QStringList Messages, Programs, FolderInstructions;
+  std::vector<QFont> FontPresets;
+  std::vector<QStringList> Saves;
+
+  // The answers, first in first out; an empty queue cancels.
+  std::deque<std::optional<QString>> FolderAnswers, SaveAnswers;
+  std::deque<std::optional<QFont>> FontAnswers;
+
+ private:
+  template <typename T>
+  static std::optional<T> Pop(std::deque<std::optional<T>>& queue) {
+    if (queue.empty()) return std::nullopt;
+    std::optional<T> answer = queue.front();
+    queue.pop_front();
+    return answer;
+  }
+};
+
+// A fresh empty start directory (where the configuration file and the manual
+// are looked for); the old one comes back afterwards. Its name has capitals,
+// so that a lower-case spelling of it is another text for the same directory.
+class ScratchStartDirectory {
+ public:
+  ScratchStartDirectory()
+      : dir_(QDir::tempPath() + QStringLiteral("/StartDir-XXXXXX")), saved_(StartDirectory()) {
+    SetStartDirectoryForTesting(dir_.path().toStdString() + "/");
+  }
+  ~ScratchStartDirectory() { SetStartDirectoryForTesting(saved_); }
+  bool IsValid() const { return dir_.isValid(); }
+  QString Path() const { return dir_.path(); }
+  QString FilePath(const QString& name) const { return dir_.filePath(name); }
+
+ private:
+  QTemporaryDir dir_;
+  std::string saved_;
+};
+
+// How many windows of type T are still alive once pending deletions ran.
+template <typename T>
+int WindowsAlive() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  int count = 0;
+  for (QWidget* widget : QApplication::allWidgets()) count += qobject_cast<T*>(widget) != nullptr;
+  return count;
+}
+
+inline QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
+  return file.readAll();
+}
+
+inline bool WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+}  // namespace sigilon::test
