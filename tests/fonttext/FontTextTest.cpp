@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Conversions_Unit.h"
@@ -10,52 +13,43 @@
 namespace sigilon {
 namespace {
 
+using Table = std::span<const TColorEntry>;
+
 // Records every call in order, so tests see what was set before a failure.
 class Recorder : public TFontTextTarget {
  public:
-  void SetName(const std::string& name) override {
-    font.Name = name;
-    calls.push_back("name");
-  }
-  void SetSize(std::int32_t points) override {
-    font.Size = points;
-    calls.push_back("size");
-  }
-  void SetColor(TColor color) override {
-    font.Color = color;
-    calls.push_back("color");
-  }
-  void SetStyle(TFontStyles style) override {
-    font.Style = style;
-    calls.push_back("style");
-  }
+  explicit Recorder(TFontDescription start = {}) : font(std::move(start)) {}
+  void SetName(const std::string& name) override { Set(font.Name, name, "name "); }
+  void SetSize(std::int32_t points) override { Set(font.Size, points, "size "); }
+  void SetColor(TColor color) override { Set(font.Color, color, "color "); }
+  void SetStyle(TFontStyles style) override { Set(font.Style, style, "style "); }
   TFontDescription font;
-  std::vector<std::string> calls;
+  std::string calls;  // each call's name and a blank
+
+ private:
+  template <class T>
+  void Set(T& field, const T& value, const char* call) {
+    field = value;
+    calls += call;
+  }
 };
 
-Recorder Read(const std::string& text, std::span<const TColorEntry> table = WindowColorTable()) {
+Recorder Read(const std::string& text, Table table = WindowColorTable()) {
   Recorder r;
   ReadFontText(text, r, table);
   return r;
 }
 
-// The message of the conversion error a read raises, or "" when it succeeds.
-std::string ReadError(const std::string& text, Recorder& r,
-                      std::span<const TColorEntry> table = WindowColorTable()) {
-  try {
-    ReadFontText(text, r, table);
-  } catch (const ConvertError& e) {
-    return e.what();
-  }
-  return {};
-}
-
-TColor ValueOf(std::span<const TColorEntry> table, const std::string& ident) {
+TColor ValueOf(Table table, const std::string& ident) {
   for (const auto& e : table) {
     if (ident == e.Ident) return e.Value;
   }
   ADD_FAILURE() << ident << " not in table";
   return 0;
+}
+
+std::string Invalid(const std::string& text) {
+  return "'" + text + "' is not a valid integer value";
 }
 
 TEST(ColorTables, SizesSharedHeadAndUniqueIdentifiers) {
@@ -72,7 +66,6 @@ TEST(ColorTables, SizesSharedHeadAndUniqueIdentifiers) {
   for (auto table : {window, drawing}) {
     std::set<std::string> seen;
     for (const auto& e : table) {
-      ASSERT_NE(e.Ident, nullptr);
       EXPECT_TRUE(seen.insert(e.Ident).second) << "duplicate " << e.Ident;
     }
   }
@@ -83,7 +76,6 @@ TEST(ColorTables, ValuesWhereTheTablesDiffer) {
   const auto drawing = DrawingColorTable();
   EXPECT_EQ(ValueOf(window, "clBackground"), -11);
   EXPECT_EQ(ValueOf(drawing, "clBackground"), static_cast<TColor>(0x80000001u));
-  EXPECT_EQ(ValueOf(window, "clInfoBk"), 0x00E1FFFF);
   EXPECT_EQ(ValueOf(drawing, "clInfoBk"), static_cast<TColor>(0x80000018u));
   EXPECT_EQ(ValueOf(drawing, "clScrollBar"), static_cast<TColor>(0x80000000u));
   EXPECT_EQ(ValueOf(drawing, "clMenuBar"), static_cast<TColor>(0x8000001Eu));
@@ -134,135 +126,122 @@ TEST(FontText, RoundTripsThroughBothTables) {
     for (auto table : {WindowColorTable(), DrawingColorTable()}) {
       const Recorder r = Read(text, table);
       EXPECT_EQ(r.font, font) << text;
-      EXPECT_EQ(r.calls, (std::vector<std::string>{"name", "size", "color", "style"})) << text;
+      EXPECT_EQ(r.calls, "name size color style ") << text;
     }
   }
-}
-
-TEST(FontText, WindowPaletteRolesRoundTripInTheWindowTable) {
   for (const auto& e : WindowColorTable()) {
     const TFontDescription font{"F", 9, 0, e.Value};
     EXPECT_EQ(Read(FontToText(font)).font, font) << e.Ident;
   }
 }
 
-TEST(ReadFontText, GoesByCommaPositionsNotQuotes) {
-  // Whatever stands in the quote positions is dropped, quotes or not.
-  EXPECT_EQ(Read("xAriay, 10, [], [clRed]").font.Name, "Aria");
-  EXPECT_EQ(Read("\"\", 10, [], [clRed]").font.Name, "");
-
-  // A comma in the face name: the name stops one short of it, the rest
-  // becomes the size text.
-  Recorder r;
-  r.font = {"old", 99, fsItalic, 0x111111};
-  EXPECT_EQ(ReadError("\"Abc, Def\", 10, [], [clRed]", r), "'Def\"' is not a valid integer value");
-  EXPECT_EQ(r.font.Name, "Ab");
-  EXPECT_EQ(r.calls, std::vector<std::string>{"name"});
+TEST(ReadFontText, HandWrittenTexts) {
+  const Table window = WindowColorTable();
+  const Table drawing = DrawingColorTable();
+  const struct {
+    const char* text;
+    Table table;
+    TFontDescription font;
+  } cases[] = {
+      // Whatever stands in the quote positions is dropped, quotes or not.
+      {"xAriay, 10, [], [clRed]", window, {"Aria", 10, 0, 0x0000FF}},
+      {"\"\", 10, [], [clRed]", window, {"", 10, 0, 0x0000FF}},
+      // Style words match with case, in any order, only after a bar or at the start.
+      {"\"A\", 1, [Italic|Bold], [clBlack]", window, {"A", 1, fsBold | fsItalic, 0}},
+      {"\"A\", 1, [bold|ITALIC], [clBlack]", window, {"A", 1, 0, 0}},
+      {"\"A\", 1, [Heavy|Oblique], [clBlack]", window, {"A", 1, 0, 0}},
+      {"\"A\", 1, [Boldface], [clBlack]", window, {"A", 1, fsBold, 0}},
+      {"\"A\", 1, [Strikeout|Underline], [clBlack]",
+       window,
+       {"A", 1, fsStrikeOut | fsUnderline, 0}},
+      {"\"A\", 1, [NotBold], [clBlack]", window, {"A", 1, 0, 0}},
+      {"\"A\", 1, [Italic], [clBlack]", window, {"A", 1, fsItalic, 0}},
+      // Colour identifiers ignore case, then integers are tried.
+      {"\"A\", 1, [], [CLRED]", window, {"A", 1, 0, 0x0000FF}},
+      {"\"A\", 1, [], [clinfobk]", window, {"A", 1, 0, 0x00E1FFFF}},
+      {"\"A\", 1, [], [$FF000000]", window, {"A", 1, 0, static_cast<TColor>(0xFF000000u)}},
+      {"\"A\", 1, [], [255]", window, {"A", 1, 0, 255}},
+      {"\"A\", 1, [], [0x00ff00]", window, {"A", 1, 0, 0x00FF00}},
+      // The drawing table has values of its own.
+      {"\"A\", 3, [], [clHighlight]", drawing, {"A", 3, 0, static_cast<TColor>(0x8000000Du)}},
+      {"\"A\", 3, [], [clHighlightText]", drawing, {"A", 3, 0, static_cast<TColor>(0x8000000Eu)}},
+      {"\"A\", 3, [], [clcream]", drawing, {"A", 3, 0, 0x00F0FBFF}},
+  };
+  for (const auto& c : cases) {
+    // Every attribute is replaced, the style too rather than merged.
+    Recorder r({"old", 99, fsBold | fsUnderline, 0x111111});
+    ReadFontText(c.text, r, c.table);
+    EXPECT_EQ(r.font, c.font) << c.text;
+  }
 }
 
-TEST(ReadFontText, TextWithoutCommaSetsEmptyNameThenFailsOnEmptySize) {
-  Recorder r;
-  r.font.Name = "kept?";
-  EXPECT_EQ(ReadError("Arial", r), "'' is not a valid integer value");
-  EXPECT_EQ(r.font.Name, "");
-  EXPECT_EQ(r.calls, std::vector<std::string>{"name"});
-
-  Recorder empty;
-  EXPECT_EQ(ReadError("", empty), "'' is not a valid integer value");
-}
-
-TEST(ReadFontText, FailedColourLeavesNameAndSizeSetAndStyleUntouched) {
-  Recorder r;
-  r.font = {"old", 99, fsItalic, 0x111111};
-  EXPECT_EQ(ReadError("\"New\", 7, [Bold], [clNoSuch]", r),
-            "'clNoSuch' is not a valid integer value");
-  EXPECT_EQ(r.font, (TFontDescription{"New", 7, fsItalic, 0x111111}));
-  EXPECT_EQ(r.calls, (std::vector<std::string>{"name", "size"}));
-}
-
-TEST(ReadFontText, StyleWordsMatchWithCaseInAnyOrder) {
-  EXPECT_EQ(Read("\"A\", 1, [Italic|Bold], [clBlack]").font.Style, fsBold | fsItalic);
-  EXPECT_EQ(Read("\"A\", 1, [bold|ITALIC], [clBlack]").font.Style, 0u);
-  EXPECT_EQ(Read("\"A\", 1, [Heavy|Oblique], [clBlack]").font.Style, 0u);
-  EXPECT_EQ(Read("\"A\", 1, [Boldface], [clBlack]").font.Style, fsBold);
-  EXPECT_EQ(Read("\"A\", 1, [Strikeout|Underline], [clBlack]").font.Style,
-            fsStrikeOut | fsUnderline);
-  // A word only counts after a bar or at the start.
-  EXPECT_EQ(Read("\"A\", 1, [NotBold], [clBlack]").font.Style, 0u);
-  // The style is replaced, not merged.
-  Recorder r;
-  r.font.Style = fsBold | fsUnderline;
-  ReadFontText("\"A\", 1, [Italic], [clBlack]", r, WindowColorTable());
-  EXPECT_EQ(r.font.Style, fsItalic);
-}
-
-TEST(ReadFontText, ColourIdentifiersIgnoreCaseThenFallBackToIntegers) {
-  EXPECT_EQ(Read("\"A\", 1, [], [CLRED]").font.Color, 0x0000FF);
-  EXPECT_EQ(Read("\"A\", 1, [], [clinfobk]").font.Color, 0x00E1FFFF);
-  EXPECT_EQ(Read("\"A\", 1, [], [$FF000000]").font.Color, static_cast<TColor>(0xFF000000u));
-  EXPECT_EQ(Read("\"A\", 1, [], [255]").font.Color, 255);
-  EXPECT_EQ(Read("\"A\", 1, [], [0x00ff00]").font.Color, 0x00FF00);
-}
-
-TEST(ReadFontText, DrawingTableRefusesWindowOnlyIdentifiersAndUsesItsOwnValues) {
+// What was set before a failure stays set; nothing after it is touched.
+TEST(ReadFontText, FailuresKeepWhatWasSetBefore) {
+  const Table window = WindowColorTable();
+  const Table drawing = DrawingColorTable();
+  struct Case {
+    std::string text;
+    Table table;
+    std::string bad;  // the text the message quotes
+    std::string name;
+    std::optional<std::int32_t> size;  // nothing: the size was not set
+  };
+  std::vector<Case> cases = {// A comma in the face name: the name stops one short of it, the rest
+                             // becomes the size text.
+                             {"\"Abc, Def\", 10, [], [clRed]", window, "Def\"", "Ab", {}},
+                             // Without a comma the name is empty and so is the size text.
+                             {"Arial", window, "", "", {}},
+                             {"", window, "", "", {}},
+                             {"\"New\", 7, [Bold], [clNoSuch]", window, "clNoSuch", "New", 7},
+                             {"\"A\", 3, [], [clMoneyGreen]", window, "clMoneyGreen", "A", 3}};
+  // The drawing table refuses the window-only identifiers, which the window table knows.
   for (const std::string ident : {"clText", "clButton", "clNormalBase", "clHighlightedText"}) {
-    Recorder r;
-    EXPECT_EQ(ReadError("\"A\", 3, [], [" + ident + "]", r, DrawingColorTable()),
-              "'" + ident + "' is not a valid integer value");
-    EXPECT_EQ(r.calls, (std::vector<std::string>{"name", "size"}));
+    cases.push_back({"\"A\", 3, [], [" + ident + "]", drawing, ident, "A", 3});
     EXPECT_NO_THROW(Read("\"A\", 3, [], [" + ident + "]"));
   }
-  const auto draw = [](const std::string& ident) {
-    return Read("\"A\", 3, [], [" + ident + "]", DrawingColorTable()).font.Color;
-  };
-  EXPECT_EQ(draw("clBackground"), static_cast<TColor>(0x80000001u));
-  EXPECT_EQ(draw("clHighlight"), static_cast<TColor>(0x8000000Du));
-  EXPECT_EQ(draw("clHighlightText"), static_cast<TColor>(0x8000000Eu));
-  EXPECT_EQ(draw("clInfoBk"), static_cast<TColor>(0x80000018u));
-  EXPECT_EQ(draw("clcream"), 0x00F0FBFF);
-  // ... and the window table knows nothing of the drawing-only names.
-  Recorder r;
-  EXPECT_EQ(ReadError("\"A\", 3, [], [clMoneyGreen]", r),
-            "'clMoneyGreen' is not a valid integer value");
-}
-
-TEST(StrToInt, DecimalSignsBlanksAndBounds) {
-  EXPECT_EQ(StrToInt("0"), 0);
-  EXPECT_EQ(StrToInt("  42"), 42);
-  EXPECT_EQ(StrToInt("+7"), 7);
-  EXPECT_EQ(StrToInt("-0"), 0);
-  EXPECT_EQ(StrToInt("007"), 7);
-  EXPECT_EQ(StrToInt("2147483647"), 2147483647);
-  EXPECT_EQ(StrToInt("-2147483648"), -2147483647 - 1);
-  EXPECT_EQ(StrToInt("00000000000000000000012"), 12);
-  for (const char* bad : {"", "   ", "+", "-", "2147483648", "-2147483649", "99999999999999999999",
-                          "12 ", "1 2", "- 1", "1.5", "1e3", "abc", "\t1", "--1", "+-1", "12a"}) {
-    EXPECT_THROW(StrToInt(bad), ConvertError) << '"' << bad << '"';
+  for (const auto& c : cases) {
+    Recorder r({"old", 99, fsItalic, 0x111111});
+    try {
+      ReadFontText(c.text, r, c.table);
+      ADD_FAILURE() << "no error for " << c.text;
+    } catch (const ConvertError& e) {
+      EXPECT_EQ(e.what(), Invalid(c.bad)) << c.text;
+    }
+    EXPECT_EQ(r.font, (TFontDescription{c.name, c.size.value_or(99), fsItalic, 0x111111}))
+        << c.text;
+    EXPECT_EQ(r.calls, c.size ? "name size " : "name ") << c.text;
   }
 }
 
-TEST(StrToInt, HexPrefixesAndPatterns) {
-  EXPECT_EQ(StrToInt("$FF"), 255);
-  EXPECT_EQ(StrToInt("xff"), 255);
-  EXPECT_EQ(StrToInt("XfF"), 255);
-  EXPECT_EQ(StrToInt("0x1a"), 26);
-  EXPECT_EQ(StrToInt("0X1A"), 26);
-  EXPECT_EQ(StrToInt("  $0"), 0);
-  EXPECT_EQ(StrToInt("$FFFFFFFF"), -1);
-  EXPECT_EQ(StrToInt("$80000000"), -2147483647 - 1);
-  EXPECT_EQ(StrToInt("$7FFFFFFF"), 2147483647);
-  for (const char* bad : {"$", "0x", "x", "$123456789", "$00000000F", "-$1", "+0x1", "$G", "$1 ",
-                          "0x-1", "$ 1", "00x1"}) {
+// Optional leading blanks, then a signed decimal that fits 32 bits, or one of
+// the hex prefixes and one to eight digits.
+TEST(StrToInt, DecimalAndHexTexts) {
+  const std::map<std::int32_t, std::vector<const char*>> good = {
+      {0, {"0", "-0", "  $0"}},
+      {7, {"+7", "007"}},
+      {12, {"00000000000000000000012"}},
+      {26, {"0x1a", "0X1A"}},
+      {42, {"  42"}},
+      {255, {"$FF", "xff", "XfF"}},
+      {-1, {"$FFFFFFFF"}},
+      {2147483647, {"2147483647", "$7FFFFFFF"}},
+      {-2147483647 - 1, {"-2147483648", "$80000000"}}};
+  for (const auto& [value, texts] : good) {
+    for (const char* text : texts) EXPECT_EQ(StrToInt(text), value) << '"' << text << '"';
+  }
+  for (const char* bad :
+       {"",           "   ", "+",    "-",   "2147483648", "-2147483649", "99999999999999999999",
+        "12 ",        "1 2", "- 1",  "1.5", "1e3",        "abc",         "\t1",
+        "--1",        "+-1", "12a",  "$",   "0x",         "x",           "$123456789",
+        "$00000000F", "-$1", "+0x1", "$G",  "$1 ",        "0x-1",        "$ 1",
+        "00x1"}) {
     EXPECT_THROW(StrToInt(bad), ConvertError) << '"' << bad << '"';
   }
-}
-
-TEST(StrToInt, MessageQuotesTheWholeText) {
   try {
     StrToInt(" 12x");
-    FAIL() << "no error";
+    ADD_FAILURE() << "no error";
   } catch (const ConvertError& e) {
-    EXPECT_STREQ(e.what(), "' 12x' is not a valid integer value");
+    EXPECT_EQ(e.what(), Invalid(" 12x"));  // the whole text, blanks and all
   }
 }
 

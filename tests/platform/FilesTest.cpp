@@ -1,37 +1,30 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 
 #include "settings/PlatformDependence_Unit.h"
 
 #include "tests/support/TempDirectory.h"
+#include "tests/support/TextFiles.h"
 
 namespace sigilon {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadText;
 
 std::span<const std::byte> Bytes(const std::string& text) { return std::as_bytes(std::span(text)); }
 
 class Files : public ::testing::Test {
  protected:
   std::string Put(const std::string& name, const std::string& content) const {
-    const std::string path = dir_ + "/" + name;
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    test::WriteText(temp_ / name, content);
+    return temp_ / name;
   }
   std::set<std::string> Names(const std::string& sub = "") const {
     std::set<std::string> names;
@@ -85,14 +78,14 @@ TEST_F(Files, ReadOnlyMeansNoWriteBitAtAll) {
 TEST_F(Files, WriteWholeFile) {
   const std::string path = dir_ + "/new.txt";
   WriteWholeFile(path, Bytes("first version, long"));
-  EXPECT_EQ(Read(path), "first version, long");
+  EXPECT_EQ(ReadText(path), "first version, long");
   WriteWholeFile(path, Bytes("short"));
-  EXPECT_EQ(Read(path), "short");
+  EXPECT_EQ(ReadText(path), "short");
 
   // Refused also for root, who ignores permission bits.
   MakeReadOnly(path);
   EXPECT_THROW(WriteWholeFile(path, Bytes("changed")), PlatformError);
-  EXPECT_EQ(Read(path), "short");
+  EXPECT_EQ(ReadText(path), "short");
   EXPECT_THROW(WriteWholeFile(dir_ + "/no/such/dir/file", Bytes("x")), PlatformError);
 }
 
@@ -100,7 +93,7 @@ TEST_F(Files, ReplaceFileAtomically) {
   const std::string path = Put("settings.cfg", "old content");
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   ReplaceFileAtomically(path, Bytes("new content"));
-  EXPECT_EQ(Read(path), "new content");
+  EXPECT_EQ(ReadText(path), "new content");
   EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   ReplaceFileAtomically(dir_ + "/created.cfg", Bytes(""));
@@ -109,14 +102,14 @@ TEST_F(Files, ReplaceFileAtomically) {
 
   MakeReadOnly(path);
   EXPECT_THROW(ReplaceFileAtomically(path, Bytes("refused")), PlatformError);
-  EXPECT_EQ(Read(path), "new content");
+  EXPECT_EQ(ReadText(path), "new content");
 
   // Through a link the linked file is replaced and the link stays.
   const std::string real = Put("real/target.cfg", "before");
   fs::create_symlink(real, dir_ + "/link.cfg");
   ReplaceFileAtomically(dir_ + "/link.cfg", Bytes("after"));
   EXPECT_TRUE(fs::is_symlink(dir_ + "/link.cfg"));
-  EXPECT_EQ(Read(real), "after");
+  EXPECT_EQ(ReadText(real), "after");
   EXPECT_EQ(Names("/real"), std::set<std::string>{"target.cfg"});
 
   EXPECT_THROW(ReplaceFileAtomically(dir_ + "/real", Bytes("x")), PlatformError);
@@ -128,7 +121,7 @@ TEST_F(Files, ReplaceInUnwritableDirectoryLeavesNothing) {
   const std::string path = Put("locked/f.cfg", "old");
   fs::permissions(dir_ + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_THROW(ReplaceFileAtomically(path, Bytes("new")), PlatformError);
-  EXPECT_EQ(Read(path), "old");
+  EXPECT_EQ(ReadText(path), "old");
   EXPECT_EQ(Names("/locked"), std::set<std::string>{"f.cfg"});
 }
 

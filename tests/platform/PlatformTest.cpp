@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +11,7 @@
 
 #include "settings/PlatformDependence_Unit.h"
 
-extern char** environ;
+#include "tests/support/TempDirectory.h"
 
 namespace sigilon {
 namespace {
@@ -20,56 +19,24 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-/// Runs the probe program with the given working directory; its output.
-std::string RunProbeIn(const std::string& directory) {
-  int pipeEnds[2];
-  EXPECT_EQ(::pipe(pipeEnds), 0);
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-  ::posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-  char program[] = SIGILON_PLATFORM_PROBE;
-  char* argv[] = {program, nullptr};
-  pid_t child = 0;
-  const int error = ::posix_spawn(&child, program, &actions, nullptr, argv, environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeEnds[1]);
+/// What a shell command prints, less the final line break; the command must succeed.
+std::string CommandOutput(const std::string& command) {
   std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
   char buffer[256];
-  ssize_t n = 0;
-  while ((n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
-  ::close(pipeEnds[0]);
-  EXPECT_EQ(error, 0);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  EXPECT_EQ(::pclose(pipe), 0) << command;
+  if (!output.empty() && output.back() == '\n') output.pop_back();
   return output;
 }
 
-std::string CommandOutput(const char* command) {
-  std::string output;
-  if (FILE* pipe = ::popen(command, "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    ::pclose(pipe);
-  }
-  while (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
+/// The probe's two lines (start directory, user name) when started in
+/// `directory`. PWD is made wrong: what counts is the process's own directory.
+std::string RunProbeIn(const std::string& directory) {
+  return CommandOutput("cd '" + directory +
+                       "' && PWD=/sigilon-elsewhere exec '" SIGILON_PLATFORM_PROBE "'");
 }
-
-class TempDirectory {
- public:
-  TempDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "sigilon-platform-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDirectory() { fs::remove_all(path_); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 bool WaitFor(const std::string& path) {
   for (int i = 0; i < 100; ++i) {
@@ -79,21 +46,13 @@ bool WaitFor(const std::string& path) {
   return false;
 }
 
-TEST(StartDirectory, IsTheWorkingDirectoryAtStartWithOneSlash) {
-  TempDirectory temp;
-  // The probe changes its working directory before it asks.
-  const std::string output = RunProbeIn(temp.Path());
-  EXPECT_EQ(output.substr(0, output.find('\n')), temp.Path() + "/");
-  const std::string fromRoot = RunProbeIn("/");
-  EXPECT_EQ(fromRoot.substr(0, fromRoot.find('\n')), "//");
-}
-
-TEST(CurrentUserName, IsTheEffectiveUsersLogOnName) {
+// The probe changes its working directory before it asks.
+TEST(NewProcess, SeesItsStartDirectoryWithOneSlashAndTheUserName) {
   const std::string name = CurrentUserName();
   EXPECT_EQ(name, CommandOutput("id -un"));
-  EXPECT_EQ(name.find('\0'), std::string::npos);
-  const std::string probe = RunProbeIn("/");
-  EXPECT_EQ(probe.substr(probe.find('\n') + 1), name + "\n");
+  test::TempDirectory temp;
+  EXPECT_EQ(RunProbeIn(temp.Path()), temp.Path() + "/\n" + name);
+  EXPECT_EQ(RunProbeIn("/"), "//\n" + name);
 }
 
 TEST(RunProgram, SplitsCommandLinesWithoutAShell) {
@@ -107,26 +66,26 @@ TEST(RunProgram, SplitsCommandLinesWithoutAShell) {
   EXPECT_EQ(SplitCommandLine("C:\\dir\\x $HOME;ls"), (Args{"C:\\dir\\x", "$HOME;ls"}));
   EXPECT_TRUE(SplitCommandLine("   ").empty());
 
-  EXPECT_TRUE(IsWebAddress("https://www.example.com/"));
-  EXPECT_TRUE(IsWebAddress("git+ssh://host/repo"));
-  EXPECT_FALSE(IsWebAddress("mailto:someone@example.com"));
-  EXPECT_FALSE(IsWebAddress("://x"));
-  EXPECT_FALSE(IsWebAddress("1http://x"));
-  EXPECT_FALSE(IsWebAddress("/usr/bin/x http://x"));
+  for (const char* web : {"https://www.example.com/", "git+ssh://host/repo"}) {
+    EXPECT_TRUE(IsWebAddress(web)) << web;
+  }
+  for (const char* other :
+       {"mailto:someone@example.com", "://x", "1http://x", "/usr/bin/x http://x"}) {
+    EXPECT_FALSE(IsWebAddress(other)) << other;
+  }
 }
 
 TEST(RunProgram, FalseWhenNothingCanBeStarted) {
-  EXPECT_FALSE(RunProgram("", 3));
-  EXPECT_FALSE(RunProgram("   ", 3));
-  EXPECT_FALSE(RunProgram("sigilon-no-such-program-anywhere", 3));
-  EXPECT_FALSE(RunProgram("/nonexistent/directory/program --flag", 3));
-  EXPECT_FALSE(RunProgram("\"\" x", 3));
+  for (const char* commandLine : {"", "   ", "sigilon-no-such-program-anywhere",
+                                  "/nonexistent/directory/program --flag", "\"\" x"}) {
+    EXPECT_FALSE(RunProgram(commandLine, 3)) << commandLine;
+  }
   RunProgram("sigilon-no-such-program-anywhere");  // reports nothing
 }
 
 TEST(RunProgram, StartsDetachedWithQuotedArguments) {
-  TempDirectory temp;
-  const std::string target = temp.Path() + "/with blank.txt";
+  test::TempDirectory temp;
+  const std::string target = temp / "with blank.txt";
   const auto started = std::chrono::steady_clock::now();
   // An empty IFS keeps the blank inside $0 without quotes in the script.
   ASSERT_TRUE(RunProgram("sh -c \"sleep 1; IFS=; touch $0\" \"" + target + "\"", 1));
@@ -144,14 +103,15 @@ TEST(RunProgram, StartsDetachedWithQuotedArguments) {
 }
 
 TEST(RunProgram, LongCommandLinesArePassedWhole) {
-  TempDirectory temp;
-  const std::string target = temp.Path() + "/" + std::string(200, 'n');
+  test::TempDirectory temp;
+  const std::string target = temp / std::string(200, 'n');
   const std::string commandLine = "touch " + target + " " + target + "-second";
   ASSERT_GT(commandLine.size(), 255u);
   ASSERT_TRUE(RunProgram(commandLine, 3));
   EXPECT_TRUE(WaitFor(target + "-second"));
 }
 
+// A program it starts does not keep it either.
 TEST(NamedMutex, ExistsWhileItsOwnerLives) {
   const std::string name = "Kestro_Sigilon_Test_" + std::to_string(::getpid());
   {
@@ -159,6 +119,7 @@ TEST(NamedMutex, ExistsWhileItsOwnerLives) {
     EXPECT_TRUE(first.Owned());
     TNamedMutex second(name);
     EXPECT_FALSE(second.Owned());
+    ASSERT_TRUE(RunProgram("sleep 2", 3));
   }
   TNamedMutex afterRelease(name);
   EXPECT_TRUE(afterRelease.Owned());
@@ -188,17 +149,6 @@ TEST(NamedMutex, VanishesWhenTheOwnerIsKilled) {
   EXPECT_TRUE(afterKill.Owned());
   ::close(pipeEnds[0]);
   ::close(pipeEnds[1]);
-}
-
-TEST(NamedMutex, StartedProgramsDoNotKeepIt) {
-  const std::string name = "Kestro_Sigilon_Spawn_" + std::to_string(::getpid());
-  {
-    TNamedMutex held(name);
-    ASSERT_TRUE(held.Owned());
-    ASSERT_TRUE(RunProgram("sleep 2", 3));
-  }
-  TNamedMutex again(name);
-  EXPECT_TRUE(again.Owned());
 }
 
 }  // namespace

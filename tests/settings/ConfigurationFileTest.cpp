@@ -5,20 +5,19 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "settings/ConfigurationFile_Unit.h"
 #include "settings/KestroDataEncode_Unit.h"
 #include "settings/PlatformDependence_Unit.h"
 
 #include "tests/support/TempDirectory.h"
+#include "tests/support/TextFiles.h"
 
 namespace sigilon {
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
 
 const std::string kHeader = "KESTRO CONFIGURATION FILE";
 
@@ -41,21 +40,23 @@ class ConfigurationFile : public ::testing::Test {
   void TearDown() override { SetStartDirectoryForTesting(previousStart_); }
 
   std::string FilePath() const { return directory_ + "/Sigilon.cfg"; }
-
-  std::string FileBytes() const {
-    std::ifstream in(FilePath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  void WriteFileBytes(const std::string& bytes) const {
-    std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << bytes;
-  }
+  std::string FileBytes() const { return test::ReadText(FilePath()); }
+  void WriteFileBytes(const std::string& bytes) const { test::WriteText(FilePath(), bytes); }
+  /// Plants a file holding these plain lines, each ended by CR LF.
+  void WritePlainFile(const std::string& plain) const { WriteFileBytes(Scramble(plain) + "\r\n"); }
   /// Names of everything in the start directory.
-  std::vector<std::string> DirectoryNames() const {
-    std::vector<std::string> names;
+  Names DirectoryNames() const {
+    Names names;
     for (const auto& entry : fs::directory_iterator(directory_)) {
       names.push_back(entry.path().filename().string());
     }
     return names;
+  }
+  bool SaveValue(const std::string& name, const std::string& value) const {
+    TConfigurationFile config;
+    config.Load();
+    config.WriteValue(name, value);
+    return config.Save();
   }
 
   test::TempDirectory temp_;
@@ -64,57 +65,47 @@ class ConfigurationFile : public ::testing::Test {
   std::string user_;
 };
 
-TEST_F(ConfigurationFile, FirstStartCreatesTheFile) {
+TEST_F(ConfigurationFile, LifeCycleOfEntries) {
   TConfigurationFile config;
   EXPECT_EQ(config.FileName(), "Sigilon.cfg");
   EXPECT_FALSE(config.Load());
-  EXPECT_FALSE(config.HasValue("FLastSplashScreen"));
-  EXPECT_EQ(config.ReadValue("FLastSplashScreen"), "");
-
-  config.WriteValue("FLastSplashScreen", "1.5.2024 10:00:00");
+  EXPECT_FALSE(config.HasValue("BrandText"));
+  EXPECT_EQ(config.ReadValue("BrandText"), "");
+  config.WriteValue("BrandText", "  Kestro = Studio  ");
+  config.WriteValue("SourceDirectory", "/pictures/in/");
+  config.WriteValue("Empty", "");
   ASSERT_TRUE(config.Save());
-  EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Sigilon.cfg"});
+  EXPECT_EQ(config.ReadValue("BrandText"), "  Kestro = Studio  ");
+  EXPECT_EQ(DirectoryNames(), Names{"Sigilon.cfg"});
 
+  // Scrambled digits in CR LF lines; the user's header entry goes last.
+  const Names expected = {user_ + ".BrandText=  Kestro = Studio  ",
+                          user_ + ".SourceDirectory=/pictures/in/",
+                          user_ + ".Empty=", user_ + "." + kHeader + "=YES"};
+  std::string plain;
+  for (const std::string& line : expected) plain += line + "\r\n";
   const std::string stored = FileBytes();
   ASSERT_GE(stored.size(), 2u);
   EXPECT_EQ(stored.substr(stored.size() - 2), "\r\n");
-  for (const char c : stored) {
-    EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || c == '\r' || c == '\n');
-  }
-  EXPECT_EQ(Unscramble(stored), user_ + ".FLastSplashScreen=1.5.2024 10:00:00\r\n" + user_ + "." +
-                                    kHeader + "=YES\r\n");
-}
+  EXPECT_EQ(stored.find_first_not_of("0123456789ABCDEF\r\n"), std::string::npos);
+  EXPECT_EQ(Unscramble(stored), plain);
 
-TEST_F(ConfigurationFile, LifeCycleOfEntries) {
-  {
-    TConfigurationFile config;
-    config.Load();
-    config.WriteValue("BrandText", "  Kestro = Studio  ");
-    config.WriteValue("SourceDirectory", "/pictures/in/");
-    config.WriteValue("Empty", "");
-    ASSERT_TRUE(config.Save());
-    // After a save the values read as before.
-    EXPECT_EQ(config.ReadValue("BrandText"), "  Kestro = Studio  ");
-  }
-  TConfigurationFile config;
-  ASSERT_TRUE(config.Load());
-  const std::vector<std::string> expected = {user_ + ".BrandText=  Kestro = Studio  ",
-                                             user_ + ".SourceDirectory=/pictures/in/",
-                                             user_ + ".Empty=", user_ + "." + kHeader + "=YES"};
-  EXPECT_EQ(config.Lines(), expected);
-  EXPECT_EQ(config.ReadValue("brandtext"), "  Kestro = Studio  ");
-  EXPECT_TRUE(config.HasValue("EMPTY"));
-  EXPECT_EQ(config.ReadValue("Empty"), "");
+  TConfigurationFile loaded;
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(loaded.Lines(), expected);
+  EXPECT_EQ(loaded.ReadValue("brandtext"), "  Kestro = Studio  ");
+  EXPECT_TRUE(loaded.HasValue("EMPTY"));
+  EXPECT_EQ(loaded.ReadValue("Empty"), "");
 
   // Writing again moves the entry to the end, once.
-  config.WriteValue("BRANDTEXT", "new");
-  ASSERT_EQ(config.Lines().size(), 4u);
-  EXPECT_EQ(config.Lines().back(), user_ + ".BRANDTEXT=new");
-  EXPECT_EQ(config.Lines().front(), user_ + ".SourceDirectory=/pictures/in/");
-  ASSERT_TRUE(config.Save());
+  loaded.WriteValue("BRANDTEXT", "new");
+  ASSERT_EQ(loaded.Lines().size(), 4u);
+  EXPECT_EQ(loaded.Lines().back(), user_ + ".BRANDTEXT=new");
+  EXPECT_EQ(loaded.Lines().front(), user_ + ".SourceDirectory=/pictures/in/");
+  ASSERT_TRUE(loaded.Save());
   TConfigurationFile again;
   ASSERT_TRUE(again.Load());
-  EXPECT_EQ(again.Lines(), config.Lines());
+  EXPECT_EQ(again.Lines(), loaded.Lines());
 }
 
 TEST_F(ConfigurationFile, ValueWithLineBreakSplitsAtTheNextSave) {
@@ -130,11 +121,7 @@ TEST_F(ConfigurationFile, ValueWithLineBreakSplitsAtTheNextSave) {
 }
 
 TEST_F(ConfigurationFile, ReadingToleratesOtherLineEndsAndCase) {
-  {
-    TConfigurationFile config;
-    config.WriteValue("BrandText", std::string(120, 'b'));  // several scrambled lines
-    ASSERT_TRUE(config.Save());
-  }
+  ASSERT_TRUE(SaveValue("BrandText", std::string(120, 'b')));  // several scrambled lines
   const std::string stored = FileBytes();
   TConfigurationFile reference;
   ASSERT_TRUE(reference.Load());
@@ -156,21 +143,19 @@ TEST_F(ConfigurationFile, ReadingToleratesOtherLineEndsAndCase) {
 }
 
 TEST_F(ConfigurationFile, DamagedFilesDoNotLoad) {
-  for (const std::string& bytes : {std::string("4\r\n"), std::string("41 2A\r\n"),
-                                   std::string("not a file at all"), std::string()}) {
+  // The last is decodable but has no header for anyone.
+  for (const std::string& bytes :
+       {std::string("4\r\n"), std::string("41 2A\r\n"), std::string("not a file at all"),
+        std::string(), Scramble("just some text\r\n") + "\r\n"}) {
     WriteFileBytes(bytes);
     TConfigurationFile config;
     EXPECT_FALSE(config.Load()) << bytes;
     EXPECT_FALSE(config.HasValue(kHeader));
   }
-  // A stray decodable file: no header for anyone.
-  WriteFileBytes(Scramble("just some text\r\n") + "\r\n");
-  TConfigurationFile config;
-  EXPECT_FALSE(config.Load());
 }
 
 TEST_F(ConfigurationFile, HeaderValueIsNotExamined) {
-  WriteFileBytes(Scramble(user_ + "." + kHeader + "=NO\r\n" + user_ + ".BrandText=x\r\n") + "\r\n");
+  WritePlainFile(user_ + "." + kHeader + "=NO\r\n" + user_ + ".BrandText=x\r\n");
   TConfigurationFile config;
   ASSERT_TRUE(config.Load());
   ASSERT_TRUE(config.Save());
@@ -184,7 +169,7 @@ TEST_F(ConfigurationFile, OtherUsersEntriesSurvive) {
   const std::string other = user_ + "-other";
   const std::string otherLines = other + ".BrandText=theirs\r\n" + other + "." + kHeader +
                                  "=YES\r\n" + other + ".TargetDirectory=/out/\r\n";
-  WriteFileBytes(Scramble(otherLines) + "\r\n");
+  WritePlainFile(otherLines);
 
   TConfigurationFile config;
   EXPECT_FALSE(config.Load());  // no header for the current user
@@ -193,40 +178,11 @@ TEST_F(ConfigurationFile, OtherUsersEntriesSurvive) {
   config.WriteValue("BrandText", "mine");
   ASSERT_TRUE(config.Save());
 
-  const std::string plain = Unscramble(FileBytes());
-  EXPECT_EQ(plain, otherLines + user_ + ".BrandText=mine\r\n" + user_ + "." + kHeader + "=YES\r\n");
+  EXPECT_EQ(Unscramble(FileBytes()),
+            otherLines + user_ + ".BrandText=mine\r\n" + user_ + "." + kHeader + "=YES\r\n");
   TConfigurationFile loaded;
   ASSERT_TRUE(loaded.Load());
   EXPECT_EQ(loaded.ReadValue("BrandText"), "mine");
-}
-
-TEST_F(ConfigurationFile, ReadOnlyFileIsLeftAlone) {
-  {
-    TConfigurationFile config;
-    config.WriteValue("BrandText", "before");
-    ASSERT_TRUE(config.Save());
-  }
-  const std::string before = FileBytes();
-  fs::permissions(FilePath(),
-                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-
-  // Also when the tests run as root, who could write regardless.
-  TConfigurationFile config;
-  ASSERT_TRUE(config.Load());
-  config.WriteValue("BrandText", "after");
-  EXPECT_FALSE(config.Save());
-  EXPECT_EQ(FileBytes(), before);
-  EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Sigilon.cfg"});
-}
-
-TEST_F(ConfigurationFile, UnwritableDirectoryGivesFalse) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
-  fs::permissions(directory_, fs::perms::owner_read | fs::perms::owner_exec);
-  TConfigurationFile config;
-  config.WriteValue("BrandText", "x");
-  EXPECT_FALSE(config.Save());
-  fs::permissions(directory_, fs::perms::owner_all);
-  EXPECT_TRUE(DirectoryNames().empty());
 }
 
 /// Runs a Save of a large value in a child process whose file size limit is
@@ -247,26 +203,41 @@ int SaveUnderSizeLimit(bool killed) {
   return status;
 }
 
-TEST_F(ConfigurationFile, InterruptedSaveKeepsTheOldFile) {
-  {
-    TConfigurationFile config;
-    config.WriteValue("BrandText", "kept");
-    ASSERT_TRUE(config.Save());
-  }
+TEST_F(ConfigurationFile, FailedSavesKeepTheOldFile) {
+  ASSERT_TRUE(SaveValue("BrandText", "kept"));
   const std::string before = FileBytes();
 
   const int failed = SaveUnderSizeLimit(false);
   ASSERT_TRUE(WIFEXITED(failed));
   EXPECT_EQ(WEXITSTATUS(failed), 0) << "Save must report the failed write";
   EXPECT_EQ(FileBytes(), before);
-  EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Sigilon.cfg"});
+  EXPECT_EQ(DirectoryNames(), Names{"Sigilon.cfg"});
 
-  const int killed = SaveUnderSizeLimit(true);
-  ASSERT_TRUE(WIFSIGNALED(killed));
+  // A read-only file is left alone, also when the tests run as root, who
+  // could write regardless.
+  fs::permissions(FilePath(),
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  TConfigurationFile readOnly;
+  ASSERT_TRUE(readOnly.Load());
+  readOnly.WriteValue("BrandText", "after");
+  EXPECT_FALSE(readOnly.Save());
+  EXPECT_EQ(FileBytes(), before);
+  EXPECT_EQ(DirectoryNames(), Names{"Sigilon.cfg"});
+  fs::permissions(FilePath(), fs::perms::owner_write, fs::perm_options::add);
+
+  ASSERT_TRUE(WIFSIGNALED(SaveUnderSizeLimit(true)));
   EXPECT_EQ(FileBytes(), before);
   TConfigurationFile config;
   EXPECT_TRUE(config.Load());
   EXPECT_EQ(config.ReadValue("BrandText"), "kept");
+}
+
+TEST_F(ConfigurationFile, UnwritableDirectoryGivesFalse) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
+  fs::permissions(directory_, fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_FALSE(SaveValue("BrandText", "x"));
+  fs::permissions(directory_, fs::perms::owner_all);
+  EXPECT_TRUE(DirectoryNames().empty());
 }
 
 TEST_F(ConfigurationFile, FileNameFollowsTheApplicationTitle) {
@@ -276,7 +247,7 @@ TEST_F(ConfigurationFile, FileNameFollowsTheApplicationTitle) {
   config.WriteValue("BrandText", "x");
   ASSERT_TRUE(config.Save());
   SetApplicationTitle("Sigilon");
-  EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Other.cfg"});
+  EXPECT_EQ(DirectoryNames(), Names{"Other.cfg"});
 }
 
 }  // namespace

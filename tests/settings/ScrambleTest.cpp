@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "settings/KestroDataEncode_Unit.h"
 #include "settings/PlatformDependence_Unit.h"
@@ -19,18 +20,6 @@ std::string AllByteValues() {
   std::string text;
   for (int i = 0; i < 256; ++i) text += static_cast<char>(i);
   return text;
-}
-
-/// The lines of an encoded text, split at CR LF.
-std::vector<std::string> LinesOf(const std::string& encoded) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (;;) {
-    const auto at = encoded.find("\r\n", start);
-    lines.push_back(encoded.substr(start, at - start));
-    if (at == std::string::npos) return lines;
-    start = at + 2;
-  }
 }
 
 TEST(ByteRotation, KnownValuesAndInverse) {
@@ -64,26 +53,17 @@ TEST(Scrambling, KnownAnswers) {
   EXPECT_EQ(Decode(broken), firstBytes);
 }
 
-TEST(Scrambling, RoundTripsEveryByteValue) {
-  const std::string all = AllByteValues();
-  EXPECT_EQ(Decode(Encode(all)), all);
-  // Each value at every rotation phase: the amounts repeat every 49 positions.
-  std::string shifted;
-  for (int phase = 0; phase < 49; ++phase) shifted += all;
-  EXPECT_EQ(Decode(Encode(shifted)), shifted);
-
-  for (const std::string& text :
-       {std::string(), std::string(1, '\0'), std::string("\r"), std::string("\n"),
-        std::string("\r\n\r\n"), std::string("a\0b", 3)}) {
-    EXPECT_EQ(Decode(Encode(text)), text);
+TEST(Scrambling, RoundTrips) {
+  // Each byte value at every rotation phase: the amounts repeat every 49 positions.
+  std::string everyPhase;
+  for (int phase = 0; phase < 49; ++phase) everyPhase += AllByteValues();
+  for (const std::string& text : std::vector<std::string>{
+           everyPhase, "", std::string(1, '\0'), "\r", "\n", "\r\n\r\n", std::string("a\0b", 3)}) {
+    EXPECT_EQ(Decode(Encode(text)), text) << text.size();
   }
   EXPECT_EQ(Encode(""), "");
-  EXPECT_EQ(Decode(""), "");
-}
 
-TEST(Scrambling, OtherKeyInputsGiveOtherTexts) {
   const std::string text = "user.BrandText=value";
-  EXPECT_EQ(Encode(text), Encode(text));
   EXPECT_NE(EncodeText(kName, "1.1", kKey, text), Encode(text));
   // Wrongly keyed text decodes to something else rather than failing.
   EXPECT_NE(DecodeText(kName, "1.1", kKey, Encode(text)), text);
@@ -92,53 +72,45 @@ TEST(Scrambling, OtherKeyInputsGiveOtherTexts) {
 }
 
 TEST(Scrambling, LineCutting) {
-  // Up to 80 digits stay on one line.
-  EXPECT_EQ(Encode(std::string(40, 'x')).size(), 80u);
-  EXPECT_EQ(Encode(std::string(40, 'x')).find('\r'), std::string::npos);
-
-  for (const std::size_t n : {41u, 79u, 80u, 81u, 200u, 1000u}) {
+  // The first line holds 79 digits, the next ones 78; up to 80 digits stay on
+  // one line, and the text never ends with a line break.
+  for (const std::size_t n : {40u, 41u, 79u, 80u, 81u, 200u, 1000u}) {
+    SCOPED_TRACE(n);
     const std::string encoded = Encode(std::string(n, 'q'));
-    const auto lines = LinesOf(encoded);
     std::size_t digits = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      const std::size_t expected = i == 0 ? 79 : 78;
-      if (i + 1 < lines.size()) {
-        EXPECT_EQ(lines[i].size(), expected) << "n=" << n << " line " << i;
-      } else {
-        EXPECT_GE(lines[i].size(), 2u);
-        EXPECT_LE(lines[i].size(), 79u);
+    for (std::size_t start = 0, line = 0;; ++line) {
+      const auto end = encoded.find("\r\n", start);
+      const std::string text = encoded.substr(start, end - start);
+      EXPECT_EQ(text.find_first_not_of("0123456789ABCDEF"), std::string::npos) << text;
+      digits += text.size();
+      if (end == std::string::npos) {
+        EXPECT_GE(text.size(), 2u);
+        EXPECT_LE(text.size(), line == 0 ? 80u : 79u);
+        break;
       }
-      for (const char c : lines[i]) {
-        EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << "n=" << n;
-      }
-      digits += lines[i].size();
+      EXPECT_EQ(text.size(), line == 0 ? 79u : 78u) << "line " << line;
+      start = end + 2;
     }
     EXPECT_EQ(digits, 2 * n);
-    EXPECT_NE(encoded.substr(encoded.size() - 2), "\r\n");
   }
 }
 
 TEST(Scrambling, DecodeIsLenientAboutCaseAndLineBreaks) {
   const std::string text = AllByteValues();
   const std::string encoded = Encode(text);
-
-  std::string lower = encoded;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  EXPECT_EQ(Decode(lower), text);
-
-  std::string digits;
+  std::string lower, digits, rebroken;
   for (const char c : encoded) {
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (c != '\r' && c != '\n') digits += c;
   }
-  EXPECT_EQ(Decode(digits), text);
-  std::string rebroken;
   for (std::size_t i = 0; i < digits.size(); ++i) {
     if (i > 0 && i % 17 == 0) rebroken += "\r\n";
     rebroken += digits[i];
   }
-  EXPECT_EQ(Decode(rebroken + "\r\n"), text);
   // A CR alone at the end goes alone.
-  EXPECT_EQ(Decode(digits + "\r"), text);
+  for (const std::string& variant : {lower, digits, rebroken + "\r\n", digits + "\r"}) {
+    EXPECT_EQ(Decode(variant), text) << variant;
+  }
 }
 
 TEST(Scrambling, DecodeFailures) {
