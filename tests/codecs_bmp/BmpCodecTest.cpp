@@ -1,22 +1,29 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "engine/BmpCodec.h"
 #include "engine/Errors.h"
 #include "tests/codecs_bmp/BmpTestSupport.h"
+#include "tests/support/Throws.h"
 
 namespace sigilon {
 namespace {
 
 using test::BmpFile;
+using test::ExpectRoundTrip;
 using test::IndexAt;
 using test::MakePattern;
 using test::PaletteColor;
+using Masks = std::array<std::uint32_t, 4>;
+using Indexes = std::vector<std::vector<unsigned>>;
 
 std::uint32_t ReadU32(const std::vector<std::byte>& b, std::size_t at) {
   std::uint32_t v = 0;
@@ -24,21 +31,10 @@ std::uint32_t ReadU32(const std::vector<std::byte>& b, std::size_t at) {
   return v;
 }
 
-// Writes, reads back and writes again: the picture must survive unchanged and
-// the second file must equal the first byte for byte.
-void ExpectRoundTrip(const TBitmap& original) {
-  const std::vector<std::byte> first = SaveBitmapToBytes(original);
-  const TBitmap reread = LoadBitmapFromBytes(first, "first.bmp");
-  test::ExpectSamePicture(original, reread);
-  const std::vector<std::byte> second = SaveBitmapToBytes(reread);
-  EXPECT_EQ(first, second);
-}
+TBitmap Load(const BmpFile& file) { return LoadBitmapFromBytes(file.Build(), "test.bmp"); }
 
 TEST(BmpRoundTrip, EveryFormatAndOddWidthIsPixelExact) {
-  const TPixelFormat formats[] = {TPixelFormat::pf1bit,  TPixelFormat::pf4bit,
-                                  TPixelFormat::pf8bit,  TPixelFormat::pf16bit,
-                                  TPixelFormat::pf24bit, TPixelFormat::pf32bit};
-  for (TPixelFormat f : formats) {
+  for (TPixelFormat f : test::kAllFormats) {
     for (int width : {1, 3, 7, 9, 33}) {
       SCOPED_TRACE(testing::Message() << "bits " << BitsPerPixel(f) << " width " << width);
       ExpectRoundTrip(MakePattern(f, width, 5));
@@ -47,23 +43,23 @@ TEST(BmpRoundTrip, EveryFormatAndOddWidthIsPixelExact) {
 }
 
 TEST(BmpRoundTrip, ShortPalettesAndCustomMasksKeepTheirFormat) {
-  ExpectRoundTrip(MakePattern(TPixelFormat::pf8bit, 10, 4, 3));
-  ExpectRoundTrip(MakePattern(TPixelFormat::pf4bit, 10, 4, 5));
-  ExpectRoundTrip(MakePattern(TPixelFormat::pf1bit, 10, 4, 1));
-
-  TBitmap rgb565 = MakePattern(TPixelFormat::pf16bit, 6, 3);
-  rgb565.Masks() = {0xF800, 0x07E0, 0x001F, 0};
-  ExpectRoundTrip(rgb565);
-  const auto file565 = SaveBitmapToBytes(rgb565);
-  EXPECT_EQ(ReadU32(file565, 14), 40u) << "plain bit fields fit an info header";
-  EXPECT_EQ(ReadU32(file565, 30), 3u) << "bit-field compression";
-
-  TBitmap rgba = MakePattern(TPixelFormat::pf32bit, 6, 3);
-  rgba.Masks() = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-  ExpectRoundTrip(rgba);
-  TBitmap rgba4444 = MakePattern(TPixelFormat::pf16bit, 6, 3);
-  rgba4444.Masks() = {0x0F00, 0x00F0, 0x000F, 0xF000};
-  ExpectRoundTrip(rgba4444);
+  for (auto [format, entries] :
+       {std::pair{TPixelFormat::pf8bit, 3}, {TPixelFormat::pf4bit, 5}, {TPixelFormat::pf1bit, 1}}) {
+    ExpectRoundTrip(MakePattern(format, 10, 4, entries));
+  }
+  for (auto [format, masks] : {std::pair{TPixelFormat::pf16bit, Masks{0xF800, 0x07E0, 0x001F, 0}},
+                               {TPixelFormat::pf32bit, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
+                               {TPixelFormat::pf16bit, {0x0F00, 0x00F0, 0x000F, 0xF000}}}) {
+    SCOPED_TRACE(masks[0]);
+    TBitmap bmp = MakePattern(format, 6, 3);
+    bmp.Masks() = masks;
+    ExpectRoundTrip(bmp);
+    if (masks[3] == 0) {
+      const auto file = SaveBitmapToBytes(bmp);
+      EXPECT_EQ(ReadU32(file, 14), 40u) << "plain bit fields fit an info header";
+      EXPECT_EQ(ReadU32(file, 30), 3u) << "bit-field compression";
+    }
+  }
 }
 
 TEST(BmpWrite, LayoutOfAPlainFile) {
@@ -71,8 +67,7 @@ TEST(BmpWrite, LayoutOfAPlainFile) {
   const auto file = SaveBitmapToBytes(bmp);
   const std::size_t stride = 12;  // 9 pixel bytes padded to 4
   ASSERT_EQ(file.size(), 54u + 2 * stride);
-  EXPECT_EQ(static_cast<char>(file[0]), 'B');
-  EXPECT_EQ(static_cast<char>(file[1]), 'M');
+  EXPECT_EQ(ReadU32(file, 0) & 0xFFFF, 'B' | ('M' << 8));
   EXPECT_EQ(ReadU32(file, 2), file.size());
   EXPECT_EQ(ReadU32(file, 10), 54u);
   EXPECT_EQ(ReadU32(file, 14), 40u);
@@ -80,12 +75,10 @@ TEST(BmpWrite, LayoutOfAPlainFile) {
   EXPECT_EQ(ReadU32(file, 30), 0u);
   EXPECT_EQ(ReadU32(file, 38), 2835u);
   // The bottom row comes first; padding is zero.
-  for (std::size_t i = 0; i < 9; ++i)
-    EXPECT_EQ(std::to_integer<std::uint8_t>(file[54 + i]), bmp.Row(1)[i]);
-  for (std::size_t i = 9; i < 12; ++i) EXPECT_EQ(file[54 + i], std::byte{0});
+  for (std::size_t i = 0; i < stride; ++i)
+    EXPECT_EQ(std::to_integer<std::uint8_t>(file[54 + i]), i < 9 ? bmp.Row(1)[i] : 0) << i;
 
-  TBitmap pal = MakePattern(TPixelFormat::pf4bit, 3, 2, 5);
-  const auto palFile = SaveBitmapToBytes(pal);
+  const auto palFile = SaveBitmapToBytes(MakePattern(TPixelFormat::pf4bit, 3, 2, 5));
   EXPECT_EQ(ReadU32(palFile, 46), 5u) << "colours used";
   EXPECT_EQ(ReadU32(palFile, 10), 54u + 5 * 4);
 
@@ -94,24 +87,18 @@ TEST(BmpWrite, LayoutOfAPlainFile) {
 
 // The same 8-bit picture under every header kind the reader accepts.
 TEST(BmpRead, EveryHeaderKindGivesTheSamePicture) {
-  const std::vector<std::uint8_t> pixels = {
-      0, 1, 2, 0,  // bottom row, 3 pixels + padding
-      3, 2, 1, 0,  // top row
-  };
-  std::vector<TRGBQuad> palette;
-  for (std::size_t i = 0; i < 4; ++i) palette.push_back(PaletteColor(i));
-  std::vector<TBitmap> decoded;
+  const std::vector<TRGBQuad> palette = {PaletteColor(0), PaletteColor(1), PaletteColor(2),
+                                         PaletteColor(3)};
   for (std::uint32_t headerSize : {12u, 16u, 40u, 52u, 56u, 64u, 108u, 124u}) {
     SCOPED_TRACE(headerSize);
-    BmpFile f;
-    f.headerSize = headerSize;
-    f.width = 3;
-    f.height = 2;
-    f.bitCount = 8;
-    f.colorsUsed = 4;
-    f.palette = palette;
-    f.pixels = pixels;
-    const TBitmap bmp = LoadBitmapFromBytes(f.Build(), "h.bmp");
+    const TBitmap bmp = Load({.headerSize = headerSize,
+                              .width = 3,
+                              .height = 2,
+                              .bitCount = 8,
+                              .colorsUsed = 4,
+                              .palette = palette,
+                              .pixels = {0, 1, 2, 0,     // bottom row, 3 pixels + padding
+                                         3, 2, 1, 0}});  // top row
     ASSERT_EQ(bmp.PixelFormat(), TPixelFormat::pf8bit);
     EXPECT_EQ(bmp.Palette(), palette);
     EXPECT_EQ(IndexAt(bmp, 0, 0), 3u);
@@ -123,16 +110,15 @@ TEST(BmpRead, EveryHeaderKindGivesTheSamePicture) {
 
 TEST(BmpRead, TopDownRowsMatchBottomUp) {
   const TBitmap original = MakePattern(TPixelFormat::pf24bit, 5, 4);
-  BmpFile f;
-  f.width = 5;
-  f.height = -4;
+  BmpFile f{.width = 5,
+            .height = -4,
+            .xPelsPerMeter = original.XPelsPerMeter,
+            .yPelsPerMeter = original.YPelsPerMeter};
   for (int y = 0; y < 4; ++y) {
     const auto row = original.Row(y);
     f.pixels.insert(f.pixels.end(), row.begin(), row.end());
   }
-  f.xPelsPerMeter = original.XPelsPerMeter;
-  f.yPelsPerMeter = original.YPelsPerMeter;
-  const TBitmap bmp = LoadBitmapFromBytes(f.Build(), "topdown.bmp");
+  const TBitmap bmp = Load(f);
   test::ExpectSamePicture(original, bmp);
   // Written back bottom-up, and still the same picture.
   const auto file = SaveBitmapToBytes(bmp);
@@ -140,61 +126,69 @@ TEST(BmpRead, TopDownRowsMatchBottomUp) {
   test::ExpectSamePicture(original, LoadBitmapFromBytes(file, "again.bmp"));
 }
 
+// A one-row bit-field file: the masks follow a 40-byte header or sit inside a larger one.
+BmpFile MaskFile(std::uint32_t headerSize, std::uint16_t bits, std::uint32_t compression,
+                 const std::vector<std::uint32_t>& masks, std::vector<std::uint8_t> pixels) {
+  BmpFile f{.headerSize = headerSize,
+            .width = static_cast<std::int32_t>(pixels.size() * 8 / bits),
+            .bitCount = bits,
+            .compression = compression,
+            .pixels = std::move(pixels)};
+  if (headerSize == 40) {
+    f.trailingMasks = masks;
+  } else {
+    std::copy(masks.begin(), masks.end(), f.headerMasks.begin());
+  }
+  return f;
+}
+
 TEST(BmpRead, BitFieldMasksFromEachPlace) {
-  // 16-bit 5-6-5 after a 40-byte header; one pixel of pure green, one of red.
-  BmpFile f565;
-  f565.width = 2;
-  f565.bitCount = 16;
-  f565.compression = 3;
-  f565.trailingMasks = {0xF800, 0x07E0, 0x001F};
-  f565.pixels = {0xE0, 0x07, 0x00, 0xF8};
-  const TBitmap a = LoadBitmapFromBytes(f565.Build(), "565.bmp");
-  EXPECT_EQ(a.Masks(), (std::array<std::uint32_t, 4>{0xF800, 0x07E0, 0x001F, 0}));
-  EXPECT_EQ(a.GetPixel(0, 0), (TRGBQuad{0, 255, 0, 0}));
-  EXPECT_EQ(a.GetPixel(1, 0), (TRGBQuad{0, 0, 255, 0}));
-
-  // 32-bit alpha bit fields after a 40-byte header (masks in A-B-G-R order here).
-  BmpFile abf;
-  abf.bitCount = 32;
-  abf.compression = 6;
-  abf.trailingMasks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000};
-  abf.pixels = {0x10, 0x20, 0x30, 0x80};
-  const TBitmap b = LoadBitmapFromBytes(abf.Build(), "abf.bmp");
-  EXPECT_EQ(b.Masks()[3], 0xFF000000u);
-  EXPECT_EQ(b.GetPixel(0, 0), (TRGBQuad{0x30, 0x20, 0x10, 0}));
-
-  // V5 header carrying the masks itself, alpha included.
-  BmpFile v5;
-  v5.headerSize = 124;
-  v5.bitCount = 16;
-  v5.compression = 3;
-  v5.headerMasks = {0x0F00, 0x00F0, 0x000F, 0xF000};
-  v5.pixels = {0x0F, 0xF0};  // alpha and blue full
-  const TBitmap c = LoadBitmapFromBytes(v5.Build(), "v5.bmp");
-  EXPECT_EQ(c.Masks(), v5.headerMasks);
-  EXPECT_EQ(c.GetPixel(0, 0), (TRGBQuad{255, 0, 0, 0}));
-  ExpectRoundTrip(c);
-
-  // Plain 32-bit data ignores whatever masks a V4 header holds.
-  BmpFile plain;
-  plain.headerSize = 108;
-  plain.bitCount = 32;
-  plain.headerMasks = {0xFF, 0xFF00, 0xFF0000, 0};
-  plain.pixels = {1, 2, 3, 4};
-  const TBitmap d = LoadBitmapFromBytes(plain.Build(), "plain.bmp");
-  EXPECT_FALSE(d.HasCustomMasks());
-  EXPECT_EQ(d.GetPixel(0, 0), (TRGBQuad{1, 2, 3, 0}));
+  struct Case {
+    const char* what;
+    BmpFile file;
+    Masks masks;  // all zero: plain data, no custom masks
+    TRGBQuad firstPixel;
+  };
+  const Case cases[] = {
+      {"5-6-5 after a 40-byte header: pure green, then red",
+       MaskFile(40, 16, 3, {0xF800, 0x07E0, 0x001F}, {0xE0, 0x07, 0x00, 0xF8}),
+       {0xF800, 0x07E0, 0x001F, 0},
+       {0, 255, 0, 0}},
+      {"32-bit alpha bit fields after a 40-byte header, masks in A-B-G-R order",
+       MaskFile(40, 32, 6, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, {0x10, 0x20, 0x30, 0x80}),
+       {0xFF, 0xFF00, 0xFF0000, 0xFF000000},
+       {0x30, 0x20, 0x10, 0}},
+      {"V5 header carrying the masks itself, alpha included; alpha and blue full",
+       MaskFile(124, 16, 3, {0x0F00, 0x00F0, 0x000F, 0xF000}, {0x0F, 0xF0}),
+       {0x0F00, 0x00F0, 0x000F, 0xF000},
+       {255, 0, 0, 0}},
+      {"plain 32-bit data ignores whatever masks a V4 header holds",
+       MaskFile(108, 32, 0, {0xFF, 0xFF00, 0xFF0000, 0}, {1, 2, 3, 4}),
+       {},
+       {1, 2, 3, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const TBitmap bmp = Load(c.file);
+    if (c.masks == Masks{}) {
+      EXPECT_FALSE(bmp.HasCustomMasks());
+    } else {
+      EXPECT_EQ(bmp.Masks(), c.masks);
+    }
+    EXPECT_EQ(bmp.GetPixel(0, 0), c.firstPixel);
+    ExpectRoundTrip(bmp);
+  }
+  EXPECT_EQ(Load(cases[0].file).GetPixel(1, 0), (TRGBQuad{0, 0, 255, 0}));
 }
 
 TEST(BmpRead, ColourTableSizes) {
   // A table shorter than 2^bits is kept as it is; an index past it reads black.
-  BmpFile shortTable;
-  shortTable.width = 3;
-  shortTable.bitCount = 8;
-  shortTable.colorsUsed = 2;
-  shortTable.palette = {PaletteColor(0), PaletteColor(1)};
-  shortTable.pixels = {1, 0, 7, 0};
-  const TBitmap a = LoadBitmapFromBytes(shortTable.Build(), "short.bmp");
+  const BmpFile shortTable{.width = 3,
+                           .bitCount = 8,
+                           .colorsUsed = 2,
+                           .palette = {PaletteColor(0), PaletteColor(1)},
+                           .pixels = {1, 0, 7, 0}};
+  const TBitmap a = Load(shortTable);
   EXPECT_EQ(a.Palette().size(), 2u);
   EXPECT_EQ(a.GetPixel(0, 0), PaletteColor(1));
   EXPECT_EQ(a.GetPixel(2, 0), (TRGBQuad{0, 0, 0, 0}));
@@ -205,18 +199,16 @@ TEST(BmpRead, ColourTableSizes) {
   huge.bitCount = 1;
   huge.colorsUsed = 0x12345678;
   huge.pixels = {0x40, 0, 0, 0};
-  const TBitmap b = LoadBitmapFromBytes(huge.Build(), "huge.bmp");
+  const TBitmap b = Load(huge);
   EXPECT_EQ(b.Palette().size(), 2u);
   EXPECT_EQ(b.GetPixel(1, 0), PaletteColor(1));
 
   // An OS/2 core file whose table is shorter than 2^bits: the pixel offset decides.
-  BmpFile core;
-  core.headerSize = 12;
-  core.width = 2;
-  core.bitCount = 8;
-  core.palette = {PaletteColor(0), PaletteColor(1), PaletteColor(2)};
-  core.pixels = {2, 1, 0, 0};
-  const TBitmap c = LoadBitmapFromBytes(core.Build(), "core.bmp");
+  const TBitmap c = Load({.headerSize = 12,
+                          .width = 2,
+                          .bitCount = 8,
+                          .palette = {PaletteColor(0), PaletteColor(1), PaletteColor(2)},
+                          .pixels = {2, 1, 0, 0}});
   EXPECT_EQ(c.Palette().size(), 3u);
   EXPECT_EQ(c.GetPixel(0, 0), PaletteColor(2));
 
@@ -224,105 +216,84 @@ TEST(BmpRead, ColourTableSizes) {
   BmpFile none = shortTable;
   none.colorsUsed = 0;
   none.palette.clear();
-  EXPECT_THROW(LoadBitmapFromBytes(none.Build(), "none.bmp"), ImageError);
+  EXPECT_THROW(Load(none), ImageError);
 }
 
-BmpFile RleFile(int bits, int width, int height, std::vector<std::uint8_t> stream) {
-  BmpFile f;
-  f.width = width;
-  f.height = height;
-  f.bitCount = static_cast<std::uint16_t>(bits);
-  f.compression = bits == 8 ? 1 : 2;
-  for (std::size_t i = 0; i < 6; ++i) f.palette.push_back(PaletteColor(i));
-  f.colorsUsed = 6;
-  f.pixels = std::move(stream);
-  return f;
-}
-
-std::vector<std::vector<unsigned>> Indexes(const TBitmap& bmp) {
-  std::vector<std::vector<unsigned>> rows(static_cast<std::size_t>(bmp.Height()));
+Indexes IndexesOf(const TBitmap& bmp) {
+  Indexes rows(static_cast<std::size_t>(bmp.Height()));
   for (int y = 0; y < bmp.Height(); ++y)
     for (int x = 0; x < bmp.Width(); ++x) rows[y].push_back(IndexAt(bmp, x, y));
   return rows;
 }
 
-TEST(BmpRle, Rle8RunsAbsoluteDeltaAndEndOfBitmap) {
-  const BmpFile f = RleFile(8, 6, 3,
-                            {
-                                3, 1,              // run of three 1s
-                                0, 3, 2, 3, 1, 0,  // absolute 2 3 1, padded to even
-                                0, 0,              // end of line
-                                2, 2,              // run of two 2s
-                                0, 2, 2, 1,        // delta: 2 right, 1 up
-                                1, 3,              // one 3
-                                0, 1,              // end of bitmap
-                                5, 1,              // after the end: ignored
-                            });
-  const TBitmap bmp = LoadBitmapFromBytes(f.Build(), "rle8.bmp");
-  ASSERT_EQ(bmp.PixelFormat(), TPixelFormat::pf8bit);
-  const std::vector<std::vector<unsigned>> expected = {
-      {0, 0, 0, 0, 3, 0},  // top: only the pixel after the delta
-      {2, 2, 0, 0, 0, 0},  // skipped pixels are index 0
-      {1, 1, 1, 2, 3, 1},  // bottom: the first line of the stream
+// Each stream decodes to the given indexes (top row first) and is written back
+// uncompressed in the same palette format.
+TEST(BmpRle, StreamsDecodeToTheirIndexes) {
+  struct Case {
+    const char* what;
+    struct {
+      int bits, width, height;
+    } shape;
+    std::vector<std::uint8_t> stream;
+    Indexes expected;
   };
-  EXPECT_EQ(Indexes(bmp), expected);
-
-  // Written back uncompressed in the same 8-bit format.
-  const auto file = SaveBitmapToBytes(bmp);
-  EXPECT_EQ(ReadU32(file, 30), 0u);
-  test::ExpectSamePicture(bmp, LoadBitmapFromBytes(file, "out.bmp"));
-}
-
-TEST(BmpRle, Rle4NibblesAndPaddedAbsoluteRuns) {
-  const BmpFile f = RleFile(4, 5, 3,
-                            {
-                                5, 0x12,                    // 1 2 1 2 1
-                                0, 0,                       // end of line
-                                0, 5, 0x34, 0x51, 0x20, 0,  // absolute 3 4 5 1 2, 3 bytes + pad
-                                0, 0,                       // end of line
-                                0, 3, 0x53, 0x40,           // absolute 5 3 4, 2 bytes
-                                                            // stream ends without an end-of-bitmap
-                            });
-  const TBitmap bmp = LoadBitmapFromBytes(f.Build(), "rle4.bmp");
-  ASSERT_EQ(bmp.PixelFormat(), TPixelFormat::pf4bit);
-  const std::vector<std::vector<unsigned>> expected = {
-      {5, 3, 4, 0, 0},
-      {3, 4, 5, 1, 2},
-      {1, 2, 1, 2, 1},
+  const Case cases[] = {
+      {"rle8 runs, absolute, delta and end of bitmap",
+       {8, 6, 3},
+       {
+           3, 1,              // run of three 1s
+           0, 3, 2, 3, 1, 0,  // absolute 2 3 1, padded to even
+           0, 0,              // end of line
+           2, 2,              // run of two 2s
+           0, 2, 2, 1,        // delta: 2 right, 1 up
+           1, 3,              // one 3
+           0, 1,              // end of bitmap
+           5, 1,              // after the end: ignored
+       },
+       {
+           {0, 0, 0, 0, 3, 0},  // top: only the pixel after the delta
+           {2, 2, 0, 0, 0, 0},  // skipped pixels are index 0
+           {1, 1, 1, 2, 3, 1},  // bottom: the first line of the stream
+       }},
+      {"rle4 nibbles and padded absolute runs",
+       {4, 5, 3},
+       {
+           5, 0x12,                    // 1 2 1 2 1
+           0, 0,                       // end of line
+           0, 5, 0x34, 0x51, 0x20, 0,  // absolute 3 4 5 1 2, 3 bytes + pad
+           0, 0,                       // end of line
+           0, 3, 0x53, 0x40,           // absolute 5 3 4, 2 bytes
+                                       // stream ends without an end-of-bitmap
+       },
+       {{5, 3, 4, 0, 0}, {3, 4, 5, 1, 2}, {1, 2, 1, 2, 1}}},
+      // Runs past the right edge are dropped, a delta past the top ends decoding.
+      {"overlong run", {8, 2, 2}, {255, 4, 0, 0, 0, 2, 5, 5, 1, 1}, {{0, 0}, {4, 4}}},
+      {"absolute run promising more bytes than remain", {8, 4, 1}, {0, 8, 1, 2}, {{1, 2, 0, 0}}},
+      {"dangling delta and odd trailing byte", {4, 3, 1}, {2, 0x55, 0, 2, 1}, {{5, 5, 0}}},
+      {"empty stream", {8, 3, 2}, {}, {{0, 0, 0}, {0, 0, 0}}},
   };
-  EXPECT_EQ(Indexes(bmp), expected);
-  ExpectRoundTrip(bmp);
-}
-
-TEST(BmpRle, LyingStreamsAreClippedAndCutShort) {
-  // Runs past the right edge are dropped, a delta past the top ends decoding.
-  const BmpFile overlong = RleFile(8, 2, 2, {255, 4, 0, 0, 0, 2, 5, 5, 1, 1});
-  EXPECT_EQ(Indexes(LoadBitmapFromBytes(overlong.Build(), "a.bmp")),
-            (std::vector<std::vector<unsigned>>{{0, 0}, {4, 4}}));
-
-  // An absolute run that promises more bytes than remain stops at the end.
-  const BmpFile cut = RleFile(8, 4, 1, {0, 8, 1, 2});
-  EXPECT_EQ(Indexes(LoadBitmapFromBytes(cut.Build(), "b.bmp")),
-            (std::vector<std::vector<unsigned>>{{1, 2, 0, 0}}));
-
-  // A dangling delta and an odd trailing byte are harmless.
-  const BmpFile dangling = RleFile(4, 3, 1, {2, 0x55, 0, 2, 1});
-  EXPECT_EQ(Indexes(LoadBitmapFromBytes(dangling.Build(), "c.bmp")),
-            (std::vector<std::vector<unsigned>>{{5, 5, 0}}));
-
-  // An empty stream leaves the whole picture at index 0.
-  const BmpFile empty = RleFile(8, 3, 2, {});
-  EXPECT_EQ(Indexes(LoadBitmapFromBytes(empty.Build(), "d.bmp")),
-            (std::vector<std::vector<unsigned>>{{0, 0, 0}, {0, 0, 0}}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int bits = c.shape.bits;
+    BmpFile f{.width = c.shape.width,
+              .height = c.shape.height,
+              .bitCount = static_cast<std::uint16_t>(bits),
+              .compression = bits == 8 ? 1u : 2u,
+              .colorsUsed = 6,
+              .pixels = c.stream};
+    for (std::size_t i = 0; i < 6; ++i) f.palette.push_back(PaletteColor(i));
+    const TBitmap bmp = Load(f);
+    ASSERT_EQ(bmp.BitsPerPixel(), bits);
+    EXPECT_EQ(IndexesOf(bmp), c.expected);
+    EXPECT_EQ(ReadU32(SaveBitmapToBytes(bmp), 30), 0u);
+    ExpectRoundTrip(bmp);
+  }
 }
 
 // Each case breaks one thing in an otherwise valid file.
 TEST(BmpReject, MalformedHeadersFailWithTheFileName) {
-  BmpFile good;
-  good.width = 2;
-  good.height = 2;
-  good.pixels.assign(16, 0x55);
-  ASSERT_NO_THROW(LoadBitmapFromBytes(good.Build(), "good.bmp"));
+  const BmpFile good{.width = 2, .height = 2, .pixels = std::vector<std::uint8_t>(16, 0x55)};
+  ASSERT_NO_THROW(Load(good));
 
   const std::vector<std::pair<std::string, std::function<void(BmpFile&)>>> cases = {
       {"signature", [](BmpFile& f) { f.signature = "XY"; }},
@@ -366,12 +337,9 @@ TEST(BmpReject, MalformedHeadersFailWithTheFileName) {
     SCOPED_TRACE(what);
     BmpFile f = good;
     breakIt(f);
-    try {
-      LoadBitmapFromBytes(f.Build(), "broken.bmp");
-      ADD_FAILURE() << "decoded";
-    } catch (const ImageError& e) {
-      EXPECT_EQ(std::string(e.what()).rfind("broken.bmp: ", 0), 0u) << e.what();
-    }
+    const std::string message =
+        test::ThrownMessage<ImageError>([&] { LoadBitmapFromBytes(f.Build(), "broken.bmp"); });
+    EXPECT_EQ(message.rfind("broken.bmp: ", 0), 0u) << message;
   }
 }
 
@@ -383,21 +351,14 @@ TEST(BmpReject, MasksThatWouldMixChannels) {
       {0, 0, 0},                   // no colour at all
   };
   for (const auto& masks : bad) {
-    BmpFile f;
-    f.bitCount = 16;
-    f.compression = 3;
-    f.trailingMasks = masks;
-    f.pixels = {0, 0, 0, 0};
-    EXPECT_THROW(LoadBitmapFromBytes(f.Build(), "m.bmp"), ImageError) << masks[0];
+    EXPECT_THROW(Load(MaskFile(40, 16, 3, masks, {0, 0, 0, 0})), ImageError) << masks[0];
   }
 }
 
 TEST(BmpReject, EveryTruncationFailsCleanlyExceptMissingFinalPadding) {
-  BmpFile f;
-  f.width = 3;  // 9 pixel bytes, padded to 12
-  f.height = 2;
-  f.pixels.assign(24, 0x5A);
-  const auto whole = f.Build();
+  // 9 pixel bytes a row, padded to 12.
+  const auto whole =
+      BmpFile{.width = 3, .height = 2, .pixels = std::vector<std::uint8_t>(24, 0x5A)}.Build();
   for (std::size_t size = 0; size < whole.size(); ++size) {
     const std::span<const std::byte> part(whole.data(), size);
     if (size >= whole.size() - 3) {
@@ -418,39 +379,23 @@ long PeakResidentKiB() {
 TEST(BmpReject, OversizedHeadersFailAtOnceWithoutAllocating) {
   const long before = PeakResidentKiB();
   const auto start = std::chrono::steady_clock::now();
-
+  const auto failure = [](const BmpFile& f) {
+    return test::ThrownMessage<ImageError>([&] { Load(f); });
+  };
   // 60,000 x 60,000 is far over the pixel bound.
-  BmpFile giant;
-  giant.width = 60000;
-  giant.height = 60000;
-  try {
-    LoadBitmapFromBytes(giant.Build(), "giant.bmp");
-    ADD_FAILURE() << "decoded";
-  } catch (const ImageError& e) {
-    EXPECT_NE(std::string(e.what()).find("exceeds"), std::string::npos) << e.what();
-  }
-
+  EXPECT_PRED2(test::Contains, failure({.width = 60000, .height = 60000}), "exceeds");
   // Exactly at the bound but with no pixel data behind it: refused before the
   // 256 MiB picture is allocated.
-  BmpFile atBound;
-  atBound.width = 16384;
-  atBound.height = -16384;
-  atBound.bitCount = 8;
-  atBound.palette = {PaletteColor(0)};
-  atBound.colorsUsed = 1;
-  atBound.pixels.assign(64, 1);
-  try {
-    LoadBitmapFromBytes(atBound.Build(), "bound.bmp");
-    ADD_FAILURE() << "decoded";
-  } catch (const ImageError& e) {
-    EXPECT_NE(std::string(e.what()).find("truncated"), std::string::npos) << e.what();
-  }
-
+  EXPECT_PRED2(test::Contains,
+               failure({.width = 16384,
+                        .height = -16384,
+                        .bitCount = 8,
+                        .colorsUsed = 1,
+                        .palette = {PaletteColor(0)},
+                        .pixels = std::vector<std::uint8_t>(64, 1)}),
+               "truncated");
   // Sizes whose product overflows 32 bits.
-  BmpFile wrap = giant;
-  wrap.width = 65536;
-  wrap.height = 65537;
-  EXPECT_THROW(LoadBitmapFromBytes(wrap.Build(), "wrap.bmp"), ImageError);
+  EXPECT_THROW(Load({.width = 65536, .height = 65537}), ImageError);
 
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_LT(PeakResidentKiB() - before, 32 * 1024) << "KiB of peak memory gained";

@@ -12,16 +12,17 @@
 #include <vector>
 
 #include "engine/Bitmap.h"
+#include "engine/BmpCodec.h"
+
+// Test files are written as designated initializers naming only the fields
+// that matter to the case; the rest keep their defaults on purpose.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace sigilon::test {
 
-inline void Put16(std::vector<std::byte>& out, std::uint32_t v) {
-  out.push_back(static_cast<std::byte>(v & 0xFF));
-  out.push_back(static_cast<std::byte>((v >> 8) & 0xFF));
-}
-inline void Put32(std::vector<std::byte>& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
+/// Appends the low `bytes` bytes of `v`, least significant first.
+inline void PutLE(std::vector<std::byte>& out, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xFF));
 }
 
 /// A bitmap file described field by field; Build() lays it out.
@@ -47,35 +48,24 @@ struct BmpFile {
     std::vector<std::byte> out;
     out.push_back(static_cast<std::byte>(signature[0]));
     out.push_back(static_cast<std::byte>(signature[1]));
-    Put32(out, 0);  // file size, patched below
-    Put32(out, 0);
-    Put32(out, 0);  // pixel offset, patched below
+    PutLE(out, 0, 12);  // file size, reserved and pixel offset: patched below
     const std::size_t headerStart = out.size();
-    Put32(out, headerSize);
-    if (headerSize == 12) {
-      Put16(out, static_cast<std::uint16_t>(width));
-      Put16(out, static_cast<std::uint16_t>(height));
-      Put16(out, planes);
-      Put16(out, bitCount);
-    } else {
-      Put32(out, static_cast<std::uint32_t>(width));
-      Put32(out, static_cast<std::uint32_t>(height));
-      Put16(out, planes);
-      Put16(out, bitCount);
-      if (headerSize >= 40) {
-        Put32(out, compression);
-        Put32(out, 0);
-        Put32(out, static_cast<std::uint32_t>(xPelsPerMeter));
-        Put32(out, static_cast<std::uint32_t>(yPelsPerMeter));
-        Put32(out, colorsUsed);
-        Put32(out, 0);
-      }
-      if (headerSize >= 52 && headerSize != 64) {
-        for (int i = 0; i < (headerSize >= 56 ? 4 : 3); ++i) Put32(out, headerMasks[i]);
-      }
+    PutLE(out, headerSize, 4);
+    const int sizeBytes = headerSize == 12 ? 2 : 4;  // the 12-byte core header has 16-bit sizes
+    PutLE(out, static_cast<std::uint32_t>(width), sizeBytes);
+    PutLE(out, static_cast<std::uint32_t>(height), sizeBytes);
+    PutLE(out, planes, 2);
+    PutLE(out, bitCount, 2);
+    if (headerSize >= 40) {
+      for (std::uint32_t v : {compression, 0u, static_cast<std::uint32_t>(xPelsPerMeter),
+                              static_cast<std::uint32_t>(yPelsPerMeter), colorsUsed, 0u})
+        PutLE(out, v, 4);
+    }
+    if (headerSize >= 52 && headerSize != 64) {
+      for (int i = 0; i < (headerSize >= 56 ? 4 : 3); ++i) PutLE(out, headerMasks[i], 4);
     }
     while (out.size() < headerStart + headerSize) out.push_back(std::byte{0});
-    for (std::uint32_t m : trailingMasks) Put32(out, m);
+    for (std::uint32_t m : trailingMasks) PutLE(out, m, 4);
     for (const TRGBQuad& c : palette) {
       out.push_back(static_cast<std::byte>(c.Blue));
       out.push_back(static_cast<std::byte>(c.Green));
@@ -94,40 +84,38 @@ struct BmpFile {
   }
 };
 
+inline constexpr TPixelFormat kAllFormats[] = {TPixelFormat::pf1bit,  TPixelFormat::pf4bit,
+                                               TPixelFormat::pf8bit,  TPixelFormat::pf16bit,
+                                               TPixelFormat::pf24bit, TPixelFormat::pf32bit};
+
 /// Distinct, easily told apart colours for palette entry i.
 inline TRGBQuad PaletteColor(std::size_t i) {
   return TRGBQuad{static_cast<std::uint8_t>(i * 7 + 3), static_cast<std::uint8_t>(255 - i),
                   static_cast<std::uint8_t>((i * 13) & 0xFF), 0};
 }
 
+/// Where pixel x of a palette row sits: its byte, the shift of its bits and
+/// their mask. The leftmost pixel takes a byte's high bits.
+struct PackedPixel {
+  std::size_t byte;
+  int shift;
+  unsigned mask;
+};
+inline PackedPixel Locate(const TBitmap& bmp, int x) {
+  const int bits = bmp.BitsPerPixel();
+  return {static_cast<std::size_t>(x) * bits / 8, 8 - bits - (x * bits) % 8, (1u << bits) - 1};
+}
+
 /// Palette index of pixel (x, y) read straight from the row bytes.
 inline unsigned IndexAt(const TBitmap& bmp, int x, int y) {
-  const auto row = bmp.Row(y);
-  switch (bmp.BitsPerPixel()) {
-    case 1:
-      return (row[x / 8] >> (7 - x % 8)) & 1u;
-    case 4:
-      return (x % 2) ? (row[x / 2] & 0x0Fu) : (row[x / 2] >> 4);
-    default:
-      return row[x];
-  }
+  const PackedPixel p = Locate(bmp, x);
+  return (bmp.Row(y)[p.byte] >> p.shift) & p.mask;
 }
 
 inline void SetIndexAt(TBitmap& bmp, int x, int y, unsigned index) {
-  auto row = bmp.Row(y);
-  switch (bmp.BitsPerPixel()) {
-    case 1: {
-      const auto bit = static_cast<std::uint8_t>(0x80u >> (x % 8));
-      row[x / 8] = static_cast<std::uint8_t>(index ? (row[x / 8] | bit) : (row[x / 8] & ~bit));
-      break;
-    }
-    case 4:
-      row[x / 2] = (x % 2) ? static_cast<std::uint8_t>((row[x / 2] & 0xF0) | index)
-                           : static_cast<std::uint8_t>((row[x / 2] & 0x0F) | (index << 4));
-      break;
-    default:
-      row[x] = static_cast<std::uint8_t>(index);
-  }
+  const PackedPixel p = Locate(bmp, x);
+  std::uint8_t& byte = bmp.Row(y)[p.byte];
+  byte = static_cast<std::uint8_t>((byte & ~(p.mask << p.shift)) | ((index & p.mask) << p.shift));
 }
 
 /// A picture of the given format filled with a deterministic pattern: palette
@@ -179,6 +167,15 @@ inline void ExpectSamePicture(const TBitmap& expected, const TBitmap& actual) {
       ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin())) << "row " << y;
     }
   }
+}
+
+/// Writes, reads back and writes again: the picture must survive unchanged and
+/// the second file must equal the first byte for byte.
+inline void ExpectRoundTrip(const TBitmap& original) {
+  const std::vector<std::byte> first = SaveBitmapToBytes(original);
+  const TBitmap reread = LoadBitmapFromBytes(first, "first.bmp");
+  ExpectSamePicture(original, reread);
+  EXPECT_EQ(first, SaveBitmapToBytes(reread));
 }
 
 }  // namespace sigilon::test

@@ -20,6 +20,10 @@
 
 #include "engine/Bitmap.h"
 
+// Encodings are written as designated initializers naming only the settings
+// that matter to the case; the rest keep their defaults on purpose.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace sigilon::test {
 
 struct TTestEncoding {
@@ -110,12 +114,14 @@ inline std::vector<std::uint8_t> GradientRgb(int width, int height) {
   return samples;
 }
 
-/// One colour repeated over the whole picture, `components` samples a pixel.
-inline std::vector<std::uint8_t> Flat(int width, int height, std::vector<std::uint8_t> pixel) {
+/// Horizontal bands `bandHeight` rows high, one per pixel value (each
+/// `components` samples).
+inline std::vector<std::uint8_t> Bands(int width, int bandHeight,
+                                       const std::vector<std::vector<std::uint8_t>>& pixels) {
   std::vector<std::uint8_t> samples;
-  samples.reserve(static_cast<std::size_t>(width) * height * pixel.size());
-  for (int i = 0; i < width * height; ++i)
-    samples.insert(samples.end(), pixel.begin(), pixel.end());
+  for (const auto& pixel : pixels)
+    for (int i = 0; i < width * bandHeight; ++i)
+      samples.insert(samples.end(), pixel.begin(), pixel.end());
   return samples;
 }
 
@@ -133,6 +139,7 @@ inline TBitmap RedBlueBitmap(int width, int height) {
 
 /// One marker segment of a JPEG stream's header.
 struct TSegment {
+  std::size_t Offset = 0;  // of the segment's 0xFF
   std::uint8_t Marker = 0;
   std::vector<std::uint8_t> Payload;  // without the length field
 };
@@ -149,8 +156,7 @@ inline std::vector<TSegment> HeaderSegments(std::span<const std::byte> data) {
   std::size_t pos = 2;
   for (;;) {
     if (at(pos) != 0xFF) throw std::runtime_error("expected a marker");
-    TSegment segment;
-    segment.Marker = at(pos + 1);
+    TSegment segment{pos, at(pos + 1), {}};
     const std::size_t length = (std::size_t{at(pos + 2)} << 8) | at(pos + 3);
     if (length < 2) throw std::runtime_error("bad segment length");
     for (std::size_t i = 0; i < length - 2; ++i) segment.Payload.push_back(at(pos + 4 + i));
