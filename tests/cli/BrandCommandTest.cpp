@@ -26,21 +26,23 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Stands in for BrandFile: records what it was given and answers by extension.
-struct FakeBrand {
-  struct Call {
-    std::string brandText, fontText, source, target;
-    int ppi;
-  };
-  std::vector<Call> calls;
-  std::string failFor;  // a file name whose branding fails
-  bool throwConvert = false;
+class BrandCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    source = temp.Path() + "/src";
+    target = temp.Path() + "/dst";
+    fs::create_directory(source);
+    fs::create_directory(target);
+  }
 
-  TBrandFileFunction Function() {
-    return [this](const std::string& brand, const std::string& font, const std::string& source,
-                  const std::string& target, const TPreviewCallback&, std::string& result,
-                  const TDisplayInfo& display) {
-      calls.push_back({brand, font, source, target, display.PixelsPerInch});
+  // Runs the command with a stand-in for BrandFile that records what it was
+  // given and answers by extension.
+  int Run(std::vector<std::string> args) {
+    const auto brand = [this](const std::string& brandText, const std::string& font,
+                              const std::string& source, const std::string& target,
+                              const TPreviewCallback&, std::string& result,
+                              const TDisplayInfo& display) {
+      calls.push_back({brandText, font, source, target, display.PixelsPerInch});
       if (throwConvert) throw ConvertError("'x' is not a valid integer value");
       const std::string name = fs::path(source).filename();
       if (name == failFor) {
@@ -51,36 +53,33 @@ struct FakeBrand {
         result = "File type not processable: " + source;
       }
     };
-  }
-};
-
-class BrandCommandTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    source = temp.Path() + "/src";
-    target = temp.Path() + "/dst";
-    fs::create_directory(source);
-    fs::create_directory(target);
-  }
-
-  int Run(std::vector<std::string> args) {
     std::ostringstream o, e;
-    const int status = RunBrandCommand(args, fake.Function(), o, e);
+    const int status = RunBrandCommand(args, brand, o, e);
     out = o.str();
     err = e.str();
     return status;
   }
 
-  void Touch(const std::string& path) { std::ofstream(path) << "data"; }
+  // Creates files of these names in the source directory.
+  void Touch(std::initializer_list<std::string> names) {
+    for (const std::string& name : names) std::ofstream(source + "/" + name) << "data";
+  }
 
   test::TempDirectory temp;
   std::string source, target, out, err;
-  FakeBrand fake;
+  struct Call {
+    std::string brandText, fontText, source, target;
+    int ppi;
+  };
+  std::vector<Call> calls;
+  std::string failFor;  // a file name whose branding fails
+  bool throwConvert = false;
 };
 
+using Args = std::vector<std::string>;
+
 TEST(ParseBrandCommandLine, DefaultsOptionsAndTrailingSlash) {
-  const std::vector<std::string> plain = {"Me", "/a/src", "/a/dst/"};
-  const auto c = ParseBrandCommandLine(plain);
+  const auto c = ParseBrandCommandLine(Args{"Me", "/a/src", "/a/dst/"});
   EXPECT_EQ(c.BrandText, "Me");
   EXPECT_EQ(c.SourceDirectory, "/a/src/");
   EXPECT_EQ(c.TargetDirectory, "/a/dst/");
@@ -88,26 +87,23 @@ TEST(ParseBrandCommandLine, DefaultsOptionsAndTrailingSlash) {
   EXPECT_EQ(c.PixelsPerInch, 96);
   EXPECT_FALSE(c.Help);
 
-  const std::vector<std::string> options = {
-      "--font", "\"A\", 3, [], [clRed]", "--ppi=120", "--", "-dash-", "s", "--ppi"};
-  const auto o = ParseBrandCommandLine(options);
+  const auto o = ParseBrandCommandLine(
+      Args{"--font", "\"A\", 3, [], [clRed]", "--ppi=120", "--", "-dash-", "s", "--ppi"});
   EXPECT_EQ(o.FontText, "\"A\", 3, [], [clRed]");
   EXPECT_EQ(o.PixelsPerInch, 120);
   EXPECT_EQ(o.BrandText, "-dash-");
   EXPECT_EQ(o.TargetDirectory, "--ppi/");
 
   // Empty arguments stay empty, so the checks can name them.
-  const std::vector<std::string> empty = {"", "", ""};
-  const auto e = ParseBrandCommandLine(empty);
+  const auto e = ParseBrandCommandLine(Args{"", "", ""});
   EXPECT_EQ(e.SourceDirectory, "");
   EXPECT_EQ(e.TargetDirectory, "");
 
-  const std::vector<std::string> help = {"--help"};
-  EXPECT_TRUE(ParseBrandCommandLine(help).Help);
+  EXPECT_TRUE(ParseBrandCommandLine(Args{"--help"}).Help);
 }
 
 TEST(ParseBrandCommandLine, RefusesBadUsage) {
-  const std::vector<std::vector<std::string>> bad = {
+  const std::vector<Args> bad = {
       {},
       {"a", "b"},
       {"a", "b", "c", "d"},
@@ -132,12 +128,12 @@ TEST_F(BrandCommandTest, UsageErrorsAndHelp) {
   EXPECT_EQ(Run({"--help"}), kExitSuccess);
   EXPECT_TRUE(out.starts_with("Usage: sigilon-brand [--font TEXT] [--ppi N] BRAND_TEXT"));
   EXPECT_NE(out.find(kDefaultBrandFont), std::string::npos);
-  EXPECT_TRUE(fake.calls.empty());
+  EXPECT_TRUE(calls.empty());
 }
 
 TEST_F(BrandCommandTest, ChecksComeInOrderWithTheWindowProgramsTexts) {
   const std::string missing = temp.Path() + "/missing";
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+  const std::vector<std::pair<Args, std::string>> cases = {
       {{"", "", ""}, "You must enter the Brand Text setting.\n"},
       {{"B", "", ""}, "You must set the Source Path setting.\n"},
       {{"B", missing, ""}, "You must set the Target Path setting.\n"},
@@ -150,13 +146,13 @@ TEST_F(BrandCommandTest, ChecksComeInOrderWithTheWindowProgramsTexts) {
       {{"--font", "\"A\", 9, [], [clButton]", "B", source, target},
        "The font description text cannot be read: 'clButton' is not a valid integer value\n"},
   };
-  Touch(source + "/a.jpg");
+  Touch({"a.jpg"});
   for (const auto& [args, message] : cases) {
     EXPECT_EQ(Run(args), kExitRefused) << message;
     EXPECT_EQ(err, message);
     EXPECT_EQ(out, "");
   }
-  EXPECT_TRUE(fake.calls.empty());
+  EXPECT_TRUE(calls.empty());
 }
 
 TEST_F(BrandCommandTest, SameDirectoryUnderAnotherNameIsRefused) {
@@ -166,13 +162,13 @@ TEST_F(BrandCommandTest, SameDirectoryUnderAnotherNameIsRefused) {
     EXPECT_EQ(Run({"B", source, other}), kExitRefused) << other;
     EXPECT_EQ(err, kSameDirectory) << other;
   }
-  EXPECT_TRUE(fake.calls.empty());
+  EXPECT_TRUE(calls.empty());
 }
 
 TEST_F(BrandCommandTest, WalksEveryFileOnceAndSummarises) {
-  for (const char* name : {"a.jpg", "b.txt", "c.bmp", ".hidden.jpg"}) Touch(source + "/" + name);
+  Touch({"a.jpg", "b.txt", "c.bmp", ".hidden.jpg"});
   fs::create_directory(source + "/sub.jpg");
-  Touch(source + "/sub.jpg/inner.jpg");
+  std::ofstream(source + "/sub.jpg/inner.jpg") << "data";
 
   EXPECT_EQ(Run({"--ppi", "150", "--font", "\"Z\", 4, [], [clRed]", "Brand", source, target}),
             kExitSuccess);
@@ -189,22 +185,21 @@ TEST_F(BrandCommandTest, WalksEveryFileOnceAndSummarises) {
                        "Processed file: " + source + "/a.jpg",
                        "Processed file: " + source + "/c.bmp",
                    }));
-  ASSERT_EQ(fake.calls.size(), 4u);
-  for (const auto& call : fake.calls) {
+  ASSERT_EQ(calls.size(), 4u);
+  for (const auto& call : calls) {
     EXPECT_EQ(call.brandText, "Brand");
     EXPECT_EQ(call.fontText, "\"Z\", 4, [], [clRed]");
     EXPECT_EQ(call.ppi, 150);
-    EXPECT_EQ(fs::path(call.source).filename(), fs::path(call.target).filename());
-    EXPECT_EQ(call.target, target + "/" + fs::path(call.target).filename().string());
+    EXPECT_EQ(call.target, target + "/" + fs::path(call.source).filename().string());
   }
 }
 
-TEST_F(BrandCommandTest, OneFileStillSaysFiles) {
-  Touch(source + "/only.bmp");
+TEST_F(BrandCommandTest, OneFileStillSaysFilesAndGetsTheDefaults) {
+  Touch({"only.bmp"});
   EXPECT_EQ(Run({"B", source, target}), kExitSuccess);
   EXPECT_EQ(Lines(out).back(), "1 files processed.");
-  EXPECT_EQ(fake.calls.at(0).fontText, kDefaultBrandFont);
-  EXPECT_EQ(fake.calls.at(0).ppi, 96);
+  EXPECT_EQ(calls.at(0).fontText, kDefaultBrandFont);
+  EXPECT_EQ(calls.at(0).ppi, 96);
 }
 
 TEST_F(BrandCommandTest, NoEntriesGiveTheNoImagesLine) {
@@ -214,22 +209,21 @@ TEST_F(BrandCommandTest, NoEntriesGiveTheNoImagesLine) {
 }
 
 TEST_F(BrandCommandTest, AFailedFileGivesExitOneAfterTheFullWalk) {
-  for (const char* name : {"a.jpg", "bad.jpg", "c.bmp"}) Touch(source + "/" + name);
-  fake.failFor = "bad.jpg";
+  Touch({"a.jpg", "bad.jpg", "c.bmp"});
+  failFor = "bad.jpg";
   EXPECT_EQ(Run({"B", source, target}), kExitFileFailed);
   EXPECT_NE(out.find("Failed to process file: " + source + "/bad.jpg\n"), std::string::npos);
   EXPECT_EQ(Lines(out).back(), "3 files processed.");
-  EXPECT_EQ(fake.calls.size(), 3u);
+  EXPECT_EQ(calls.size(), 3u);
 }
 
 TEST_F(BrandCommandTest, UnreadableFontFromBrandFileEndsTheRunWithoutSummary) {
-  Touch(source + "/a.jpg");
-  Touch(source + "/b.jpg");
-  fake.throwConvert = true;
+  Touch({"a.jpg", "b.jpg"});
+  throwConvert = true;
   EXPECT_EQ(Run({"B", source, target}), kExitRefused);
   EXPECT_EQ(err, "'x' is not a valid integer value\n");
   EXPECT_EQ(out, "");
-  EXPECT_EQ(fake.calls.size(), 1u);
+  EXPECT_EQ(calls.size(), 1u);
 }
 
 }  // namespace

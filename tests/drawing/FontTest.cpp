@@ -21,28 +21,31 @@ TEST(PointsToPixels, RoundsHalvesAwayFromZero) {
   EXPECT_EQ(PointsToPixels(2147483647, 96), 2147483647);
 }
 
-TEST(DrawingTextToFont, SizeBecomesPixelHeightAtTheFontsResolution) {
+TEST(DrawingTextToFont, ReadsFaceSizeStyleAndColour) {
+  // One font throughout: each text replaces the style of the one before.
   TFont font;
   TextToFont("\"DejaVu Serif\", 10, [Bold|Underline], [clRed]", font);
-  EXPECT_EQ(font.Name(), "DejaVu Serif");
-  EXPECT_EQ(font.Height(), -13);  // character height
-  EXPECT_EQ(font.LogFont().Weight, 700);
-  EXPECT_FALSE(font.LogFont().Italic);
-  EXPECT_TRUE(font.LogFont().Underline);
-  EXPECT_FALSE(font.LogFont().StrikeOut);
+  EXPECT_EQ(
+      font.LogFont(),
+      (TLogFont{.Height = -13, .Weight = 700, .Underline = true, .FaceName = "DejaVu Serif"}));
   EXPECT_EQ(font.Color, 0x000000FF);
   EXPECT_EQ(font.Size(), 10);
 
   font.PixelsPerInch = 120;
   TextToFont("\"DejaVu Serif\", 10, [Italic], [$00123456]", font);
-  EXPECT_EQ(font.Height(), -17);  // 16.67
-  EXPECT_EQ(font.LogFont().Weight, 400);
-  EXPECT_TRUE(font.LogFont().Italic);
+  // 16.67 pixels
+  EXPECT_EQ(font.LogFont(), (TLogFont{.Height = -17, .Italic = true, .FaceName = "DejaVu Serif"}));
   EXPECT_EQ(font.Color, 0x00123456);
 
   font.PixelsPerInch = 96;
   TextToFont("\"DejaVu Serif\", -10, [], [clBlack]", font);
   EXPECT_EQ(font.Height(), 13);  // cell height
+
+  // The drawing colour table, whatever the case.
+  TextToFont("\"DejaVu Sans\", 9, [], [clHighlight]", font);
+  EXPECT_EQ(static_cast<std::uint32_t>(font.Color), 0x8000000Du);
+  TextToFont("\"DejaVu Sans\", 9, [], [clinfobk]", font);
+  EXPECT_EQ(static_cast<std::uint32_t>(font.Color), 0x80000018u);
 }
 
 TEST(DrawingTextToFont, FaceNameRules) {
@@ -60,15 +63,10 @@ TEST(DrawingTextToFont, FaceNameRules) {
   EXPECT_EQ(font.Name(), std::string(30, 'a'));
 }
 
-TEST(DrawingTextToFont, DrawingColourTableAndPartialFailure) {
-  TFont font;
-  TextToFont("\"DejaVu Sans\", 9, [], [clHighlight]", font);
-  EXPECT_EQ(static_cast<std::uint32_t>(font.Color), 0x8000000Du);
-  TextToFont("\"DejaVu Sans\", 9, [], [clinfobk]", font);
-  EXPECT_EQ(static_cast<std::uint32_t>(font.Color), 0x80000018u);
-
+TEST(DrawingTextToFont, PartialFailure) {
   // A window-only identifier fails; name and size read before it stay set,
   // the style does not change.
+  TFont font;
   font.SetStyle(fsItalic);
   EXPECT_THROW(TextToFont("\"DejaVu Serif\", 20, [Bold], [clText]", font), ConvertError);
   EXPECT_EQ(font.Name(), "DejaVu Serif");
@@ -88,22 +86,20 @@ TEST(DrawingFont, NewFontDefaults) {
 }
 
 TEST(Colors, SystemAndSpecialValues) {
-  const auto rgb = [](TColor c) {
-    const TRGBQuad q = ColorToRGB(c);
-    return std::array<int, 3>{q.Red, q.Green, q.Blue};
+  const auto rgb = [](std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return TRGBQuad{b, g, r, 0};
   };
-  using A = std::array<int, 3>;
-  EXPECT_EQ(rgb(0x000000FF), (A{255, 0, 0}));
-  EXPECT_EQ(rgb(0x00FF0000), (A{0, 0, 255}));
-  EXPECT_EQ(rgb(clWindowText), (A{0, 0, 0}));
-  EXPECT_EQ(rgb(static_cast<TColor>(0x80000005u)), (A{255, 255, 255}));  // window
-  EXPECT_EQ(rgb(static_cast<TColor>(0x8000000Du)), (A{10, 36, 106}));    // highlight
-  EXPECT_EQ(rgb(static_cast<TColor>(0x8000000Fu)), (A{212, 208, 200}));  // button face
+  EXPECT_EQ(ColorToRGB(0x000000FF), rgb(255, 0, 0));
+  EXPECT_EQ(ColorToRGB(0x00FF0000), rgb(0, 0, 255));
+  EXPECT_EQ(ColorToRGB(clWindowText), rgb(0, 0, 0));
+  EXPECT_EQ(ColorToRGB(static_cast<TColor>(0x80000005u)), rgb(255, 255, 255));  // window
+  EXPECT_EQ(ColorToRGB(static_cast<TColor>(0x8000000Du)), rgb(10, 36, 106));    // highlight
+  EXPECT_EQ(ColorToRGB(static_cast<TColor>(0x8000000Fu)), rgb(212, 208, 200));  // button face
   // The tooltip background agrees with the plain value the window table gives clInfoBk.
-  EXPECT_EQ(rgb(static_cast<TColor>(0x80000018u)), rgb(0x00E1FFFF));
-  EXPECT_EQ(rgb(static_cast<TColor>(0x8000001Fu)), (A{0, 0, 0}));  // beyond the table
-  EXPECT_EQ(rgb(clNone), rgb(clWindowText));
-  EXPECT_EQ(rgb(clDefault), rgb(clWindowText));
+  EXPECT_EQ(ColorToRGB(static_cast<TColor>(0x80000018u)), ColorToRGB(0x00E1FFFF));
+  EXPECT_EQ(ColorToRGB(static_cast<TColor>(0x8000001Fu)), rgb(0, 0, 0));  // beyond the table
+  EXPECT_EQ(ColorToRGB(clNone), ColorToRGB(clWindowText));
+  EXPECT_EQ(ColorToRGB(clDefault), ColorToRGB(clWindowText));
 }
 
 class Measure : public ::testing::Test {
