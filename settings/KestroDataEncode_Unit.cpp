@@ -38,11 +38,11 @@ struct TKeyText {
   }
 };
 
-std::string Doubled(std::string text) {
+std::string Doubled(const std::string& input) {
   // An empty input would never grow; the callers pass fixed non-empty texts,
   // but a stray empty one must not hang the program.
-  if (text.empty()) text = " ";
-  while (text.size() < kKeyInputLength) text += text;
+  std::string text = input.empty() ? std::string(1, ' ') : input;
+  while (text.size() < kKeyInputLength) text += std::string(text);
   return text;
 }
 

@@ -57,7 +57,8 @@ class TScriptedDialogs : public TDialogs {
   template <typename T>
   static std::optional<T> Pop(std::deque<std::optional<T>>& queue) {
     if (queue.empty()) return std::nullopt;
-    std::optional<T> answer = queue.front();
+    std::optional<T> answer;
+    answer.swap(queue.front());
     queue.pop_front();
     return answer;
   }
