@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
   libgtest-dev googletest libbenchmark-dev
-  fonts-dejavu-core
+  fonts-dejavu-core xdg-utils
 )
 
 missing=()
