@@ -14,7 +14,7 @@
 #include <optional>
 
 #include "settings/ConfigurationFile_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "windows/About_Unit.h"
 #include "windows/Dialogs_Unit.h"
 #include "windows/ManualReader_Unit.h"

@@ -3,7 +3,7 @@
 #include <QApplication>
 
 #include "app/Main_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 int main(int /*argc*/, char* argv[]) {
   // Present while the program runs; a second copy starts and works as well.

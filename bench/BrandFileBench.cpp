@@ -25,7 +25,7 @@
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
 #include "engine/VCLJpegBitmap_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 extern char** environ;
 

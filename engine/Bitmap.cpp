@@ -7,7 +7,7 @@
 
 #include "engine/BmpCodec.h"
 #include "engine/Errors.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
 

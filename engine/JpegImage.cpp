@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/Errors.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
 

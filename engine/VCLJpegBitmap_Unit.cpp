@@ -7,7 +7,7 @@
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
 #include "engine/JpegImage.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
 

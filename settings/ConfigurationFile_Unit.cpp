@@ -5,7 +5,7 @@
 #include <span>
 
 #include "settings/KestroDataEncode_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
 

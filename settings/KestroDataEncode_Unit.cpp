@@ -4,13 +4,23 @@
 #include <cstdint>
 #include <utility>
 
-#include "settings/PlatformDependence_Unit.h"
-
 // Positions below count from 1, as the stored file format was defined; each
 // access subtracts one at the point of use. Changing any detail here makes
 // every stored configuration file unreadable.
 
 namespace sigilon {
+
+std::uint8_t RotateByteRight(std::uint8_t value, int count) {
+  count &= 7;
+  if (count == 0) return value;
+  return static_cast<std::uint8_t>((value >> count) | (value << (8 - count)));
+}
+
+std::uint8_t RotateByteLeft(std::uint8_t value, int count) {
+  count &= 7;
+  if (count == 0) return value;
+  return static_cast<std::uint8_t>((value << count) | (value >> (8 - count)));
+}
 
 namespace {
 

@@ -2,6 +2,7 @@
 /// Keyed scrambling of the configuration file's text into lines of
 /// hexadecimal digits, and its reversal.
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -12,6 +13,10 @@ class DecodeError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+/// Rotates the eight bits of `value` right (left) by `count` places, 0 to 7.
+std::uint8_t RotateByteRight(std::uint8_t value, int count);
+std::uint8_t RotateByteLeft(std::uint8_t value, int count);
 
 /// Scrambles any 8-bit text under the three key inputs. Never fails.
 std::string EncodeText(const std::string& applicationName, const std::string& version,

@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
 

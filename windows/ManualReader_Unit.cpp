@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "windows/Dialogs_Unit.h"
 
 namespace sigilon {

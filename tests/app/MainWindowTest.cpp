@@ -18,7 +18,7 @@
 
 #include "app/Main_Unit.h"
 #include "settings/ConfigurationFile_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "tests/support/WindowTestSupport.h"
 #include "windows/Splash_Unit.h"
 

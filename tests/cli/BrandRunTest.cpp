@@ -11,7 +11,7 @@
 #include "engine/Bitmap.h"
 #include "engine/JpegImage.h"
 #include "engine/VCLJpegBitmap_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/sigilon-brand/BrandCommand.h"
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <set>
 
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TextFiles.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 #include "tests/support/TempDirectory.h"
 

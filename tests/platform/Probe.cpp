@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 int main() {
   if (::chdir("/tmp") != 0) return 2;

@@ -8,7 +8,7 @@
 
 #include "settings/ConfigurationFile_Unit.h"
 #include "settings/KestroDataEncode_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TextFiles.h"

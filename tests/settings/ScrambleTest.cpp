@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "settings/KestroDataEncode_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
 
 namespace sigilon {
 namespace {

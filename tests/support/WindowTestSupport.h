@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "windows/Dialogs_Unit.h"
 
 namespace sigilon::test {

@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "tests/support/WindowTestSupport.h"
 #include "windows/ManualReader_Unit.h"
 

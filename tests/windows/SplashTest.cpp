@@ -16,7 +16,7 @@
 
 #include "settings/ConfigurationFile_Unit.h"
 #include "settings/Conversions_Unit.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "tests/support/WindowTestSupport.h"
 #include "windows/Splash_Unit.h"
 

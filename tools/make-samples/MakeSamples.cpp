@@ -10,7 +10,7 @@
 
 #include "engine/Bitmap.h"
 #include "engine/JpegImage.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "engine/Conversions_Unit.h"
 #include "engine/Errors.h"
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
 namespace {

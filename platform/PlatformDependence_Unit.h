@@ -1,8 +1,7 @@
 #pragma once
 /// Platform helpers: every operating-system call of the program goes through
 /// this module, so a port to another system is this one module's work.
-/// This part of the settings library does not depend on Qt; the engine uses
-/// its file and directory operations.
+/// It does not depend on Qt: the engine and the settings storage both use it.
 
 #include <cstddef>
 #include <cstdint>
@@ -53,10 +52,6 @@ bool IsWebAddress(const std::string& commandLine);
 /// quotes ("" alone is an empty argument); there is no escape character, so
 /// backslashes are kept as they stand.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
-
-/// Rotates the eight bits of `value` right (left) by `count` places, 0 to 7.
-std::uint8_t RotateByteRight(std::uint8_t value, int count);
-std::uint8_t RotateByteLeft(std::uint8_t value, int count);
 
 /// A named system-wide object that exists while its owner lives and vanishes
 /// when the process ends, also when it is killed. Creation never fails

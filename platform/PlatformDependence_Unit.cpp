@@ -1,4 +1,4 @@
-#include "settings/PlatformDependence_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -246,18 +246,6 @@ bool RunProgram(const std::string& commandLine, std::uint16_t /*showState*/) {
 }
 
 void RunProgram(const std::string& commandLine) { RunProgram(commandLine, 3); }
-
-std::uint8_t RotateByteRight(std::uint8_t value, int count) {
-  count &= 7;
-  if (count == 0) return value;
-  return static_cast<std::uint8_t>((value >> count) | (value << (8 - count)));
-}
-
-std::uint8_t RotateByteLeft(std::uint8_t value, int count) {
-  count &= 7;
-  if (count == 0) return value;
-  return static_cast<std::uint8_t>((value << count) | (value >> (8 - count)));
-}
 
 // ---- Named mutex ------------------------------------------------------------
 
