@@ -8,7 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
   libgtest-dev googletest libbenchmark-dev
-  fonts-dejavu-core xdg-utils
+  fonts-dejavu-core xdg-utils zlib1g-dev
+  help2man dpkg-dev desktop-file-utils man-db
 )
 
 missing=()

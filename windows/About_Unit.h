@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include "SigilonVersion.h"
 #include "ui_About_Unit.h"
 
 namespace sigilon {
@@ -14,7 +15,8 @@ inline constexpr const char* kMakerWebAddress = "https://www.example.com/sigilon
 
 /// The texts the box shows.
 inline constexpr const char* kProductName = "Sigilon";
-inline constexpr const char* kProductVersion = "1.0.0.X";
+/// The programs' version with the build placeholder "X" in the fourth place.
+inline constexpr const char* kProductVersion = SIGILON_VERSION ".X";
 inline constexpr const char* kCopyright = "Copyright \u00a9 2024 Kestro";
 
 class TAbout_Form : public QDialog {

@@ -3,7 +3,10 @@
 //   Splash.bmp     324 x 71, 8 bits per pixel, 256-entry colour table, six
 //                  colours in use (the window around it is black);
 //   APP_BITMAP.bmp 100 x 100, 4 bits per pixel, 16 colours.
+// and, for the desktop's menus, the seal of APP_BITMAP as a smoothed PNG icon
+// with a transparent ground at any size.
 // Usage: sigilon-artwork <output directory>
+//        sigilon-artwork --icon <size> <file.png>
 // The bytes are written here rather than through the engine so that every
 // header field is exactly what the windows expect, independent of the codec.
 
@@ -11,10 +14,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include <zlib.h>
 
 namespace {
 
@@ -30,7 +36,8 @@ struct Rgb {
 // A palette picture being drawn: one index per pixel, row 0 at the top.
 class Canvas {
  public:
-  Canvas(int width, int height) : width_(width), height_(height), pixels_(width * height, 0) {}
+  Canvas(int width, int height, std::uint8_t ground = 0)
+      : width_(width), height_(height), pixels_(width * height, ground) {}
   int Width() const { return width_; }
   int Height() const { return height_; }
   std::uint8_t At(int x, int y) const { return pixels_[y * width_ + x]; }
@@ -235,22 +242,94 @@ std::vector<std::uint8_t> Splash() {
   return BitmapFile(c, 8, palette);
 }
 
-std::vector<std::uint8_t> AppBitmap() {
-  // The sixteen colours of the classic low-colour palette.
-  const std::vector<Rgb> palette = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
-                                    {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-                                    {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
-                                    {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
-  Canvas c(100, 100);
-  c.FillRect(0, 0, 100, 100, 15);
-  // A seal with a scalloped rim, on a white ground.
+// The sixteen colours of the classic low-colour palette.
+const std::vector<Rgb> kAppPalette = {
+    {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},  {0, 0, 128}, {128, 0, 128},
+    {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},    {0, 255, 0}, {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+
+// A seal with a scalloped rim, drawn on a 100-unit square scaled by `scale`.
+void DrawAppSeal(Canvas& c, double scale) {
   for (int k = 0; k < 12; ++k) {
     const double t = k * 3.14159265358979 / 6;
-    c.Ring(50 + 40 * std::cos(t), 50 + 40 * std::sin(t), 0, 9, 1);
+    c.Ring((50 + 40 * std::cos(t)) * scale, (50 + 40 * std::sin(t)) * scale, 0, 9 * scale, 1);
   }
-  DrawSeal(c, 50, 50, 42, 9, 11, 15, 3);
-  c.Ring(50, 50, 42 * 0.88, 42 * 0.92, 8);
-  return BitmapFile(c, 4, palette);
+  DrawSeal(c, 50 * scale, 50 * scale, 42 * scale, 9, 11, 15, 3);
+  c.Ring(50 * scale, 50 * scale, 42 * 0.88 * scale, 42 * 0.92 * scale, 8);
+}
+
+std::vector<std::uint8_t> AppBitmap() {
+  Canvas c(100, 100, 15);  // on a white ground
+  DrawAppSeal(c, 1.0);
+  return BitmapFile(c, 4, kAppPalette);
+}
+
+void PutBig32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 3; i >= 0; --i) out.push_back((v >> (8 * i)) & 0xFF);
+}
+
+// One PNG chunk: length, type, data, and the CRC over type and data.
+void PutChunk(std::vector<std::uint8_t>& out, const char (&type)[5],
+              const std::vector<std::uint8_t>& data) {
+  PutBig32(out, static_cast<std::uint32_t>(data.size()));
+  const std::size_t typeAt = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data.begin(), data.end());
+  const uLong crc = crc32(0, out.data() + typeAt, static_cast<uInt>(out.size() - typeAt));
+  PutBig32(out, static_cast<std::uint32_t>(crc));
+}
+
+// The application icon: the seal of APP_BITMAP on a transparent ground, as an
+// 8-bit RGBA PNG of size x size. Each pixel averages kSamples x kSamples
+// points of the seal drawn larger, so the rim and the star have smooth edges
+// at every size.
+std::vector<std::uint8_t> AppIcon(int size) {
+  constexpr int kSamples = 4;
+  constexpr std::uint8_t kClear = 16;  // outside the palette: no ink
+  Canvas c(size * kSamples, size * kSamples, kClear);
+  DrawAppSeal(c, size * kSamples / 100.0);
+
+  std::vector<std::uint8_t> raw;  // filter byte 0, then the row's RGBA
+  raw.reserve(static_cast<std::size_t>(size) * (size * 4 + 1));
+  for (int y = 0; y < size; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < size; ++x) {
+      int inked = 0, r = 0, g = 0, b = 0;
+      for (int sy = 0; sy < kSamples; ++sy)
+        for (int sx = 0; sx < kSamples; ++sx) {
+          const std::uint8_t index = c.At(x * kSamples + sx, y * kSamples + sy);
+          if (index == kClear) continue;
+          ++inked;
+          r += kAppPalette[index].r;
+          g += kAppPalette[index].g;
+          b += kAppPalette[index].b;
+        }
+      const int half = inked / 2;
+      raw.insert(raw.end(), {static_cast<std::uint8_t>(inked ? (r + half) / inked : 0),
+                             static_cast<std::uint8_t>(inked ? (g + half) / inked : 0),
+                             static_cast<std::uint8_t>(inked ? (b + half) / inked : 0),
+                             static_cast<std::uint8_t>((inked * 255 + 8) / (kSamples * kSamples))});
+    }
+  }
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<std::uint8_t> packed(packedSize);
+  if (compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()),
+                Z_BEST_COMPRESSION) != Z_OK) {
+    return {};
+  }
+  packed.resize(packedSize);
+
+  std::vector<std::uint8_t> header;
+  PutBig32(header, static_cast<std::uint32_t>(size));
+  PutBig32(header, static_cast<std::uint32_t>(size));
+  // 8 bits per channel, RGBA, deflate, adaptive filtering, no interlace.
+  header.insert(header.end(), {8, 6, 0, 0, 0});
+
+  std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  PutChunk(out, "IHDR", header);
+  PutChunk(out, "IDAT", packed);
+  PutChunk(out, "IEND", {});
+  return out;
 }
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -268,8 +347,24 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--icon") {
+    // Desktop icons come in a few fixed sizes; more than this is a typing mistake.
+    constexpr int kMaxIconSize = 1024;
+    const int size = std::atoi(argv[2]);
+    if (size < 16 || size > kMaxIconSize) {
+      std::cerr << "sigilon-artwork: icon size must be 16 to " << kMaxIconSize << "\n";
+      return 2;
+    }
+    const std::vector<std::uint8_t> icon = AppIcon(size);
+    if (icon.empty()) {
+      std::cerr << "sigilon-artwork: cannot compress the icon\n";
+      return 1;
+    }
+    return WriteFile(argv[3], icon) ? 0 : 1;
+  }
   if (argc != 2) {
-    std::cerr << "usage: sigilon-artwork <output directory>\n";
+    std::cerr << "usage: sigilon-artwork <output directory>\n"
+                 "       sigilon-artwork --icon <size> <file.png>\n";
     return 2;
   }
   const std::string dir = argv[1];

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <vector>
 
+#include "SigilonVersion.h"
 #include "engine/Conversions_Unit.h"
 #include "engine/Errors.h"
 #include "platform/PlatformDependence_Unit.h"
@@ -73,6 +74,8 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
       optionsEnded = true;
     } else if (arg == "--help" || arg == "-h") {
       command.Help = true;
+    } else if (arg == "--version") {
+      command.Version = true;
     } else if (auto font = value("--font")) {
       command.FontText = *font;
     } else if (auto ppi = value("--ppi")) {
@@ -81,7 +84,7 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
       throw TUsageError("unknown option '" + arg + "'");
     }
   }
-  if (command.Help) return command;
+  if (command.Help || command.Version) return command;
   if (positional.size() != 3) {
     throw TUsageError("expected BRAND_TEXT SOURCE_DIR TARGET_DIR, got " +
                       std::to_string(positional.size()) + " argument" +
@@ -112,12 +115,15 @@ std::string BrandUsage() {
          "\n"
          "  --ppi N      pixels per inch that turn points into pixels (default 96)\n"
          "  --help       show this text\n"
+         "  --version    show the program's version\n"
          "  --           ends the options (for a brand text that begins with \"-\")\n"
          "\n"
          "Prints one result line per file, then how many files were processed.\n"
          "Exit status: 0 when no file failed, 1 when some file failed, 2 when the\n"
          "arguments or settings were refused or the font text cannot be read.\n";
 }
+
+std::string BrandVersion() { return std::string("sigilon-brand ") + SIGILON_VERSION + "\n"; }
 
 std::string CheckBrandCommandLine(const TBrandCommandLine& command) {
   if (command.BrandText.empty()) return "You must enter the Brand Text setting.";
@@ -195,6 +201,10 @@ int RunBrandCommand(std::span<const std::string> args, const TBrandFileFunction&
   }
   if (command.Help) {
     out << BrandUsage();
+    return kExitSuccess;
+  }
+  if (command.Version) {
+    out << BrandVersion();
     return kExitSuccess;
   }
   if (const std::string refusal = CheckBrandCommandLine(command); !refusal.empty()) {

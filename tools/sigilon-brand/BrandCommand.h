@@ -32,6 +32,7 @@ struct TBrandCommandLine {
   std::string FontText = kDefaultBrandFont;
   int PixelsPerInch = 96;
   bool Help = false;
+  bool Version = false;
 };
 
 /// A command line that cannot be understood; the message says why.
@@ -45,6 +46,9 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args);
 
 /// The --help text.
 std::string BrandUsage();
+
+/// The --version text: "sigilon-brand VERSION" and a line end.
+std::string BrandVersion();
 
 /// The checks made before a run, in the window program's order and with its
 /// texts, then the ones a command line needs (a missing directory, one
