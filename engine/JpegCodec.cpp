@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <optional>
 #include <type_traits>
@@ -109,7 +110,12 @@ class TJpegSession {
     if (!RunGuarded(errors_, step)) Fail();
   }
 
+  /// Where a callback of ours (reading input, writing output) leaves the
+  /// exception that stopped libjpeg, so that it reaches the caller unchanged.
+  std::exception_ptr* PendingSlot() { return &pending_; }
+
   [[noreturn]] void Fail() const {
+    if (pending_) std::rethrow_exception(pending_);
     if (errors_.ScanLimitExceeded) {
       throw ImageError(name_ + ": JPEG file has more than " + std::to_string(kMaxJpegScans) +
                        " scans; expected at most " + std::to_string(kMaxJpegScans));
@@ -124,21 +130,77 @@ class TJpegSession {
 
   std::string name_;
   TErrorManager errors_;
+  std::exception_ptr pending_;
   Info info_{};
 };
 
 using TDecompressor = TJpegSession<jpeg_decompress_struct>;
 using TCompressor = TJpegSession<jpeg_compress_struct>;
 
-void ReadHeader(TDecompressor& session, std::span<const std::byte> data) {
-  jpeg_decompress_struct& info = session.info();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  const auto size = static_cast<unsigned long>(data.size());
-  session.Run([&] {
-    jpeg_mem_src(&info, bytes, size);
-    jpeg_read_header(&info, TRUE);
-  });
+// Stops libjpeg from inside one of our callbacks after it threw: the
+// exception waits in the session's slot while libjpeg unwinds by its jump.
+[[noreturn]] void AbortWith(j_common_ptr info, std::exception_ptr* slot) {
+  *slot = std::current_exception();
+  (*info->err->error_exit)(info);
+  std::abort();  // error_exit never returns
 }
+
+// libjpeg's input from a TByteSource, a buffer at a time. At the end of the
+// data it behaves as libjpeg's own sources do (a warning and a fake end
+// marker), so a short file decodes the same whichever way it arrives.
+struct TStreamSource {
+  jpeg_source_mgr Pub;
+  TByteSource* Read;
+  JOCTET* Buffer;
+  std::size_t Capacity;
+  bool StartOfFile;
+  std::exception_ptr* Pending;
+};
+
+constexpr std::size_t kInputChunk = 64 * 1024;
+constexpr JOCTET kFakeEndOfImage[2] = {0xFF, JPEG_EOI};
+
+TStreamSource& SourceOf(j_decompress_ptr info) {
+  return *reinterpret_cast<TStreamSource*>(info->src);
+}
+
+void InitSource(j_decompress_ptr info) { SourceOf(info).StartOfFile = true; }
+
+boolean FillInput(j_decompress_ptr info) {
+  TStreamSource& source = SourceOf(info);
+  std::size_t count = 0;
+  try {
+    count = (*source.Read)(
+        std::span<std::byte>(reinterpret_cast<std::byte*>(source.Buffer), source.Capacity));
+  } catch (...) {
+    AbortWith(reinterpret_cast<j_common_ptr>(info), source.Pending);
+  }
+  if (count == 0) {
+    if (source.StartOfFile) ERREXIT(info, JERR_INPUT_EMPTY);
+    WARNMS(info, JWRN_JPEG_EOF);
+    source.Pub.next_input_byte = kFakeEndOfImage;
+    source.Pub.bytes_in_buffer = sizeof kFakeEndOfImage;
+    return TRUE;
+  }
+  source.StartOfFile = false;
+  source.Pub.next_input_byte = source.Buffer;
+  source.Pub.bytes_in_buffer = std::min(count, source.Capacity);
+  return TRUE;
+}
+
+void SkipInput(j_decompress_ptr info, long count) {
+  jpeg_source_mgr& pub = SourceOf(info).Pub;
+  if (count <= 0) return;
+  auto remaining = static_cast<std::size_t>(count);
+  while (remaining > pub.bytes_in_buffer) {
+    remaining -= pub.bytes_in_buffer;
+    FillInput(info);
+  }
+  pub.next_input_byte += remaining;
+  pub.bytes_in_buffer -= remaining;
+}
+
+void TermSource(j_decompress_ptr) {}
 
 TJpegHeader HeaderOf(const jpeg_decompress_struct& info) {
   TJpegHeader header;
@@ -150,91 +212,87 @@ TJpegHeader HeaderOf(const jpeg_decompress_struct& info) {
   return header;
 }
 
-// How decoded rows reach the bitmap.
-enum class TRowLayout {
-  kDirect,  // palette indexes, or B, G, R as the bitmap stores them, straight into the row
-  kCmyk,    // C, M, Y, K into a scratch row, then converted
-};
-
-struct TRowTarget {
-  std::uint8_t* Pixels;
-  std::size_t Stride;
-  std::uint8_t* Scratch;
-  TRowLayout Layout;
-  // Adobe's convention: stored values are 255 minus the ink.
-  bool InvertedCmyk;
-  int Width;
-};
-
 std::uint8_t Scale255(unsigned a, unsigned b) {
   return static_cast<std::uint8_t>((a * b + 127) / 255);
 }
 
-void FinishRow(const TRowTarget& target, std::uint8_t* row) noexcept {
-  const auto width = static_cast<std::size_t>(target.Width);
-  if (target.Layout == TRowLayout::kCmyk) {
-    for (std::size_t x = 0; x < width; ++x) {
-      const std::uint8_t* s = target.Scratch + 4 * x;
-      // Work with "paper left": 255 where there is no ink.
-      unsigned c = s[0], m = s[1], y = s[2], k = s[3];
-      if (!target.InvertedCmyk) {
-        c = 255 - c;
-        m = 255 - m;
-        y = 255 - y;
-        k = 255 - k;
-      }
-      row[3 * x] = Scale255(y, k);
-      row[3 * x + 1] = Scale255(m, k);
-      row[3 * x + 2] = Scale255(c, k);
+// C, M, Y, K samples to the bitmap's B, G, R.
+void CmykToBgr(const std::uint8_t* cmyk, std::uint8_t* row, int width, bool inverted) noexcept {
+  for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
+    const std::uint8_t* s = cmyk + 4 * x;
+    // Work with "paper left": 255 where there is no ink.
+    unsigned c = s[0], m = s[1], y = s[2], k = s[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
     }
+    row[3 * x] = Scale255(y, k);
+    row[3 * x + 1] = Scale255(m, k);
+    row[3 * x + 2] = Scale255(c, k);
   }
-}
-
-void ReadRows(TDecompressor& session, const TRowTarget& target) {
-  jpeg_decompress_struct& info = session.info();
-  session.Run([&] {
-    while (info.output_scanline < info.output_height) {
-      std::uint8_t* row = target.Pixels + info.output_scanline * target.Stride;
-      JSAMPROW sample = target.Layout == TRowLayout::kCmyk ? target.Scratch : row;
-      // Only a suspending source returns no row; ours never suspends.
-      if (jpeg_read_scanlines(&info, &sample, 1) != 1) break;
-      FinishRow(target, row);
-    }
-  });
 }
 
 }  // namespace
 
 TJpegHeader ReadJpegHeader(std::span<const std::byte> data, const std::string& name) {
   TDecompressor session(name);
-  ReadHeader(session, data);
-  return HeaderOf(session.info());
+  jpeg_decompress_struct& info = session.info();
+  session.Run([&] {
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()),
+                 static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&info, TRUE);
+  });
+  return HeaderOf(info);
 }
 
-TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
-                   const TJpegDecodeOptions& options) {
-  TDecompressor session(name);
-  ReadHeader(session, data);
+struct TJpegBandDecoder::Impl {
+  Impl(const std::string& name) : session(name) {}
+
+  void Start(const TJpegDecodeOptions& options);
+
+  TDecompressor session;
+  std::string name;
+  TByteSource read;
+  std::vector<JOCTET> inputBuffer;
+  TStreamSource source{};
+  jpeg_progress_mgr progress{};
+  TPixelFormat format = TPixelFormat::pf24bit;
+  std::vector<TRGBQuad> palette;
+  // Four-component files decode to C, M, Y, K here and are converted by row.
+  bool cmyk = false;
+  bool invertedCmyk = false;
+  std::vector<std::uint8_t> scratch;
+  std::vector<JSAMPROW> rowPointers;
+  // Rows handed out, black ones included.
+  int rowsOut = 0;
+  // Set when libjpeg delivered no more rows: the rest of the picture is black.
+  bool exhausted = false;
+};
+
+void TJpegBandDecoder::Impl::Start(const TJpegDecodeOptions& options) {
   jpeg_decompress_struct& info = session.info();
+  session.Run([&] { jpeg_read_header(&info, TRUE); });
 
   // The header's size decides every buffer libjpeg and we allocate: check it
   // before anything of that size exists.
   CheckedImageBytes(info.image_width, info.image_height, 24, name.c_str());
 
-  const bool fourComponents = info.num_components == 4 && (info.jpeg_color_space == JCS_CMYK ||
-                                                           info.jpeg_color_space == JCS_YCCK);
-  bool palette = false;
-  if (fourComponents) {
+  cmyk = info.num_components == 4 &&
+         (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK);
+  bool toPalette = false;
+  if (cmyk) {
     // libjpeg has no CMYK to RGB conversion: take the inks and convert here.
     info.out_color_space = JCS_CMYK;
   } else {
     const bool gray = info.jpeg_color_space == JCS_GRAYSCALE || options.Grayscale;
-    palette = gray || options.ToPalette;
+    toPalette = gray || options.ToPalette;
     // Colour lands in the bitmap's own B, G, R order, so rows need no second
     // pass; the quantiser wants plain RGB.
-    info.out_color_space = gray ? JCS_GRAYSCALE : (palette ? JCS_RGB : JCS_EXT_BGR);
+    info.out_color_space = gray ? JCS_GRAYSCALE : (toPalette ? JCS_RGB : JCS_EXT_BGR);
   }
-  if (palette) {
+  if (toPalette) {
     info.quantize_colors = TRUE;
     info.desired_number_of_colors = kJpegPaletteColors;
     info.two_pass_quantize = options.BestSpeed ? FALSE : TRUE;
@@ -251,29 +309,27 @@ TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
   info.do_fancy_upsampling = options.BestSpeed ? FALSE : TRUE;
   info.do_block_smoothing = options.Smoothing ? TRUE : FALSE;
 
-  jpeg_progress_mgr progress{};
   progress.progress_monitor = CheckScanCount;
   info.progress = &progress;
 
   session.Run([&] { jpeg_calc_output_dimensions(&info); });
-  // Zero-filled, so rows a short file never delivers are black, not garbage.
-  TBitmap bitmap(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
-                 palette ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
-
+  const JDIMENSION width = info.output_width;
+  const JDIMENSION height = info.output_height;
+  CheckedImageBytes(width, height, 24, name.c_str());
   session.Run([&] { jpeg_start_decompress(&info); });
 
-  const int expectedComponents = palette ? 1 : (fourComponents ? 4 : 3);
-  if (info.output_components != expectedComponents ||
-      info.output_width != static_cast<JDIMENSION>(bitmap.Width()) ||
-      info.output_height != static_cast<JDIMENSION>(bitmap.Height())) {
-    throw ImageError(
-        name + ": expected " + std::to_string(expectedComponents) + " decoded components of " +
-        std::to_string(bitmap.Width()) + " x " + std::to_string(bitmap.Height()) + ", found " +
-        std::to_string(info.output_components) + " of " + std::to_string(info.output_width) +
-        " x " + std::to_string(info.output_height));
+  const int expectedComponents = toPalette ? 1 : (cmyk ? 4 : 3);
+  if (info.output_components != expectedComponents || info.output_width != width ||
+      info.output_height != height) {
+    throw ImageError(name + ": expected " + std::to_string(expectedComponents) +
+                     " decoded components of " + std::to_string(width) + " x " +
+                     std::to_string(height) + ", found " + std::to_string(info.output_components) +
+                     " of " + std::to_string(info.output_width) + " x " +
+                     std::to_string(info.output_height));
   }
 
-  if (palette) {
+  if (toPalette) {
+    format = TPixelFormat::pf8bit;
     const int colors = info.actual_number_of_colors;
     if (colors < 1 || colors > kJpegPaletteColors || info.colormap == nullptr) {
       throw ImageError(name + ": expected 1 to " + std::to_string(kJpegPaletteColors) +
@@ -282,138 +338,225 @@ TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
     const bool grayMap = info.out_color_components == 1;
     // Only the colours in use: drawing picks the nearest entry, and unused
     // black entries would attract dark text colours.
-    auto& entries = bitmap.Palette();
-    entries.assign(static_cast<std::size_t>(colors), TRGBQuad{});
+    palette.assign(static_cast<std::size_t>(colors), TRGBQuad{});
     for (int i = 0; i < colors; ++i) {
       const auto red = static_cast<std::uint8_t>(info.colormap[0][i]);
-      entries[i].Red = red;
-      entries[i].Green = grayMap ? red : static_cast<std::uint8_t>(info.colormap[1][i]);
-      entries[i].Blue = grayMap ? red : static_cast<std::uint8_t>(info.colormap[2][i]);
+      palette[i].Red = red;
+      palette[i].Green = grayMap ? red : static_cast<std::uint8_t>(info.colormap[1][i]);
+      palette[i].Blue = grayMap ? red : static_cast<std::uint8_t>(info.colormap[2][i]);
     }
   }
+  if (cmyk) {
+    invertedCmyk = info.saw_Adobe_marker != 0;
+    scratch.resize(4 * static_cast<std::size_t>(width));
+  }
+}
 
-  std::vector<std::uint8_t> scratch;
-  if (fourComponents) scratch.resize(4 * static_cast<std::size_t>(bitmap.Width()));
-  const TRowTarget target{bitmap.Pixels().data(),
-                          bitmap.Stride(),
-                          scratch.data(),
-                          fourComponents ? TRowLayout::kCmyk : TRowLayout::kDirect,
-                          info.saw_Adobe_marker != 0,
-                          bitmap.Width()};
-  ReadRows(session, target);
-  session.Run([&] { jpeg_finish_decompress(&info); });
+TJpegBandDecoder::TJpegBandDecoder(std::span<const std::byte> data, const std::string& name,
+                                   const TJpegDecodeOptions& options)
+    : impl_(std::make_unique<Impl>(name)) {
+  impl_->name = name;
+  jpeg_decompress_struct& info = impl_->session.info();
+  impl_->session.Run([&] {
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()),
+                 static_cast<unsigned long>(data.size()));
+  });
+  impl_->Start(options);
+}
+
+TJpegBandDecoder::TJpegBandDecoder(TByteSource source, const std::string& name,
+                                   const TJpegDecodeOptions& options)
+    : impl_(std::make_unique<Impl>(name)) {
+  Impl& d = *impl_;
+  d.name = name;
+  d.read = std::move(source);
+  d.inputBuffer.resize(kInputChunk);
+  d.source.Pub.init_source = InitSource;
+  d.source.Pub.fill_input_buffer = FillInput;
+  d.source.Pub.skip_input_data = SkipInput;
+  d.source.Pub.resync_to_restart = jpeg_resync_to_restart;
+  d.source.Pub.term_source = TermSource;
+  d.source.Read = &d.read;
+  d.source.Buffer = d.inputBuffer.data();
+  d.source.Capacity = d.inputBuffer.size();
+  d.source.Pending = d.session.PendingSlot();
+  d.session.info().src = &d.source.Pub;
+  d.Start(options);
+}
+
+TJpegBandDecoder::~TJpegBandDecoder() = default;
+
+int TJpegBandDecoder::Width() const { return static_cast<int>(impl_->session.info().output_width); }
+
+int TJpegBandDecoder::Height() const {
+  return static_cast<int>(impl_->session.info().output_height);
+}
+
+int TJpegBandDecoder::NextRow() const { return impl_->rowsOut; }
+
+TBitmap TJpegBandDecoder::NewBand(int rows) const {
+  TBitmap band(Width(), std::max(rows, 1), impl_->format);
+  if (!impl_->palette.empty()) band.Palette() = impl_->palette;
+  return band;
+}
+
+int TJpegBandDecoder::ReadBand(TBitmap& band) {
+  Impl& d = *impl_;
+  jpeg_decompress_struct& info = d.session.info();
+  if (band.Width() != Width() || band.PixelFormat() != d.format) {
+    throw ImageError(d.name + ": expected a band of " + std::to_string(Width()) +
+                     " pixels per row in the decoded format, found " +
+                     std::to_string(band.Width()));
+  }
+  const int wanted = std::min(band.Height(), Height() - d.rowsOut);
+  std::uint8_t* const pixels = band.Pixels().data();
+  const std::size_t stride = band.Stride();
+  int done = 0;
+  if (d.cmyk) {
+    JSAMPROW sample = d.scratch.data();
+    d.session.Run([&] {
+      while (done < wanted && !d.exhausted) {
+        // Only a suspending source returns no row; ours never suspends.
+        if (jpeg_read_scanlines(&info, &sample, 1) != 1) {
+          d.exhausted = true;
+          break;
+        }
+        CmykToBgr(d.scratch.data(), pixels + static_cast<std::size_t>(done) * stride, Width(),
+                  d.invertedCmyk);
+        ++done;
+      }
+    });
+  } else {
+    // The rows go straight into the band, as many per call as libjpeg takes.
+    d.rowPointers.resize(static_cast<std::size_t>(std::max(wanted, 1)));
+    for (int i = 0; i < wanted; ++i)
+      d.rowPointers[i] = pixels + static_cast<std::size_t>(i) * stride;
+    d.session.Run([&] {
+      while (done < wanted && !d.exhausted) {
+        const JDIMENSION got = jpeg_read_scanlines(&info, d.rowPointers.data() + done,
+                                                   static_cast<JDIMENSION>(wanted - done));
+        if (got == 0) {
+          d.exhausted = true;
+          break;
+        }
+        done += static_cast<int>(got);
+      }
+    });
+  }
+  // A band is reused: what it held before must not show through where the
+  // file gave nothing.
+  for (int i = done; i < band.Height(); ++i) {
+    std::memset(pixels + static_cast<std::size_t>(i) * stride, 0, stride);
+  }
+  d.rowsOut += wanted;
+  return wanted;
+}
+
+void TJpegBandDecoder::Finish() {
+  jpeg_decompress_struct& info = impl_->session.info();
+  impl_->session.Run([&] { jpeg_finish_decompress(&info); });
+}
+
+TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
+                   const TJpegDecodeOptions& options) {
+  TJpegBandDecoder decoder(data, name, options);
+  // Zero-filled, so rows a short file never delivers are black, not garbage.
+  TBitmap bitmap = decoder.NewBand(decoder.Height());
+  decoder.ReadBand(bitmap);
+  decoder.Finish();
   return bitmap;
 }
 
 namespace {
 
-// Collects the encoder's output in a vector. (libjpeg's own memory
-// destination leaves its buffer half-owned when an error stops the encoder.)
-struct TVectorDestination {
+// libjpeg's output, a buffer at a time, to a TByteSink.
+struct TSinkDestination {
   jpeg_destination_mgr Pub;
-  std::vector<std::byte>* Out;
-  // Room reserved up front: one reallocation-free buffer for the common case.
-  std::size_t Expected;
+  TByteSink* Write;
+  JOCTET* Buffer;
+  std::size_t Capacity;
+  std::exception_ptr* Pending;
 };
 
-constexpr std::size_t kInitialOutputSize = 64 * 1024;
+constexpr std::size_t kOutputChunk = 256 * 1024;
 
-TVectorDestination& DestinationOf(j_compress_ptr info) {
-  return *reinterpret_cast<TVectorDestination*>(info->dest);
+TSinkDestination& DestinationOf(j_compress_ptr info) {
+  return *reinterpret_cast<TSinkDestination*>(info->dest);
 }
 
-// Makes room for at least `size` bytes; false when memory runs out. Keeps the
-// exception on this side of libjpeg.
-bool ResizeOutput(TVectorDestination& dest, std::size_t size) noexcept {
+void HandOut(j_compress_ptr info, std::size_t count) {
+  TSinkDestination& dest = DestinationOf(info);
+  if (count == 0) return;
   try {
-    dest.Out->resize(size);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
+    (*dest.Write)(
+        std::span<const std::byte>(reinterpret_cast<const std::byte*>(dest.Buffer), count));
+  } catch (...) {
+    AbortWith(reinterpret_cast<j_common_ptr>(info), dest.Pending);
   }
-  return true;
-}
-
-void FailOutOfMemory(j_compress_ptr info) {
-  info->err->msg_code = JERR_OUT_OF_MEMORY;
-  (*info->err->error_exit)(reinterpret_cast<j_common_ptr>(info));
 }
 
 void InitDestination(j_compress_ptr info) {
-  TVectorDestination& dest = DestinationOf(info);
-  // Reserving costs only address space until bytes are written, and spares
-  // copying a big photo's stream at every doubling.
-  try {
-    dest.Out->reserve(dest.Expected);
-  } catch (const std::exception&) {
-    // Growing by doubling still works, only slower.
-  }
-  if (!ResizeOutput(dest, kInitialOutputSize)) FailOutOfMemory(info);
-  dest.Pub.next_output_byte = reinterpret_cast<JOCTET*>(dest.Out->data());
-  dest.Pub.free_in_buffer = dest.Out->size();
+  TSinkDestination& dest = DestinationOf(info);
+  dest.Pub.next_output_byte = dest.Buffer;
+  dest.Pub.free_in_buffer = dest.Capacity;
 }
 
-boolean GrowDestination(j_compress_ptr info) {
-  TVectorDestination& dest = DestinationOf(info);
-  // Called when the whole buffer is full.
-  const std::size_t used = dest.Out->size();
-  if (!ResizeOutput(dest, used * 2)) FailOutOfMemory(info);
-  dest.Pub.next_output_byte = reinterpret_cast<JOCTET*>(dest.Out->data()) + used;
-  dest.Pub.free_in_buffer = dest.Out->size() - used;
+// Called when the whole buffer is full.
+boolean EmptyDestination(j_compress_ptr info) {
+  TSinkDestination& dest = DestinationOf(info);
+  HandOut(info, dest.Capacity);
+  dest.Pub.next_output_byte = dest.Buffer;
+  dest.Pub.free_in_buffer = dest.Capacity;
   return TRUE;
 }
 
 void TermDestination(j_compress_ptr info) {
-  TVectorDestination& dest = DestinationOf(info);
-  dest.Out->resize(dest.Out->size() - dest.Pub.free_in_buffer);
-}
-
-void WriteRows(TCompressor& session, const TBitmap& bgr) {
-  jpeg_compress_struct& info = session.info();
-  session.Run([&] {
-    while (info.next_scanline < info.image_height) {
-      // libjpeg only reads the rows it is given; its interface lacks const.
-      JSAMPROW row = const_cast<std::uint8_t*>(bgr.Pixels().data()) +
-                     static_cast<std::size_t>(info.next_scanline) * bgr.Stride();
-      jpeg_write_scanlines(&info, &row, 1);
-    }
-  });
+  TSinkDestination& dest = DestinationOf(info);
+  HandOut(info, dest.Capacity - dest.Pub.free_in_buffer);
 }
 
 }  // namespace
 
-std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std::string& name) {
-  if (bitmap.Empty()) throw ImageError(name + ": expected a picture to encode, found none");
+struct TJpegBandEncoder::Impl {
+  Impl(const std::string& name) : session(name) {}
+  TCompressor session;
+  std::string name;
+  TByteSink write;
+  std::vector<JOCTET> outputBuffer;
+  TSinkDestination destination{};
+  std::vector<JSAMPROW> rowPointers;
+};
+
+TJpegBandEncoder::TJpegBandEncoder(int width, int height, int quality, const std::string& name,
+                                   TByteSink sink)
+    : impl_(std::make_unique<Impl>(name)) {
+  if (width < 1 || height < 1) {
+    throw ImageError(name + ": expected a picture to encode, found none");
+  }
   if (quality < 1 || quality > 100) {
     throw ImageError(name + ": expected a JPEG quality of 1 to 100, found " +
                      std::to_string(quality));
   }
-  std::optional<TBitmap> converted;
-  if (bitmap.PixelFormat() != TPixelFormat::pf24bit) converted = bitmap.ToBits24();
-  const TBitmap& bgr = converted ? *converted : bitmap;
+  Impl& e = *impl_;
+  e.name = name;
+  e.write = std::move(sink);
+  e.outputBuffer.resize(kOutputChunk);
+  e.destination.Pub.init_destination = InitDestination;
+  e.destination.Pub.empty_output_buffer = EmptyDestination;
+  e.destination.Pub.term_destination = TermDestination;
+  e.destination.Write = &e.write;
+  e.destination.Buffer = e.outputBuffer.data();
+  e.destination.Capacity = e.outputBuffer.size();
+  e.destination.Pending = e.session.PendingSlot();
 
-  std::vector<std::byte> out;
-  TVectorDestination destination{};
-  destination.Pub.init_destination = InitDestination;
-  destination.Pub.empty_output_buffer = GrowDestination;
-  destination.Pub.term_destination = TermDestination;
-  destination.Out = &out;
-  // A quality-100 stream of a photo takes about one byte per pixel; the raw
-  // pixels are a bound it rarely passes.
-  destination.Expected =
-      std::max(kInitialOutputSize, 3 * static_cast<std::size_t>(bitmap.Width()) *
-                                       static_cast<std::size_t>(bitmap.Height()));
-
-  TCompressor session(name);
-  jpeg_compress_struct& info = session.info();
-  info.dest = &destination.Pub;
-  info.image_width = static_cast<JDIMENSION>(bgr.Width());
-  info.image_height = static_cast<JDIMENSION>(bgr.Height());
+  jpeg_compress_struct& info = e.session.info();
+  info.dest = &e.destination.Pub;
+  info.image_width = static_cast<JDIMENSION>(width);
+  info.image_height = static_cast<JDIMENSION>(height);
   info.input_components = 3;
   // The bitmap's B, G, R rows go to the encoder as they are.
   info.in_color_space = JCS_EXT_BGR;
-  session.Run([&] {
+  e.session.Run([&] {
     jpeg_set_defaults(&info);
     // A branded copy carries only pixels: plain JFIF, default density.
     info.write_JFIF_header = TRUE;
@@ -425,8 +568,61 @@ std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std:
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
   });
-  WriteRows(session, bgr);
-  session.Run([&] { jpeg_finish_compress(&info); });
+}
+
+TJpegBandEncoder::~TJpegBandEncoder() = default;
+
+void TJpegBandEncoder::WriteBand(const TBitmap& band, int rows) {
+  Impl& e = *impl_;
+  jpeg_compress_struct& info = e.session.info();
+  rows = std::min(rows, band.Height());
+  if (band.Width() != static_cast<int>(info.image_width) ||
+      static_cast<JDIMENSION>(rows) > info.image_height - info.next_scanline) {
+    throw ImageError(e.name + ": expected at most " +
+                     std::to_string(info.image_height - info.next_scanline) + " rows of " +
+                     std::to_string(info.image_width) + " pixels to encode, found " +
+                     std::to_string(rows) + " of " + std::to_string(band.Width()));
+  }
+  if (rows <= 0) return;
+  std::optional<TBitmap> converted;
+  if (band.PixelFormat() != TPixelFormat::pf24bit) converted = band.ToBits24();
+  const TBitmap& bgr = converted ? *converted : band;
+  // libjpeg only reads the rows it is given; its interface lacks const.
+  auto* const pixels = const_cast<std::uint8_t*>(bgr.Pixels().data());
+  e.rowPointers.resize(static_cast<std::size_t>(rows));
+  for (int i = 0; i < rows; ++i)
+    e.rowPointers[i] = pixels + static_cast<std::size_t>(i) * bgr.Stride();
+  e.session.Run([&] {
+    JDIMENSION done = 0;
+    while (done < static_cast<JDIMENSION>(rows)) {
+      done += jpeg_write_scanlines(&info, e.rowPointers.data() + done,
+                                   static_cast<JDIMENSION>(rows) - done);
+    }
+  });
+}
+
+void TJpegBandEncoder::Finish() {
+  jpeg_compress_struct& info = impl_->session.info();
+  impl_->session.Run([&] { jpeg_finish_compress(&info); });
+}
+
+std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std::string& name) {
+  std::vector<std::byte> out;
+  // A quality-100 stream of a photo takes about one byte per pixel; reserving
+  // the raw pixels' size costs only address space until bytes are written,
+  // and spares copying a big photo's stream at every doubling.
+  try {
+    out.reserve(3 * static_cast<std::size_t>(bitmap.Width()) *
+                static_cast<std::size_t>(bitmap.Height()));
+  } catch (const std::exception&) {
+    // Growing by doubling still works, only slower.
+  }
+  TJpegBandEncoder encoder(bitmap.Width(), bitmap.Height(), quality, name,
+                           [&out](std::span<const std::byte> bytes) {
+                             out.insert(out.end(), bytes.begin(), bytes.end());
+                           });
+  encoder.WriteBand(bitmap, bitmap.Height());
+  encoder.Finish();
   return out;
 }
 

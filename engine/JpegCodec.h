@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -72,5 +74,70 @@ TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
 /// scaled by `quality` 1..100 and limited to baseline values, default density,
 /// no other markers). Throws ImageError.
 std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std::string& name);
+
+/// Fills the buffer with the next bytes of a stream and returns how many it
+/// gave; 0 at the end of the stream. May throw: the exception reaches the
+/// caller of the decoder unchanged.
+using TByteSource = std::function<std::size_t(std::span<std::byte>)>;
+/// Takes the next bytes of an encoded stream, in order. May throw: the
+/// exception reaches the caller of the encoder unchanged.
+using TByteSink = std::function<void(std::span<const std::byte>)>;
+
+/// A JPEG stream decoded a band of rows at a time, so that only libjpeg's own
+/// buffers and one band need to be in memory (a progressive or colour-
+/// quantised file still makes libjpeg buffer the whole picture). The rows are
+/// exactly those DecodeJpeg gives, whatever the band heights.
+class TJpegBandDecoder {
+ public:
+  /// Reads the header and starts decoding. Throws ImageError as DecodeJpeg.
+  TJpegBandDecoder(std::span<const std::byte> data, const std::string& name,
+                   const TJpegDecodeOptions& options = {});
+  /// As above, reading the stream through `source` as it is needed.
+  TJpegBandDecoder(TByteSource source, const std::string& name,
+                   const TJpegDecodeOptions& options = {});
+  ~TJpegBandDecoder();
+  TJpegBandDecoder(const TJpegBandDecoder&) = delete;
+  TJpegBandDecoder& operator=(const TJpegBandDecoder&) = delete;
+
+  int Width() const;
+  int Height() const;
+  /// Rows handed out so far.
+  int NextRow() const;
+  /// A zeroed band `rows` high (at least 1) in the decoded pixel format, with
+  /// the decoded palette where there is one.
+  TBitmap NewBand(int rows) const;
+  /// Decodes the next rows into `band` (made by NewBand), from its top, until
+  /// it is full or the picture ends; returns how many rows it holds now.
+  /// Rows a damaged file never delivers are black. Throws ImageError.
+  int ReadBand(TBitmap& band);
+  /// Ends decoding once every row has been read. Throws ImageError.
+  void Finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+/// A baseline JFIF stream (as EncodeJpeg writes it) encoded a band of rows at
+/// a time, its bytes going to `sink` as they are produced. The stream is
+/// byte for byte what EncodeJpeg gives for the whole picture.
+class TJpegBandEncoder {
+ public:
+  /// Throws ImageError for a size below 1 x 1 or a quality outside 1..100.
+  TJpegBandEncoder(int width, int height, int quality, const std::string& name, TByteSink sink);
+  ~TJpegBandEncoder();
+  TJpegBandEncoder(const TJpegBandEncoder&) = delete;
+  TJpegBandEncoder& operator=(const TJpegBandEncoder&) = delete;
+
+  /// Encodes the first `rows` rows of `band` (any pixel format, the picture's
+  /// width) as the next rows of the picture. Throws ImageError.
+  void WriteBand(const TBitmap& band, int rows);
+  /// Completes the stream after the last row and hands out its last bytes.
+  void Finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace sigilon

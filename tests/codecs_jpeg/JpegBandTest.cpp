@@ -1,0 +1,146 @@
+// Band-wise decoding and encoding give exactly what the whole-picture calls
+// give, whatever the band heights and however the input arrives.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+#include "JpegTestSupport.h"
+#include "engine/Errors.h"
+#include "engine/JpegCodec.h"
+#include "platform/PlatformDependence_Unit.h"
+
+namespace sigilon {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Hands out `data` in pieces of at most `chunk` bytes.
+TByteSource ChunkedSource(std::span<const std::byte> data, std::size_t chunk) {
+  return [data, chunk, offset = std::size_t{0}](std::span<std::byte> buffer) mutable {
+    const std::size_t n = std::min({chunk, buffer.size(), data.size() - offset});
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
+    offset += n;
+    return n;
+  };
+}
+
+// Decodes in bands of `rows` and pastes them together.
+TBitmap DecodeInBands(TJpegBandDecoder& decoder, int rows) {
+  TBitmap whole = decoder.NewBand(decoder.Height());
+  TBitmap band = decoder.NewBand(rows);
+  while (decoder.NextRow() < decoder.Height()) {
+    const int top = decoder.NextRow();
+    const int got = decoder.ReadBand(band);
+    EXPECT_GT(got, 0);
+    for (int y = 0; y < got; ++y) std::ranges::copy(band.Row(y), whole.Row(top + y).begin());
+  }
+  decoder.Finish();
+  return whole;
+}
+
+std::vector<std::byte> EncodeInBands(const TBitmap& picture, int rows) {
+  std::vector<std::byte> out;
+  TJpegBandEncoder encoder(
+      picture.Width(), picture.Height(), 100, "bands",
+      [&](std::span<const std::byte> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); });
+  for (int top = 0; top < picture.Height(); top += rows) {
+    const int n = std::min(rows, picture.Height() - top);
+    TBitmap band(picture.Width(), n, picture.PixelFormat());
+    band.Palette() = picture.Palette();
+    for (int y = 0; y < n; ++y) std::ranges::copy(picture.Row(top + y), band.Row(y).begin());
+    encoder.WriteBand(band, n);
+  }
+  encoder.Finish();
+  return out;
+}
+
+void ExpectSamePicture(const TBitmap& a, const TBitmap& b) {
+  ASSERT_EQ(a.Width(), b.Width());
+  ASSERT_EQ(a.Height(), b.Height());
+  EXPECT_EQ(a.PixelFormat(), b.PixelFormat());
+  EXPECT_EQ(a.Palette(), b.Palette());
+  EXPECT_TRUE(std::ranges::equal(a.Pixels(), b.Pixels()));
+}
+
+TEST(JpegBands, CorpusDecodesAndEncodesAlikeInBands) {
+  const fs::path corpus = fs::path(SIGILON_CORPORA_DIR) / "jpeg";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  int compared = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".jpg") continue;
+    SCOPED_TRACE(entry.path().string());
+    const std::vector<std::byte> data = ReadWholeFile(entry.path().string());
+    for (const bool toPalette : {false, true}) {
+      const TJpegDecodeOptions options{.ToPalette = toPalette};
+      TBitmap whole;
+      try {
+        whole = DecodeJpeg(data, "whole", options);
+      } catch (const ImageError&) {
+        // The same file fails streamed too, with the same message number.
+        EXPECT_THROW(
+            {
+              TJpegBandDecoder decoder(ChunkedSource(data, 4093), "whole", options);
+              DecodeInBands(decoder, 16);
+            },
+            ImageError);
+        continue;
+      }
+      if (!toPalette) {
+        TJpegBandDecoder fromMemory(data, "memory", options);
+        ExpectSamePicture(DecodeInBands(fromMemory, 1), whole);
+      }
+      TJpegBandDecoder chunked(ChunkedSource(data, 4093), "chunked", options);
+      ExpectSamePicture(DecodeInBands(chunked, 13), whole);
+      if (!toPalette) {
+        EXPECT_EQ(EncodeInBands(whole, 7), EncodeJpeg(whole, 100, "whole"));
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GE(compared, 75);
+}
+
+TEST(JpegBands, PaletteBandsEncodeAsTheWholePicture) {
+  const auto file = test::EncodeSamples(37, 29, test::GradientRgb(37, 29), {});
+  const TBitmap quantised = DecodeJpeg(file, "q", {.ToPalette = true});
+  ASSERT_EQ(quantised.PixelFormat(), TPixelFormat::pf8bit);
+  EXPECT_EQ(EncodeInBands(quantised, 16), EncodeJpeg(quantised, 100, "q"));
+}
+
+TEST(JpegBands, FailuresOfSourceAndSinkReachTheCallerUnchanged) {
+  const auto file = test::EncodeSamples(64, 64, test::GradientRgb(64, 64), {});
+  // The source fails after the header, mid-picture.
+  std::size_t served = 0;
+  TJpegBandDecoder decoder(
+      [&](std::span<std::byte> buffer) -> std::size_t {
+        if (served >= 700) throw std::runtime_error("disk gone");
+        const std::size_t n = std::min<std::size_t>(100, file.size() - served);
+        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(served), n, buffer.begin());
+        served += n;
+        return n;
+      },
+      "source.jpg");
+  TBitmap band = decoder.NewBand(64);
+  EXPECT_THROW(decoder.ReadBand(band), std::runtime_error);
+
+  const TBitmap picture = DecodeJpeg(file, "p");
+  EXPECT_THROW(
+      {
+        TJpegBandEncoder encoder(64, 64, 100, "target.jpg", [](std::span<const std::byte>) {
+          throw std::runtime_error("full");
+        });
+        encoder.WriteBand(picture, 64);
+        encoder.Finish();
+      },
+      std::runtime_error);
+
+  // An empty stream is no JPEG.
+  EXPECT_THROW(TJpegBandDecoder([](std::span<std::byte>) { return std::size_t{0}; }, "empty.jpg"),
+               ImageError);
+}
+
+}  // namespace
+}  // namespace sigilon
