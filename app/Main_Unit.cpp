@@ -13,8 +13,8 @@
 #include <exception>
 #include <optional>
 
-#include "settings/ConfigurationFile_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
+#include "settings/ConfigurationFile_Unit.h"
 #include "windows/About_Unit.h"
 #include "windows/Dialogs_Unit.h"
 #include "windows/ManualReader_Unit.h"
@@ -536,7 +536,7 @@ void TMain_Form::ProcessImages() {
         BrandFile(
             brandText, fontText, sourcePath, targetPath,
             [this](std::span<const std::byte> picture) { ShowWorkingImage(picture); }, resultLine,
-            FDisplayInfo);
+            TBrandOptions{.Display = FDisplayInfo});
       }
       WriteLog(resultLine);
       ++counter;

@@ -1,5 +1,7 @@
 #include "engine/VCLJpegBitmap_Unit.h"
 
+#include <exception>
+#include <new>
 #include <optional>
 
 #include "engine/Bitmap.h"
@@ -65,14 +67,14 @@ void ShowPreview(const TBitmap& picture, const TPreviewCallback& preview) {
 
 void BrandJpeg(const std::string& brandText, const TFont& font, const std::string& sourcePath,
                const std::string& targetPath, const TPreviewCallback& preview,
-               const TDisplayInfo& display) {
+               const TBrandOptions& options) {
   GuardTarget(sourcePath, targetPath);
   TBitmap working;
   {
     // The source picture (compressed bytes and decoded copy) is released as
     // soon as the working bitmap holds the pixels: big photos would otherwise
     // keep three copies alive at once.
-    TJPEGImage source(display.ColorDepth);
+    TJPEGImage source(options.Display.ColorDepth);
     source.LoadFromFile(sourcePath);
     std::unique_ptr<TBitmap> decoded = JpegToBitmap(std::move(source));
     if (!decoded) throw ImageError(sourcePath + ": no picture in the JPEG file");
@@ -89,11 +91,37 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
 void BrandBitmap(const std::string& brandText, const TFont& font, const std::string& sourcePath,
                  const std::string& targetPath) {
   GuardTarget(sourcePath, targetPath);
-  TBitmap working = LoadBitmapFromBytes(ReadWholeFile(sourcePath), sourcePath);
+  TBitmap working;
+  {
+    const std::vector<std::byte> source = ReadWholeFile(sourcePath);
+    if (source.empty()) throw ImageError(sourcePath + ": empty file");
+    working = LoadBitmapFromBytes(source, sourcePath);
+  }
   StampBrandText(brandText, font, working);
   const std::vector<std::byte> file = working.SaveToBytes();
   GuardTarget(sourcePath, targetPath);
   WriteWholeFile(targetPath, file);
+}
+
+// Why one file failed, in words for its user. The source path is what the
+// report is about already, so it is not repeated; another path (the target)
+// stays in the text.
+std::string FailureReason(const std::exception_ptr& failure, const std::string& sourcePath) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const PlatformError& error) {
+    if (error.Path() == sourcePath && !error.Reason().empty()) return error.Reason();
+    return error.what();
+  } catch (const std::bad_alloc&) {
+    return "not enough memory for the picture";
+  } catch (const std::exception& error) {
+    std::string text = error.what();
+    const std::string prefix = sourcePath + ": ";
+    if (text.starts_with(prefix)) text.erase(0, prefix.size());
+    return text.empty() ? "unknown error" : text;
+  } catch (...) {
+    return "unknown error";
+  }
 }
 
 }  // namespace
@@ -101,9 +129,10 @@ void BrandBitmap(const std::string& brandText, const TFont& font, const std::str
 void BrandFile(const std::string& brandText, const std::string& fontText,
                const std::string& sourcePath, const std::string& targetPath,
                const TPreviewCallback& preview, std::string& resultLine,
-               const TDisplayInfo& display) {
+               const TBrandOptions& options, std::string* failureReason) {
+  if (failureReason) failureReason->clear();
   TFont font;
-  font.PixelsPerInch = display.PixelsPerInch;
+  font.PixelsPerInch = options.Display.PixelsPerInch;
   // A font text that cannot be read is the caller's problem, not this file's:
   // it escapes before any file is looked at.
   TextToFont(fontText, font);
@@ -115,7 +144,7 @@ void BrandFile(const std::string& brandText, const std::string& fontText,
   }
   try {
     if (kind == TFileKind::Jpeg) {
-      BrandJpeg(brandText, font, sourcePath, targetPath, preview, display);
+      BrandJpeg(brandText, font, sourcePath, targetPath, preview, options);
     } else {
       BrandBitmap(brandText, font, sourcePath, targetPath);
     }
@@ -125,6 +154,7 @@ void BrandFile(const std::string& brandText, const std::string& fontText,
     // says, a codec error, a full disk, a failing preview, even exhausted
     // memory) is reported on its result line; the run goes on.
     resultLine = kFailed + sourcePath;
+    if (failureReason) *failureReason = FailureReason(std::current_exception(), sourcePath);
   }
 }
 

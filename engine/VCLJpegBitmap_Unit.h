@@ -22,17 +22,28 @@ struct TDisplayInfo {
   int ColorDepth = 24;
 };
 
+/// How one file is branded, beyond what the font text says. Holds what the
+/// caller knows of its surroundings; new per-file choices belong here.
+struct TBrandOptions {
+  TDisplayInfo Display;
+  /// Cores this one file may use. Greater than 1 only when the caller has
+  /// cores to spare (a single picture on a machine of several).
+  int Threads = 1;
+};
+
 /// Receives the stamped picture as the bytes of a complete bitmap file.
 using TPreviewCallback = std::function<void(std::span<const std::byte>)>;
 
 /// Brands one file. Sets `resultLine` to "Processed file: ", "Failed to
 /// process file: " or "File type not processable: " followed by the source
-/// path. Only a font description text that cannot be read escapes (as
-/// ConvertError), without a result line.
+/// path, and `failureReason` (when given) to why a file failed ("Permission
+/// denied", a codec's message, ...), or to the empty text. Only a font
+/// description text that cannot be read escapes (as ConvertError), without a
+/// result line.
 void BrandFile(const std::string& brandText, const std::string& fontText,
                const std::string& sourcePath, const std::string& targetPath,
                const TPreviewCallback& preview, std::string& resultLine,
-               const TDisplayInfo& display = {});
+               const TBrandOptions& options = {}, std::string* failureReason = nullptr);
 
 /// Draws `text` over the whole bitmap as rows of copies turned 45 degrees.
 void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap);

@@ -34,7 +34,7 @@ namespace {
 std::string ErrnoText(int error) { return std::generic_category().message(error); }
 
 [[noreturn]] void ThrowPlatformError(const std::string& what, const std::string& path, int error) {
-  throw PlatformError(what + " \"" + path + "\": " + ErrnoText(error));
+  throw PlatformError(what, path, ErrnoText(error));
 }
 
 /// Closes a file descriptor when it leaves scope.

@@ -54,6 +54,7 @@ std::string NotProcessable(const std::string& path) { return "File type not proc
 
 struct Outcome {
   std::string line;
+  std::string reason;
   int previews = 0;
   std::vector<std::byte> preview;
 };
@@ -87,7 +88,7 @@ class BrandFileTest : public ::testing::Test {
           ++outcome.previews;
           outcome.preview.assign(bytes.begin(), bytes.end());
         },
-        outcome.line, display);
+        outcome.line, TBrandOptions{.Display = display}, &outcome.reason);
     return outcome;
   }
   // Brands the source file `name` into the target file of the same name.
@@ -287,6 +288,34 @@ TEST_F(BrandFileTest, ExistingTargetIsReplacedButReadOnlyTargetIsLeftAlone) {
 
   // A missing target directory fails the file.
   EXPECT_EQ(Brand(Source("a.bmp"), Target("nowhere/a.bmp")).line, Failed(Source("a.bmp")));
+}
+
+TEST_F(BrandFileTest, AFailureSaysWhyWithoutRepeatingTheSourcePath) {
+  PutJpeg("good.jpg", Gradient(16, 16));
+  WriteBytes(Source("empty.jpg"), {});
+  WriteBytes(Source("empty.bmp"), {});
+  PutBitmap("bitmap.jpg", Gradient(16, 16));
+  PutBitmap("locked.bmp", Gradient(16, 16));
+  WriteBytes(Target("locked.bmp"), {std::byte{1}});
+  ::chmod(Target("locked.bmp").c_str(), 0444);
+  const struct {
+    std::string name;
+    std::string reason;  // a part of the reason
+  } cases[] = {
+      {"missing.jpg", "No such file or directory"},
+      {"empty.jpg", "mpty"},
+      {"empty.bmp", "empty file"},
+      {"bitmap.jpg", "JPEG"},
+      {"locked.bmp", "Permission denied"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome outcome = Brand(c.name);
+    EXPECT_EQ(outcome.line, Failed(Source(c.name)));
+    EXPECT_NE(outcome.reason.find(c.reason), std::string::npos) << outcome.reason;
+    EXPECT_FALSE(outcome.reason.starts_with(Source(c.name))) << outcome.reason;
+  }
+  EXPECT_EQ(Brand("good.jpg").reason, "");
 }
 
 TEST_F(BrandFileTest, OriginalsAreNeverWritten) {

@@ -41,12 +41,13 @@ class BrandCommandTest : public ::testing::Test {
     const auto brand = [this](const std::string& brandText, const std::string& font,
                               const std::string& source, const std::string& target,
                               const TPreviewCallback&, std::string& result,
-                              const TDisplayInfo& display) {
-      calls.push_back({brandText, font, source, target, display.PixelsPerInch});
+                              const TBrandOptions& options, std::string* reason) {
+      calls.push_back({brandText, font, source, target, options.Display.PixelsPerInch});
       if (throwConvert) throw ConvertError("'x' is not a valid integer value");
       const std::string name = fs::path(source).filename();
       if (name == failFor) {
         result = "Failed to process file: " + source;
+        *reason = "Permission denied";
       } else if (name.ends_with(".jpg") || name.ends_with(".bmp")) {
         result = "Processed file: " + source;
       } else {
@@ -215,6 +216,8 @@ TEST_F(BrandCommandTest, AFailedFileGivesExitOneAfterTheFullWalk) {
   EXPECT_NE(out.find("Failed to process file: " + source + "/bad.jpg\n"), std::string::npos);
   EXPECT_EQ(Lines(out).back(), "3 files processed.");
   EXPECT_EQ(calls.size(), 3u);
+  // The reason goes to standard error only.
+  EXPECT_EQ(err, "sigilon-brand: " + source + "/bad.jpg: Permission denied\n");
 }
 
 TEST_F(BrandCommandTest, UnreadableFontFromBrandFileEndsTheRunWithoutSummary) {

@@ -50,7 +50,7 @@ class BrandRunTest : public ::testing::Test {
 
   int Run(std::vector<std::string> args) {
     std::ostringstream o, e;
-    const int status = RunBrandCommand(args, &BrandFile, o, e);
+    const int status = RunBrandCommand(args, BrandFile, o, e);
     out = o.str();
     err = e.str();
     return status;

@@ -118,7 +118,8 @@ std::string BrandUsage() {
          "  --version    show the program's version\n"
          "  --           ends the options (for a brand text that begins with \"-\")\n"
          "\n"
-         "Prints one result line per file, then how many files were processed.\n"
+         "Prints one result line per file, then how many files were processed; why a\n"
+         "file failed goes to standard error as \"sigilon-brand: SOURCE_PATH: REASON\".\n"
          "Exit status: 0 when no file failed, 1 when some file failed, 2 when the\n"
          "arguments or settings were refused or the font text cannot be read.\n";
 }
@@ -158,7 +159,7 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
     err << "The Source Directory \"" << command.SourceDirectory << "\" cannot be read.\n";
     return kExitRefused;
   }
-  const TDisplayInfo display{.PixelsPerInch = command.PixelsPerInch};
+  const TBrandOptions options{.Display = {.PixelsPerInch = command.PixelsPerInch}};
   // Nothing shows a preview here, so no bitmap file is made for one.
   const TPreviewCallback noPreview = nullptr;
   std::int64_t count = 0;
@@ -170,10 +171,14 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
       const std::string targetPath = command.TargetDirectory + entry->Name;
       // BrandFile itself refuses a target that leads back into the source.
       std::string resultLine;
+      std::string reason;
       brandFile(command.BrandText, command.FontText, sourcePath, targetPath, noPreview, resultLine,
-                display);
+                options, &reason);
       out << resultLine << '\n' << std::flush;
-      if (resultLine.starts_with(kFailedPrefix)) anyFailed = true;
+      if (resultLine.starts_with(kFailedPrefix)) {
+        anyFailed = true;
+        if (!reason.empty()) err << "sigilon-brand: " << sourcePath << ": " << reason << '\n';
+      }
       ++count;
     }
   } catch (const std::exception& e) {

@@ -60,7 +60,7 @@ std::string CheckBrandCommandLine(const TBrandCommandLine& command);
 using TBrandFileFunction = std::function<void(
     const std::string& brandText, const std::string& fontText, const std::string& sourcePath,
     const std::string& targetPath, const TPreviewCallback& preview, std::string& resultLine,
-    const TDisplayInfo& display)>;
+    const TBrandOptions& options, std::string* failureReason)>;
 
 /// Walks the source directory, writes one result line per entry and the
 /// summary to `out`, and returns the exit status. A failure that leaves no

@@ -1,0 +1,286 @@
+#include "engine/BatchRun.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/PlatformDependence_Unit.h"
+
+namespace sigilon {
+
+namespace {
+
+constexpr const char* kFailedPrefix = "Failed to process file: ";
+
+std::string AsciiUpper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+/// The next entry of the listing that is not a directory (a link to a
+/// directory counts as one); nothing at the end or when the listing fails.
+std::optional<TDirectoryEntry> NextFile(TDirectoryListing& listing) {
+  for (;;) {
+    std::optional<TDirectoryEntry> entry = listing.Next();
+    if (!entry || !entry->IsDirectory) return entry;
+  }
+}
+
+/// One entry on its way through the run.
+struct TJob {
+  TBatchSettings Settings;
+  std::string SourcePath;
+  std::string TargetPath;
+  // A target that leads back into the walked directory is never branded.
+  bool Refused = false;
+  TFileOutcome Outcome;
+  std::exception_ptr Escaped;
+  bool Done = false;
+};
+
+void BrandJob(TJob& job, const TPreviewCallback& preview, const TBrandOptions& options,
+              const TBrandFileFunction& brandFile) {
+  TFileOutcome& outcome = job.Outcome;
+  outcome.SourcePath = job.SourcePath;
+  if (job.Refused) {
+    outcome.ResultLine = kFailedPrefix + job.SourcePath;
+    outcome.Reason = "the target " + job.TargetPath + " leads into the source directory";
+  } else {
+    brandFile(job.Settings.BrandText, job.Settings.FontText, job.SourcePath, job.TargetPath,
+              preview, outcome.ResultLine, options, &outcome.Reason);
+  }
+  outcome.Failed = outcome.ResultLine.starts_with(kFailedPrefix);
+}
+
+/// Brands up to `jobs` pictures at once on threads of its own and hands the
+/// outcomes back in the order the jobs were added.
+class TParallelBrander {
+ public:
+  TParallelBrander(int jobs, const TBrandOptions& options, const TBrandFileFunction& brandFile)
+      : limit_(static_cast<std::size_t>(jobs)), options_(options), brandFile_(brandFile) {
+    workers_.reserve(limit_);
+    for (std::size_t i = 0; i < limit_; ++i) workers_.emplace_back([this] { Work(); });
+  }
+
+  ~TParallelBrander() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+      waiting_.clear();
+    }
+    wake_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+  }
+
+  TParallelBrander(const TParallelBrander&) = delete;
+  TParallelBrander& operator=(const TParallelBrander&) = delete;
+
+  /// Waits until a picture may start (at most `jobs` in memory), handing the
+  /// finished outcomes to `finished` in order meanwhile, then queues the job.
+  template <typename Finished>
+  void Add(std::unique_ptr<TJob> job, const Finished& finished) {
+    for (;;) {
+      Deliver(finished);
+      std::unique_lock lock(mutex_);
+      if (busy_ < limit_) {
+        ++busy_;
+        waiting_.push_back(job.get());
+        order_.push_back(std::move(job));
+        lock.unlock();
+        wake_.notify_all();
+        return;
+      }
+      done_.wait(lock, [this] { return busy_ < limit_ || FrontDone(); });
+    }
+  }
+
+  /// Waits for every job added and hands the outcomes on in order.
+  template <typename Finished>
+  void Finish(const Finished& finished) {
+    for (;;) {
+      Deliver(finished);
+      std::unique_lock lock(mutex_);
+      if (order_.empty()) return;
+      done_.wait(lock, [this] { return FrontDone(); });
+    }
+  }
+
+ private:
+  bool FrontDone() const { return !order_.empty() && order_.front()->Done; }
+
+  // Hands on the finished jobs at the front, outside the lock: the front end
+  // may take its time writing.
+  template <typename Finished>
+  void Deliver(const Finished& finished) {
+    for (;;) {
+      std::unique_ptr<TJob> job;
+      {
+        const std::lock_guard lock(mutex_);
+        if (!FrontDone()) return;
+        job = std::move(order_.front());
+        order_.pop_front();
+      }
+      finished(*job);
+    }
+  }
+
+  void Work() {
+    for (;;) {
+      TJob* job = nullptr;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+        if (stopping_) return;
+        job = waiting_.front();
+        waiting_.pop_front();
+      }
+      try {
+        // No preview: nothing could show it from another thread.
+        BrandJob(*job, nullptr, options_, brandFile_);
+      } catch (...) {
+        job->Escaped = std::current_exception();
+      }
+      {
+        const std::lock_guard lock(mutex_);
+        job->Done = true;
+        --busy_;
+      }
+      done_.notify_all();
+    }
+  }
+
+  const std::size_t limit_;
+  const TBrandOptions options_;
+  const TBrandFileFunction brandFile_;
+  std::mutex mutex_;
+  std::condition_variable wake_;  // workers: a job is waiting, or stop
+  std::condition_variable done_;  // the run: a job has finished
+  std::deque<TJob*> waiting_;
+  std::deque<std::unique_ptr<TJob>> order_;
+  std::size_t busy_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace
+
+std::string StartDirectoryMessage(const std::string& applicationTitle) {
+  return "You cannot save the Target images into " + applicationTitle + "'s directory!";
+}
+
+std::string CountLine(std::int64_t count) { return std::to_string(count) + " files processed."; }
+
+TBatchRefusal CheckBatchSettings(const TBatchSettings& settings,
+                                 const std::string& startDirectory) {
+  if (settings.BrandText.empty()) return TBatchRefusal::NoBrandText;
+  if (settings.SourceDirectory.empty()) return TBatchRefusal::NoSourceDirectory;
+  if (settings.TargetDirectory.empty()) return TBatchRefusal::NoTargetDirectory;
+  if (settings.SourceDirectory == settings.TargetDirectory ||
+      SameDirectory(settings.SourceDirectory, settings.TargetDirectory)) {
+    return TBatchRefusal::SameDirectory;
+  }
+  if (!startDirectory.empty() &&
+      (AsciiUpper(settings.TargetDirectory) == AsciiUpper(startDirectory) ||
+       SameDirectory(settings.TargetDirectory, startDirectory))) {
+    return TBatchRefusal::StartDirectory;
+  }
+  return TBatchRefusal::None;
+}
+
+std::string RefusalMessage(TBatchRefusal refusal, const std::string& applicationTitle) {
+  switch (refusal) {
+    case TBatchRefusal::None:
+      return {};
+    case TBatchRefusal::NoBrandText:
+      return kNoBrandTextMessage;
+    case TBatchRefusal::NoSourceDirectory:
+      return kNoSourceDirectoryMessage;
+    case TBatchRefusal::NoTargetDirectory:
+      return kNoTargetDirectoryMessage;
+    case TBatchRefusal::SameDirectory:
+      return kSameDirectoryMessage;
+    case TBatchRefusal::StartDirectory:
+      return StartDirectoryMessage(applicationTitle);
+  }
+  return {};
+}
+
+TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
+                       const TBatchOptions& options, const TBrandFileFunction& brandFile) {
+  TBatchSummary summary;
+  const auto cancelled = [&] { return hooks.Cancelled && hooks.Cancelled(); };
+  const auto writeLine = [&](const std::string& line) {
+    if (hooks.WriteLine) hooks.WriteLine(line);
+  };
+  const auto finished = [&](TJob& job) {
+    if (job.Escaped) std::rethrow_exception(job.Escaped);
+    ++summary.Count;
+    if (job.Outcome.Failed) ++summary.Failed;
+    job.Outcome.Index = summary.Count;
+    if (hooks.FileDone) hooks.FileDone(job.Outcome);
+  };
+
+  // Left behind by an earlier run that was killed mid-write.
+  RemoveStaleTargetFiles(settings.TargetDirectory);
+
+  {
+    const std::string walkedDirectory = settings.SourceDirectory;
+    TDirectoryListing listing(walkedDirectory);
+    std::optional<TParallelBrander> parallel;
+    if (options.Jobs > 1) parallel.emplace(options.Jobs, options.Brand, brandFile);
+
+    std::optional<TDirectoryEntry> entry = NextFile(listing);
+    while (entry && !cancelled()) {
+      auto job = std::make_unique<TJob>();
+      job->Settings =
+          hooks.ReadSettings && !parallel ? hooks.ReadSettings() : settings;
+      job->TargetPath = job->Settings.TargetDirectory + entry->Name;
+      job->SourcePath = job->Settings.SourceDirectory + entry->Name;
+      // The settings may have changed since the run began: nothing is ever
+      // written into the walked directory or the current source directory,
+      // whatever the target text says (links included).
+      job->Refused = TargetReachesSource(walkedDirectory + entry->Name, job->TargetPath) ||
+                     TargetReachesSource(job->SourcePath, job->TargetPath);
+      if (parallel) {
+        parallel->Add(std::move(job), finished);
+      } else {
+        BrandJob(*job, hooks.Preview, options.Brand, brandFile);
+        finished(*job);
+      }
+      entry = NextFile(listing);
+      if (hooks.ListingAdvanced) hooks.ListingAdvanced();
+    }
+    if (parallel) parallel->Finish(finished);
+  }
+  summary.Cancelled = cancelled();
+
+  if (summary.Cancelled && options.ReportCancel) {
+    writeLine(std::string());
+    writeLine(kCanceledMessage);
+  }
+  if (summary.Count == 0) {
+    if (hooks.ShowMessage) hooks.ShowMessage(kNoImagesMessage);
+    writeLine(kNoImagesMessage);
+  } else {
+    writeLine(std::string());
+    writeLine(CountLine(summary.Count));
+  }
+  return summary;
+}
+
+std::int64_t CountBatchEntries(const std::string& directory) {
+  TDirectoryListing listing(directory);
+  std::int64_t count = 0;
+  while (NextFile(listing)) ++count;
+  return count;
+}
+
+}  // namespace sigilon
