@@ -2,10 +2,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -13,6 +14,8 @@
 #include <exception>
 #include <optional>
 
+#include "app/BrandFont_Unit.h"
+#include "engine/BmpCodec.h"
 #include "platform/PlatformDependence_Unit.h"
 #include "settings/ConfigurationFile_Unit.h"
 #include "windows/About_Unit.h"
@@ -28,6 +31,16 @@ constexpr const char* kBrandTextEntry = "BrandText";
 constexpr const char* kBrandTextFontEntry = "BrandTextFont";
 constexpr const char* kSourceDirectoryEntry = "SourceDirectory";
 constexpr const char* kTargetDirectoryEntry = "TargetDirectory";
+// Remembered places: the window's frame position, size and state, the page
+// shown, how the picture is shown, and where the log was last saved.
+constexpr const char* kWindowLeftEntry = "WindowLeft";
+constexpr const char* kWindowTopEntry = "WindowTop";
+constexpr const char* kWindowWidthEntry = "WindowWidth";
+constexpr const char* kWindowHeightEntry = "WindowHeight";
+constexpr const char* kWindowMaximizedEntry = "WindowMaximized";
+constexpr const char* kActivePageEntry = "ActivePage";
+constexpr const char* kFitImageEntry = "FitImage";
+constexpr const char* kLogDirectoryEntry = "LogDirectory";
 
 // Gaps of the Settings page, from the laid-out positions: a label 7 pixels
 // below the field above it, a field 3 pixels below its label.
@@ -52,6 +65,45 @@ std::string AsciiUpper(std::string text) {
 }
 
 int Bottom(const QWidget* widget) { return widget->y() + widget->height(); }
+
+/// A folder dialog's starting point: the nearest existing folder of the
+/// setting, else the home directory.
+QString FolderToBrowse(const std::string& setting) {
+  if (!setting.empty()) {
+    QString path = QDir::cleanPath(QString::fromStdString(setting));
+    while (!path.isEmpty()) {
+      if (QFileInfo(path).isDir()) return path;
+      const QString parent = QFileInfo(path).path();
+      if (parent == path) break;
+      path = parent;
+    }
+  }
+  const std::string home = HomeDirectory();
+  return QString::fromStdString(home.empty() ? std::string("/") : home);
+}
+
+/// A stored whole number, or nothing when the entry is missing or no number.
+std::optional<int> StoredNumber(const TConfigurationFile& store, const char* name) {
+  if (!store.HasValue(name)) return std::nullopt;
+  bool ok = false;
+  const int value = QString::fromStdString(store.ReadValue(name)).trimmed().toInt(&ok);
+  if (!ok) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+QRect ClampToScreen(const QRect& window, const QRect& available) {
+  if (available.isEmpty()) return window;
+  QRect placed(window.topLeft(), window.size().boundedTo(available.size()));
+  placed.moveLeft(
+      std::clamp(placed.left(), available.left(), available.right() - placed.width() + 1));
+  placed.moveTop(
+      std::clamp(placed.top(), available.top(), available.bottom() - placed.height() + 1));
+  return placed;
+}
+
+namespace {
 
 /// The next entry of the listing that is not a directory (a link to a
 /// directory counts as one); nothing at the end or when the listing fails.
@@ -104,6 +156,16 @@ TMain_Form::TMain_Form(QWidget* parent) : QMainWindow(parent) {
           &TMain_Form::TargetDirectory_MenuItemClick);
   connect(ui_.About_MenuItem, &QAction::triggered, this, &TMain_Form::About_MenuItemClick);
   connect(ui_.Manual_MenuItem, &QAction::triggered, this, &TMain_Form::Manual_MenuItemClick);
+  connect(ui_.FitImage_MenuItem, &QAction::triggered, this, &TMain_Form::FitImage_MenuItemClick);
+  connect(ui_.Working_Image, &TPicturePreview::DoubleClicked, this,
+          &TMain_Form::FitImage_MenuItemClick);
+  // The Fit item is the Image page's context menu, wherever on the page.
+  for (QWidget* widget :
+       {static_cast<QWidget*>(ui_.WorkingImage_ScrollBox), ui_.WorkingImage_ScrollBox->viewport(),
+        static_cast<QWidget*>(ui_.Working_Image)}) {
+    widget->setContextMenuPolicy(Qt::ActionsContextMenu);
+    widget->addAction(ui_.FitImage_MenuItem);
+  }
 
   ui_.BrandText_Edit->installEventFilter(this);
   ui_.SourceDirectory_Edit->installEventFilter(this);
@@ -135,6 +197,8 @@ void TMain_Form::FormCreate() {
   ui_.Main_PageControl->setCurrentIndex(kSettingsPageIndex);
   FOriginalBrandTextFont = std::make_unique<TWindowFont>(BrandTextFont());
   setMinimumSize(width(), height());
+  FLaidOutMinimumHeight = height();
+  FLaidOutSettingsBottom = Bottom(ui_.TargetDirectory_Edit);
   FStatusPanel0->setMaximumWidth(std::max(0, width() - kStatusPanel0Margin));
   ShowSplashScreen();
   LoadSettings();
@@ -263,7 +327,25 @@ void TMain_Form::ArrangeSettingsControls() {
                                   Bottom(ui_.SourceDirectory_Edit) + kLabelGap);
   ui_.TargetDirectory_Edit->move(ui_.TargetDirectory_Edit->x(),
                                  Bottom(ui_.TargetDirectory_Label) + kFieldGap);
+  FitMinimumHeight();
 }
+
+void TMain_Form::FitMinimumHeight() {
+  if (FLaidOutMinimumHeight == 0) return;  // still being laid out
+  // A taller Brand Text field must not push the last field behind the
+  // buttons: the window may not get smaller than the page then needs.
+  const int grown = std::max(0, Bottom(ui_.TargetDirectory_Edit) - FLaidOutSettingsBottom);
+  setMinimumHeight(FLaidOutMinimumHeight + grown);
+}
+
+void TMain_Form::SetFitImage(bool fit) {
+  ui_.FitImage_MenuItem->setChecked(fit);
+  // Fitted, the picture takes the page; at its own size it scrolls.
+  ui_.WorkingImage_ScrollBox->setWidgetResizable(fit);
+  ui_.Working_Image->SetFit(fit);
+}
+
+void TMain_Form::FitImage_MenuItemClick() { SetFitImage(!ui_.Working_Image->Fit()); }
 
 void TMain_Form::FitBrandTextEditHeight() {
   QLineEdit* edit = ui_.BrandText_Edit;
@@ -328,11 +410,8 @@ QLabel& TMain_Form::StatusPanel(int index) const {
 // ---- Settings commands ----------------------------------------------------
 
 void TMain_Form::SelectBrandTextFont() {
-  const TWindowFont current = BrandTextFont();
-  if (const std::optional<QFont> chosen = Dialogs().ChooseFont(this, current.Font)) {
-    // The dialog edits face, size and style; the colour stays.
-    SetBrandTextFont(TWindowFont{*chosen, current.Color});
-  }
+  TBrandFont_Form dialog(TBrandLook{BrandTextFont()}, FromText(BrandText()), this);
+  if (Dialogs().RunDialog(dialog) == QDialog::Accepted) SetBrandTextFont(dialog.Look().Font);
   ArrangeSettingsControls();
   ShowAndRaise();
 }
@@ -343,13 +422,15 @@ void TMain_Form::ResetBrandTextFont() {
 }
 
 void TMain_Form::SelectSourceDirectory() {
-  if (const auto folder = Dialogs().BrowseForFolder(this, QStringLiteral("Images Directory"))) {
+  if (const auto folder = Dialogs().BrowseForFolder(this, QStringLiteral("Images Directory"),
+                                                    FolderToBrowse(SourceDirectory()))) {
     SetSourceDirectory(ToText(*folder));
   }
 }
 
 void TMain_Form::SelectTargetDirectory() {
-  if (const auto folder = Dialogs().BrowseForFolder(this, QStringLiteral("Save Directory"))) {
+  if (const auto folder = Dialogs().BrowseForFolder(this, QStringLiteral("Save Directory"),
+                                                    FolderToBrowse(TargetDirectory()))) {
     SetTargetDirectory(ToText(*folder));
   }
 }
@@ -359,8 +440,8 @@ void TMain_Form::SaveLog() {
                                QStringLiteral("Text Files (*.txt)"),
                                QStringLiteral("All Files (*)")};
   const std::optional<QString> fileName = Dialogs().SaveFileName(
-      this, QStringLiteral("Save As"), QString::fromUtf8(kDefaultLogFileName), filters,
-      QStringLiteral("log"));
+      this, QStringLiteral("Save As"), FolderToBrowse(FLogDirectory),
+      QString::fromUtf8(kDefaultLogFileName), filters, QStringLiteral("log"));
   if (!fileName) return;
 
   std::string text;
@@ -370,6 +451,7 @@ void TMain_Form::SaveLog() {
   }
   try {
     WriteWholeFile(ToText(*fileName), std::as_bytes(std::span(text.data(), text.size())));
+    FLogDirectory = ToText(QFileInfo(*fileName).absolutePath());
   } catch (const std::exception&) {
     Message("I cannot save the log file!");
   }
@@ -432,6 +514,7 @@ void TMain_Form::LoadSettings() {
     ArrangeSettingsControls();
     loadText(store, kSourceDirectoryEntry, [this](const std::string& v) { SetSourceDirectory(v); });
     loadText(store, kTargetDirectoryEntry, [this](const std::string& v) { SetTargetDirectory(v); });
+    LoadPlaces(store);
   } catch (const std::exception&) {
     Message("I am not able to load your configuration.");
   }
@@ -447,6 +530,7 @@ void TMain_Form::SaveSettings() {
     store.WriteValue(kBrandTextFontEntry, FontToText(BrandTextFont()));
     store.WriteValue(kSourceDirectoryEntry, SourceDirectory());
     store.WriteValue(kTargetDirectoryEntry, TargetDirectory());
+    SavePlaces(store);
     saved = store.Save();
   } catch (const std::exception&) {
     saved = false;
@@ -454,6 +538,50 @@ void TMain_Form::SaveSettings() {
   if (!saved) {
     Message("I was not able to save your configuration.\rMaybe the file has been made read only?");
   }
+}
+
+void TMain_Form::LoadPlaces(const TConfigurationFile& store) {
+  // Each entry on its own: a missing or garbled one keeps what was laid out.
+  const std::optional<int> left = StoredNumber(store, kWindowLeftEntry);
+  const std::optional<int> top = StoredNumber(store, kWindowTopEntry);
+  const std::optional<int> storedWidth = StoredNumber(store, kWindowWidthEntry);
+  const std::optional<int> storedHeight = StoredNumber(store, kWindowHeightEntry);
+  if (left && top && storedWidth && storedHeight) {
+    // Screens change between sessions: what was stored is moved and shrunk
+    // onto the screen it is now nearest to, never below the minimum size.
+    QRect wanted(*left, *top, std::max(*storedWidth, minimumWidth()),
+                 std::max(*storedHeight, minimumHeight()));
+    const QScreen* screen = QGuiApplication::screenAt(wanted.center());
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    const QRect placed =
+        screen != nullptr ? ClampToScreen(wanted, screen->availableGeometry()) : wanted;
+    resize(placed.size().expandedTo(minimumSize()));
+    move(placed.topLeft());
+  }
+  if (StoredNumber(store, kWindowMaximizedEntry).value_or(0) != 0) {
+    setWindowState(windowState() | Qt::WindowMaximized);
+  }
+  if (const std::optional<int> page = StoredNumber(store, kActivePageEntry)) {
+    if (*page >= 0 && *page < ui_.Main_PageControl->count()) {
+      ui_.Main_PageControl->setCurrentIndex(*page);
+    }
+  }
+  SetFitImage(StoredNumber(store, kFitImageEntry).value_or(0) != 0);
+  if (store.HasValue(kLogDirectoryEntry)) FLogDirectory = store.ReadValue(kLogDirectoryEntry);
+}
+
+void TMain_Form::SavePlaces(TConfigurationFile& store) const {
+  const bool maximized = isMaximized();
+  // A maximised window keeps the place it goes back to.
+  const QRect normal = maximized ? normalGeometry() : QRect(pos(), size());
+  store.WriteValue(kWindowLeftEntry, std::to_string(normal.x()));
+  store.WriteValue(kWindowTopEntry, std::to_string(normal.y()));
+  store.WriteValue(kWindowWidthEntry, std::to_string(normal.width()));
+  store.WriteValue(kWindowHeightEntry, std::to_string(normal.height()));
+  store.WriteValue(kWindowMaximizedEntry, maximized ? "1" : "0");
+  store.WriteValue(kActivePageEntry, std::to_string(ui_.Main_PageControl->currentIndex()));
+  store.WriteValue(kFitImageEntry, ui_.Working_Image->Fit() ? "1" : "0");
+  store.WriteValue(kLogDirectoryEntry, FLogDirectory);
 }
 
 // ---- Batch run --------------------------------------------------------------
@@ -582,15 +710,16 @@ void TMain_Form::ClearLog() {
 }
 
 void TMain_Form::ShowWorkingImage(std::span<const std::byte> picture) {
-  // A picture that cannot be shown is not worth stopping the run for.
+  // A picture that cannot be shown is not worth stopping the run for; the
+  // control then keeps the picture it holds.
   try {
-    if (picture.size() <= UINT_MAX) {
-      QPixmap pixmap;
-      if (pixmap.loadFromData(reinterpret_cast<const uchar*>(picture.data()),
-                              static_cast<uint>(picture.size()), "BMP")) {
-        ui_.Working_Image->setPixmap(pixmap);
-      }
-    }
+    // The control paints from the picture's own pixels, converting only what
+    // the screen shows; no full-size screen image is ever made.
+    ui_.Working_Image->SetPicture(
+        std::make_shared<const TBitmap>(LoadBitmapFromBytes(picture, "preview")));
+  } catch (...) {
+  }
+  try {
     QCoreApplication::processEvents();
   } catch (...) {
   }

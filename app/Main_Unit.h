@@ -3,6 +3,7 @@
 /// directory, the results log, and the loading and saving of the settings.
 
 #include <QMainWindow>
+#include <QRect>
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -16,6 +17,8 @@
 class QLabel;
 
 namespace sigilon {
+
+class TConfigurationFile;
 
 /// The application title: caption of every message box, stem of the
 /// configuration file name.
@@ -32,6 +35,10 @@ inline constexpr const char* kDefaultLogFileName = "Results.log";
 /// the window width less 100.
 inline constexpr int kStatusPanel1Width = 50;
 inline constexpr int kStatusPanel0Margin = 100;
+
+/// `window` moved, and shrunk where it is larger, so that it lies wholly
+/// within `available` (a screen's available area).
+QRect ClampToScreen(const QRect& window, const QRect& available);
 
 class TMain_Form : public QMainWindow {
   Q_OBJECT
@@ -84,6 +91,9 @@ class TMain_Form : public QMainWindow {
   void SourceDirectory_EditKeyPress(int key);
   void TargetDirectory_EditKeyPress(int key);
   void Settings_TabSheetResize();
+  /// Double-click on the picture or the Image page's context menu: the
+  /// picture at its own size or scaled to fit the page.
+  void FitImage_MenuItemClick();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -103,6 +113,8 @@ class TMain_Form : public QMainWindow {
   void SetBusy(bool busy);
   void ArrangeSettingsControls();
   void FitBrandTextEditHeight();
+  void FitMinimumHeight();
+  void SetFitImage(bool fit);
 
   void ProcessImages();
   void WriteLog(const std::string& line);
@@ -117,6 +129,8 @@ class TMain_Form : public QMainWindow {
 
   void LoadSettings();
   void SaveSettings();
+  void LoadPlaces(const TConfigurationFile& store);
+  void SavePlaces(TConfigurationFile& store) const;
 
   void Message(const char* text);
   void ShowAndRaise();
@@ -130,6 +144,13 @@ class TMain_Form : public QMainWindow {
   TColor FBrandTextColor = 0;
   TDisplayInfo FDisplayInfo;
   std::vector<std::string> FLogLines;
+  /// Height of the window and bottom of the last Settings field as laid out:
+  /// the minimum height grows by as much as a larger brand font pushes the
+  /// field down.
+  int FLaidOutMinimumHeight = 0;
+  int FLaidOutSettingsBottom = 0;
+  /// Where the log was last saved; the save dialog opens there.
+  std::string FLogDirectory;
   /// A double-click's trailing button release is not a click of its own.
   QObject* FReleaseAfterDoubleClick = nullptr;
 };

@@ -144,7 +144,12 @@ std::string StartDirectory() { return StartDirectoryText(); }
 
 void SetStartDirectoryForTesting(const std::string& directory) { StartDirectoryText() = directory; }
 
-std::string CurrentUserName() {
+namespace {
+
+// One field of the effective user's entry in the user database; empty when
+// the system has no entry for the user.
+template <typename Field>
+std::string UserDatabaseField(Field field) {
   const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
   for (;;) {
@@ -155,8 +160,44 @@ std::string CurrentUserName() {
       buffer.resize(buffer.size() * 2);
       continue;
     }
-    if (error != 0 || found == nullptr || found->pw_name == nullptr) return std::string();
-    return std::string(found->pw_name);
+    if (error != 0 || found == nullptr || found->*field == nullptr) return std::string();
+    return std::string(found->*field);
+  }
+}
+
+std::string WithSlash(std::string directory) {
+  if (!directory.empty() && directory.back() != '/') directory += '/';
+  return directory;
+}
+
+}  // namespace
+
+std::string CurrentUserName() { return UserDatabaseField(&passwd::pw_name); }
+
+std::string HomeDirectory() { return WithSlash(UserDatabaseField(&passwd::pw_dir)); }
+
+namespace {
+std::optional<std::string>& ProgramDirectoryOverride() {
+  static std::optional<std::string> directory;
+  return directory;
+}
+}  // namespace
+
+void SetProgramDirectoryForTesting(const std::optional<std::string>& directory) {
+  ProgramDirectoryOverride() = directory;
+}
+
+std::string ProgramDirectory() {
+  if (ProgramDirectoryOverride()) return *ProgramDirectoryOverride();
+  std::vector<char> buffer(PATH_MAX);
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return std::string();
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      const std::string path(buffer.data(), static_cast<std::size_t>(length));
+      return path.substr(0, path.rfind('/') + 1);
+    }
+    buffer.resize(buffer.size() * 2);
   }
 }
 

@@ -48,6 +48,17 @@ void SetStartDirectoryForTesting(const std::string& directory);
 /// call; the empty text when the system has no name for the user.
 std::string CurrentUserName();
 
+/// The effective user's home directory as the user database gives it,
+/// followed by "/"; empty when the system has no entry for the user.
+std::string HomeDirectory();
+
+/// The directory of the running program's file (links resolved), followed by
+/// "/"; empty when the system cannot say.
+std::string ProgramDirectory();
+/// Replaces what ProgramDirectory reports (nothing: the real one again). Only
+/// tests call this, so that files beside the test programs do not count.
+void SetProgramDirectoryForTesting(const std::optional<std::string>& directory);
+
 /// Starts a command line detached, without a shell and without waiting. A
 /// command line that is a web address ("scheme://...") is handed to the
 /// desktop's URL opener. True when the process was started. Other command

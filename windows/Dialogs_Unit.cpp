@@ -1,8 +1,9 @@
 #include "windows/Dialogs_Unit.h"
 
 #include <QApplication>
+#include <QColorDialog>
+#include <QDir>
 #include <QFileDialog>
-#include <QFontDialog>
 #include <QMessageBox>
 #include <QScreen>
 #include <QWidget>
@@ -21,22 +22,23 @@ void TDialogs::ShowMessage(QWidget* parent, const QString& text) {
   box.exec();
 }
 
-std::optional<QFont> TDialogs::ChooseFont(QWidget* parent, const QFont& font) {
-  bool ok = false;
-  const QFont chosen = QFontDialog::getFont(&ok, font, parent);
-  if (!ok) return std::nullopt;
+int TDialogs::RunDialog(QDialog& dialog) { return dialog.exec(); }
+
+std::optional<QColor> TDialogs::ChooseColor(QWidget* parent, const QColor& color) {
+  const QColor chosen = QColorDialog::getColor(color, parent);
+  if (!chosen.isValid()) return std::nullopt;
   return chosen;
 }
 
-std::optional<QString> TDialogs::BrowseForFolder(QWidget* parent, const QString& instruction) {
-  // Nothing preselected: the dialog opens on the file system's root.
-  const QString dir = QFileDialog::getExistingDirectory(parent, instruction, QStringLiteral("/"));
+std::optional<QString> TDialogs::BrowseForFolder(QWidget* parent, const QString& instruction,
+                                                 const QString& startFolder) {
+  const QString dir = QFileDialog::getExistingDirectory(parent, instruction, startFolder);
   if (dir.isEmpty()) return std::nullopt;
   return dir;
 }
 
 std::optional<QString> TDialogs::SaveFileName(QWidget* parent, const QString& title,
-                                              const QString& defaultName,
+                                              const QString& folder, const QString& defaultName,
                                               const QStringList& filters,
                                               const QString& defaultSuffix) {
   QFileDialog dialog(parent, title);
@@ -45,7 +47,8 @@ std::optional<QString> TDialogs::SaveFileName(QWidget* parent, const QString& ti
   dialog.setNameFilters(filters);
   dialog.selectNameFilter(filters.value(0));
   dialog.setDefaultSuffix(defaultSuffix);
-  dialog.selectFile(defaultName);
+  dialog.setDirectory(folder);
+  dialog.selectFile(QDir(folder).filePath(defaultName));
   // Qt asks before overwriting an existing file unless told not to.
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().constFirst();

@@ -3,10 +3,11 @@
 /// the standard dialogs go through TDialogs, so window tests can install a
 /// scripted implementation and answer them without a person.
 
-#include <QFont>
+#include <QColor>
 #include <QString>
 #include <optional>
 
+class QDialog;
 class QWidget;
 
 namespace sigilon {
@@ -16,13 +17,18 @@ class TDialogs {
   virtual ~TDialogs() = default;
   /// Modal message box: caption = application title, the text, no icon, OK.
   virtual void ShowMessage(QWidget* parent, const QString& text);
-  /// Font dialog preset with `font`; the chosen font, or nothing on cancel.
-  virtual std::optional<QFont> ChooseFont(QWidget* parent, const QFont& font);
-  /// Folder dialog with an instruction text; the chosen folder, or nothing.
-  virtual std::optional<QString> BrowseForFolder(QWidget* parent, const QString& instruction);
-  /// Save-file dialog; the chosen file path, or nothing on cancel.
+  /// Runs a dialog that a window built and filled (the brand font dialog)
+  /// modally; its result code.
+  virtual int RunDialog(QDialog& dialog);
+  /// Colour dialog preset with `color`; the chosen colour, or nothing.
+  virtual std::optional<QColor> ChooseColor(QWidget* parent, const QColor& color);
+  /// Folder dialog with an instruction text, opened at `startFolder` (an
+  /// existing folder); the chosen folder, or nothing.
+  virtual std::optional<QString> BrowseForFolder(QWidget* parent, const QString& instruction,
+                                                 const QString& startFolder);
+  /// Save-file dialog opened in `folder`; the chosen file path, or nothing.
   virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title,
-                                              const QString& defaultName,
+                                              const QString& folder, const QString& defaultName,
                                               const QStringList& filters,
                                               const QString& defaultSuffix);
   /// Starts a command line (the About box's web address).

@@ -1,5 +1,6 @@
 #include "windows/ManualReader_Unit.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -19,25 +20,33 @@ TManualReader_Form::TManualReader_Form(QWidget* parent) : QDialog(parent) {
   ui_.Close_Button->setFocus();
 }
 
+std::vector<QString> ManualLocations() {
+  const QString name = QString::fromUtf8(kManualFileName);
+  std::vector<QString> locations{QString::fromStdString(StartDirectory()) + name};
+  const QString program = QString::fromStdString(ProgramDirectory());
+  if (!program.isEmpty()) {
+    locations.push_back(program + name);
+    locations.push_back(QDir::cleanPath(program + QStringLiteral("../share/doc/sigilon/") + name));
+  }
+  return locations;
+}
+
 void TManualReader_Form::FormCreate() {
-  FManualExists = true;
+  FManualExists = false;
   try {
-    // The start directory ends with a separator; the name is appended as is.
-    const QString path =
-        QString::fromStdString(StartDirectory()) + QString::fromUtf8(kManualFileName);
-    const QFileInfo info(path);
     // A directory or an unreadable file of that name is no manual either.
-    if (!info.isFile() || !info.isReadable()) {
-      FManualExists = false;
-      return;
+    for (const QString& path : ManualLocations()) {
+      const QFileInfo info(path);
+      if (!info.isFile() || !info.isReadable()) continue;
+      // The browser reads the file itself, so links and pictures relative to
+      // the manual resolve against its directory.
+      ui_.Manual_TextBrowser->setSource(QUrl::fromLocalFile(info.absoluteFilePath()),
+                                        QTextDocument::HtmlResource);
+      // An unreadable file leaves the browser empty; a file with no text at
+      // all is shown as it is.
+      FManualExists = !(ui_.Manual_TextBrowser->document()->isEmpty() && info.size() > 0);
+      if (FManualExists) return;
     }
-    // The browser reads the file itself, so links and pictures relative to the
-    // manual resolve against its directory.
-    ui_.Manual_TextBrowser->setSource(QUrl::fromLocalFile(info.absoluteFilePath()),
-                                      QTextDocument::HtmlResource);
-    // An unreadable file leaves the browser empty; a file with no text at all
-    // is shown as it is.
-    if (ui_.Manual_TextBrowser->document()->isEmpty() && info.size() > 0) FManualExists = false;
   } catch (...) {
     // Whatever went wrong, the user is told only that the manual is missing.
     FManualExists = false;

@@ -1,16 +1,22 @@
 #pragma once
-/// The manual viewer: "Manual.html" from the start directory in a rich-text
-/// browser.
+/// The manual viewer: "Manual.html" in a rich-text browser, from the start
+/// directory, or else beside the program, or else where it is installed.
 
 #include <QDialog>
 #include <QString>
+#include <vector>
 
 #include "ui_ManualReader_Unit.h"
 
 namespace sigilon {
 
-/// The manual's file name, looked for in the start directory.
+/// The manual's file name.
 inline constexpr const char* kManualFileName = "Manual.html";
+
+/// Where the manual is looked for, in this order: the start directory, the
+/// program's directory, and the documentation folder of an installed program
+/// (<prefix>/share/doc/sigilon/ for a program in <prefix>/bin/).
+std::vector<QString> ManualLocations();
 
 class TManualReader_Form : public QDialog {
   Q_OBJECT

@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -16,9 +19,10 @@
 #include <map>
 #include <memory>
 
+#include "app/BrandFont_Unit.h"
 #include "app/Main_Unit.h"
-#include "settings/ConfigurationFile_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
+#include "settings/ConfigurationFile_Unit.h"
 #include "tests/support/WindowTestSupport.h"
 #include "windows/Splash_Unit.h"
 
@@ -109,6 +113,7 @@ class MainWindowTest : public QObject {
   std::unique_ptr<TScriptedDialogs> dialogs_;
   std::unique_ptr<TMain_Form> form_;
   QString source_, target_;
+  std::vector<TBrandLook> fontPresets_;  // what each brand font dialog opened on
 
   const Ui::TMain_Form& ui() const { return form_->Form(); }
   QString Work(const QString& name) const { return work_->filePath(name); }
@@ -146,6 +151,17 @@ class MainWindowTest : public QObject {
     OpenForm();
   }
 
+  // Answers the next brand font dialog: `work` sets its controls as a user
+  // would, then the dialog is confirmed (or cancelled).
+  void ScriptFontDialog(std::function<void(TBrandFont_Form&)> work, bool confirm = true) {
+    dialogs_->DialogScripts.push_back([this, work, confirm](QDialog& dialog) {
+      auto& form = dynamic_cast<TBrandFont_Form&>(dialog);
+      fontPresets_.push_back(form.Look());
+      if (work) work(form);
+      return confirm ? QDialog::Accepted : QDialog::Rejected;
+    });
+  }
+
   void ChooseFolder(QAction* menuItem, const QString& folder) {
     dialogs_->FolderAnswers.push_back(folder);
     menuItem->trigger();
@@ -181,6 +197,7 @@ class MainWindowTest : public QObject {
   }
 
   void init() {
+    fontPresets_.clear();
     start_ = std::make_unique<ScratchStartDirectory>();
     work_ = std::make_unique<QTemporaryDir>();
     QVERIFY(start_->IsValid() && work_->isValid());
@@ -254,20 +271,28 @@ class MainWindowTest : public QObject {
     const int laidOutHeight = ui().BrandText_Edit->height();
     checkStack();
 
-    QFont big = laidOut.Font;
-    big.setPointSize(40);
-    dialogs_->FontAnswers.push_back(big);
+    // The last field stays above the buttons even at the smallest size.
+    const auto checkLastFieldShows = [this] {
+      form_->resize(10, 10);
+      QTRY_COMPARE(form_->size(), form_->minimumSize());
+      QTRY_VERIFY(Bottom(ui().TargetDirectory_Edit) <= ui().Settings_TabSheet->height());
+    };
+    ScriptFontDialog([](TBrandFont_Form& dialog) { dialog.Form().Size_SpinBox->setValue(40); });
     QTest::mouseDClick(ui().BrandText_Edit, Qt::LeftButton);
-    QCOMPARE(dialogs_->FontPresets.size(), std::size_t{1});
-    QCOMPARE(dialogs_->FontPresets[0], laidOut.Font);
+    QCOMPARE(fontPresets_.size(), std::size_t{1});
+    QVERIFY(fontPresets_[0].Font == laidOut);
     QCOMPARE(form_->BrandTextFont().Font.pointSize(), 40);
     QVERIFY(ui().BrandText_Edit->height() > laidOutHeight + 20);
     QCOMPARE(ui().BrandText_Edit->y(), 20);
     checkStack();
+    QVERIFY(form_->minimumHeight() > 250);
+    checkLastFieldShows();
 
     // A cancelled dialog keeps the font.
+    ScriptFontDialog([](TBrandFont_Form& dialog) { dialog.Form().Size_SpinBox->setValue(9); },
+                     false);
     ui().SelectBrandTextFont_MenuItem->trigger();
-    QCOMPARE(dialogs_->FontPresets.size(), std::size_t{2});
+    QCOMPARE(fontPresets_.size(), std::size_t{2});
     QCOMPARE(form_->BrandTextFont().Font.pointSize(), 40);
     checkStack();
 
@@ -275,6 +300,8 @@ class MainWindowTest : public QObject {
     QVERIFY(form_->BrandTextFont() == laidOut);
     QCOMPARE(ui().BrandText_Edit->height(), laidOutHeight);
     checkStack();
+    QCOMPARE(form_->minimumSize(), QSize(259, 250));
+    checkLastFieldShows();
   }
 
   void activatingTheMainWindowHandsTheFocusToAnOpenAuxiliaryWindow() {
@@ -425,7 +452,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(Snapshot(source_), before);
 
     // The last JPEG preview stays on the Image page.
-    QCOMPARE(ui().Working_Image->pixmap().size(), QSize(40, 30));
+    QVERIFY(ui().Working_Image->Picture() != nullptr);
+    QCOMPARE(ui().Working_Image->Picture()->Width(), 40);
+    QCOMPARE(ui().Working_Image->Picture()->Height(), 30);
     CheckIdle();
     QVERIFY(ui().BrandText_Edit->isEnabled());
     QVERIFY(dialogs_->Messages.isEmpty());
@@ -450,8 +479,7 @@ class MainWindowTest : public QObject {
     // A face name with a comma does not survive the font description text.
     QFont odd = ui().BrandText_Edit->font();
     odd.setFamily(u"Odd, Face"_s);
-    dialogs_->FontAnswers.push_back(odd);
-    ui().SelectBrandTextFont_MenuItem->trigger();
+    form_->SetBrandTextFont(TWindowFont{odd, 0});
 
     Process();
     QCOMPARE(dialogs_->Messages, QStringList{u"'Face\"' is not a valid integer value"_s});
@@ -464,13 +492,13 @@ class MainWindowTest : public QObject {
     SetUpRun(5);
     // Press Cancel at the preview of the second file, that is while it is
     // being branded.
-    qint64 firstPreview = 0;
+    const TBitmap* firstPreview = nullptr;
     bool cancelWasEnabled = false;
     TPumpHook hook([&] {
       if (!form_->Busy()) return false;
-      const qint64 key = ui().Working_Image->pixmap().cacheKey();
-      if (form_->LogLines().size() == 1 && firstPreview == 0) firstPreview = key;
-      if (firstPreview == 0 || key == firstPreview) return false;
+      const TBitmap* key = ui().Working_Image->Picture();
+      if (form_->LogLines().size() == 1 && firstPreview == nullptr) firstPreview = key;
+      if (firstPreview == nullptr || key == firstPreview) return false;
       cancelWasEnabled = ui().Cancel_Button->isEnabled();
       QTest::mouseClick(ui().Cancel_Button, Qt::LeftButton);
       return true;
@@ -545,11 +573,11 @@ class MainWindowTest : public QObject {
 
   void settingsSurviveARestart() {
     SetUpSettings(source_, target_);
-    QFont chosen = ui().BrandText_Edit->font();
-    chosen.setPointSize(17);
-    chosen.setBold(true);
-    chosen.setItalic(true);
-    dialogs_->FontAnswers.push_back(chosen);
+    ScriptFontDialog([](TBrandFont_Form& dialog) {
+      dialog.Form().Size_SpinBox->setValue(17);
+      dialog.Form().Bold_CheckBox->setChecked(true);
+      dialog.Form().Italic_CheckBox->setChecked(true);
+    });
     ui().SelectBrandTextFont_MenuItem->trigger();
     const QString family = form_->BrandTextFont().Font.family();
     const int fieldHeight = ui().BrandText_Edit->height();
@@ -620,6 +648,159 @@ class MainWindowTest : public QObject {
                                              "Maybe the file has been made read only?"_s});
     QVERIFY(!form_->isVisible());
     QCOMPARE(ReadFile(Config()), saved);
+  }
+
+  // ---- Brand colour, preview, remembered places -------------------------
+
+  void colourChosenInTheDialogReachesTheStampedPixels() {
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    QImage white(160, 120, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    QVERIFY(white.save(source_ + u"/white.bmp"_s, "BMP"));
+    SetUpSettings(source_, target_);
+
+    // A custom colour first, then the red swatch; the samples follow each.
+    dialogs_->ColorAnswers.push_back(QColor(10, 200, 30));
+    ScriptFontDialog([](TBrandFont_Form& dialog) {
+      dialog.Form().Size_SpinBox->setValue(20);
+      dialog.Form().Bold_CheckBox->setChecked(true);
+      dialog.Form().CustomColor_Button->click();
+      QCOMPARE(dialog.Look().Font.Color, 0x1EC80A);
+      QVERIFY(!dialog.Swatch(0)->isChecked());
+      dialog.Swatch(9)->click();  // clRed
+      QVERIFY(dialog.Swatch(9)->isChecked());
+      for (const QLabel* sample :
+           {dialog.Form().LightSample_Label, dialog.Form().DarkSample_Label}) {
+        QCOMPARE(sample->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+      }
+      QVERIFY(dialog.Form().LightSample_Label->palette().color(QPalette::Window).lightness() >
+              dialog.Form().DarkSample_Label->palette().color(QPalette::Window).lightness() + 100);
+    });
+    ui().SelectBrandTextFont_MenuItem->trigger();
+    QCOMPARE(dialogs_->ColorPresets.size(), std::size_t{1});
+    QCOMPARE(form_->BrandTextFont().Color, 0x0000FF);
+    QVERIFY(FontToText(form_->BrandTextFont()).ends_with(", [Bold], [clRed]"));
+    QCOMPARE(ui().BrandText_Edit->palette().color(QPalette::Text), QColor(255, 0, 0));
+
+    Process();
+    const QImage branded(target_ + u"/white.bmp"_s);
+    QCOMPARE(branded.size(), white.size());
+    // Full red inside the letters; their smoothed edges lie between red and
+    // white, never towards another colour.
+    int red = 0, other = 0;
+    for (int y = 0; y < branded.height(); ++y) {
+      for (int x = 0; x < branded.width(); ++x) {
+        const QColor pixel = branded.pixelColor(x, y);
+        red += pixel == QColor(255, 0, 0);
+        other += pixel.red() < 250 || std::abs(pixel.green() - pixel.blue()) > 2;
+      }
+    }
+    QVERIFY(red > 200);
+    QCOMPARE(other, 0);
+  }
+
+  void bigPreviewShowsWithoutAFullSizeCopy() {
+    // 100 megapixels at one byte each; a marker colour in the last corner.
+    constexpr int kSide = 10000;
+    auto picture = std::make_shared<TBitmap>(kSide, kSide, TPixelFormat::pf8bit);
+    picture->Palette()[0] = TRGBQuad{200, 200, 200, 0};
+    picture->Palette()[1] = TRGBQuad{0, 0, 255, 0};  // red, as B, G, R
+    for (int y = kSide - 50; y < kSide; ++y) {
+      std::fill_n(picture->Row(y).data() + kSide - 50, 50, std::uint8_t{1});
+    }
+    form_->resize(640, 480);
+    ui().Main_PageControl->setCurrentIndex(1);
+    TPicturePreview& preview = *ui().Working_Image;
+    preview.SetPicture(picture);
+    QScrollArea& scroll = *ui().WorkingImage_ScrollBox;
+    QCOMPARE(preview.size(), QSize(kSide, kSide));
+    scroll.horizontalScrollBar()->setValue(scroll.horizontalScrollBar()->maximum());
+    scroll.verticalScrollBar()->setValue(scroll.verticalScrollBar()->maximum());
+    const QImage shown = scroll.viewport()->grab().toImage();
+    QCOMPARE(shown.pixel(shown.width() - 10, shown.height() - 10), qRgb(255, 0, 0));
+    QCOMPARE(shown.pixel(shown.width() - 60, shown.height() - 60), qRgb(200, 200, 200));
+    const QSize screen = scroll.viewport()->size();
+    QVERIFY(!preview.LargestScreenImage().isEmpty());
+    QVERIFY(preview.LargestScreenImage().width() <= screen.width());
+    QVERIFY(preview.LargestScreenImage().height() <= screen.height());
+
+    // Fitted, the whole square shows within the page, the corner too.
+    QTest::mouseDClick(&preview, Qt::LeftButton, {}, preview.rect().center());
+    QVERIFY(preview.Fit());
+    QTRY_COMPARE(preview.size(), scroll.viewport()->size());
+    const QImage fitted = preview.grab().toImage();
+    const int side = std::min(preview.width(), preview.height());
+    const QColor corner = fitted.pixelColor(side - 1, side - 1);
+    QVERIFY(corner.red() > 240 && corner.green() < 30);
+    QCOMPARE(fitted.pixel(side / 2, side / 2), qRgb(200, 200, 200));
+    QVERIFY(preview.LargestScreenImage().width() <= scroll.viewport()->width());
+    QVERIFY(preview.LargestScreenImage().height() <= scroll.viewport()->height());
+  }
+
+  void fitIsToggledAndRemembered() {
+    SetUpRun(1);
+    Process();
+    TPicturePreview& preview = *ui().Working_Image;
+    QVERIFY(!preview.Fit());
+    QCOMPARE(preview.size(), QSize(40, 30));
+    // The page's context menu holds the Fit item.
+    QVERIFY(ui().WorkingImage_ScrollBox->viewport()->actions().contains(ui().FitImage_MenuItem));
+    ui().FitImage_MenuItem->trigger();
+    QVERIFY(preview.Fit() && ui().FitImage_MenuItem->isChecked());
+    ui().Main_PageControl->setCurrentIndex(1);
+    Restart();
+    QVERIFY(ui().Working_Image->Fit() && ui().FitImage_MenuItem->isChecked());
+    QCOMPARE(ui().Main_PageControl->currentIndex(), 1);
+    QTest::mouseDClick(ui().Working_Image, Qt::LeftButton);
+    QVERIFY(!ui().Working_Image->Fit());
+  }
+
+  void dialogsOpenAtRememberedPlaces() {
+    const QString home = QString::fromStdString(HomeDirectory());
+    ui().SourceDirectory_MenuItem->trigger();  // empty setting: home
+    QCOMPARE(QDir(dialogs_->FolderStarts.last()), QDir(home));
+    QVERIFY(QDir().mkpath(source_));
+    ChooseFolder(ui().SourceDirectory_MenuItem, source_);
+    ui().SourceDirectory_MenuItem->trigger();
+    QCOMPARE(dialogs_->FolderStarts.last(), source_);
+    // A folder that has gone: its nearest existing parent.
+    ChooseFolder(ui().TargetDirectory_MenuItem, Work(u"gone/deeper"_s));
+    ui().TargetDirectory_MenuItem->trigger();
+    QCOMPARE(dialogs_->FolderStarts.last(), work_->path());
+
+    ui().SaveLog_MenuItem->trigger();
+    QCOMPARE(QDir(dialogs_->SaveFolders.last()), QDir(home));
+    QVERIFY(QDir().mkpath(Work(u"logs"_s)));
+    dialogs_->SaveAnswers.push_back(Work(u"logs/run.log"_s));
+    ui().SaveLog_MenuItem->trigger();
+    Restart();
+    ui().SaveLog_MenuItem->trigger();
+    QCOMPARE(dialogs_->SaveFolders.last(), Work(u"logs"_s));
+  }
+
+  void windowPlaceIsRememberedAndKeptOnTheScreen() {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    form_->resize(420, 330);
+    form_->move(area.topLeft() + QPoint(30, 20));
+    QTRY_COMPARE(form_->pos(), area.topLeft() + QPoint(30, 20));
+    Restart();
+    QCOMPARE(form_->size(), QSize(420, 330));
+    QCOMPARE(form_->pos(), area.topLeft() + QPoint(30, 20));
+
+    // Stored off the screen and larger than it: moved and shrunk onto it;
+    // stored below the minimum: the minimum.
+    OpenWithStored({{"WindowLeft", "-9000"},
+                    {"WindowTop", "90000"},
+                    {"WindowWidth", std::to_string(area.width() + 500)},
+                    {"WindowHeight", std::to_string(area.height() + 500)}});
+    QVERIFY(area.contains(QRect(form_->pos(), form_->size())));
+    QCOMPARE(form_->size(), area.size());
+    OpenWithStored({{"WindowWidth", "10"}, {"WindowHeight", "not a number"}});
+    QVERIFY(area.contains(QRect(form_->pos(), form_->size())));
+    QCOMPARE(ClampToScreen(QRect(-50, 10, 100, 100), QRect(0, 0, 800, 600)),
+             QRect(0, 10, 100, 100));
+    QCOMPARE(ClampToScreen(QRect(790, 590, 100, 100), QRect(0, 0, 800, 600)),
+             QRect(700, 500, 100, 100));
   }
 
   // ---- Saving the log --------------------------------------------------------

@@ -3,6 +3,8 @@
 // directory, and whole-file reads and writes with Qt paths.
 
 #include <QApplication>
+#include <QColor>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -10,6 +12,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,30 +31,41 @@ class TScriptedDialogs : public TDialogs {
 
   void ShowMessage(QWidget*, const QString& text) override { Messages << text; }
   void RunProgram(const QString& commandLine) override { Programs << commandLine; }
-  std::optional<QFont> ChooseFont(QWidget*, const QFont& font) override {
-    FontPresets.push_back(font);
-    return Pop(FontAnswers);
+  int RunDialog(QDialog& dialog) override {
+    if (DialogScripts.empty()) return QDialog::Rejected;
+    const auto script = std::move(DialogScripts.front());
+    DialogScripts.pop_front();
+    return script(dialog);
   }
-  std::optional<QString> BrowseForFolder(QWidget*, const QString& instruction) override {
+  std::optional<QColor> ChooseColor(QWidget*, const QColor& color) override {
+    ColorPresets.push_back(color);
+    return Pop(ColorAnswers);
+  }
+  std::optional<QString> BrowseForFolder(QWidget*, const QString& instruction,
+                                         const QString& startFolder) override {
     FolderInstructions << instruction;
+    FolderStarts << startFolder;
     return Pop(FolderAnswers);
   }
-  std::optional<QString> SaveFileName(QWidget*, const QString& title, const QString& defaultName,
-                                      const QStringList& filters,
+  std::optional<QString> SaveFileName(QWidget*, const QString& title, const QString& folder,
+                                      const QString& defaultName, const QStringList& filters,
                                       const QString& defaultSuffix) override {
     Saves.push_back(QStringList{title, defaultName, defaultSuffix} + filters);
+    SaveFolders << folder;
     return Pop(SaveAnswers);
   }
 
   // What was asked; each save request is title, default name, default suffix,
   // then the filters.
-  QStringList Messages, Programs, FolderInstructions;
-  std::vector<QFont> FontPresets;
+  QStringList Messages, Programs, FolderInstructions, FolderStarts, SaveFolders;
+  std::vector<QColor> ColorPresets;
   std::vector<QStringList> Saves;
 
-  // The answers, first in first out; an empty queue cancels.
+  // The answers, first in first out; an empty queue cancels. A dialog script
+  // works the dialog's controls and returns its result code.
   std::deque<std::optional<QString>> FolderAnswers, SaveAnswers;
-  std::deque<std::optional<QFont>> FontAnswers;
+  std::deque<std::optional<QColor>> ColorAnswers;
+  std::deque<std::function<int(QDialog&)>> DialogScripts;
 
  private:
   template <typename T>
@@ -67,13 +81,19 @@ class TScriptedDialogs : public TDialogs {
 // A fresh empty start directory (where the configuration file and the manual
 // are looked for); the old one comes back afterwards. Its name has capitals,
 // so that a lower-case spelling of it is another text for the same directory.
+// The program seems to lie in its subdirectory "prefix/bin/" (not created),
+// so that files beside the test programs do not count.
 class ScratchStartDirectory {
  public:
   ScratchStartDirectory()
       : dir_(QDir::tempPath() + QStringLiteral("/StartDir-XXXXXX")), saved_(StartDirectory()) {
     SetStartDirectoryForTesting(dir_.path().toStdString() + "/");
+    SetProgramDirectoryForTesting(dir_.path().toStdString() + "/prefix/bin/");
   }
-  ~ScratchStartDirectory() { SetStartDirectoryForTesting(saved_); }
+  ~ScratchStartDirectory() {
+    SetStartDirectoryForTesting(saved_);
+    SetProgramDirectoryForTesting(std::nullopt);
+  }
   bool IsValid() const { return dir_.isValid(); }
   QString Path() const { return dir_.path(); }
   QString FilePath(const QString& name) const { return dir_.filePath(name); }

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -51,8 +52,8 @@ class ManualReaderTest : public QObject {
   void manualIsLookedUpAtEveryCall() {
     TScriptedDialogs dialogs;
     const QString manual = dir_->FilePath("Manual.html");
-    // Missing at every call, also when one lies in another directory (beside
-    // the executable, say) or a directory has its name.
+    // Missing at every call, also when one lies in an unrelated directory or
+    // a directory has its name.
     QVERIFY(!ShowManualAndClose());
     QTemporaryDir elsewhere;
     QVERIFY(WriteFile(elsewhere.filePath("Manual.html"), "<p>Elsewhere</p>"));
@@ -70,6 +71,22 @@ class ManualReaderTest : public QObject {
     QVERIFY(ShowManualAndClose().value_or("").contains("unclosed"));
     QCOMPARE(dialogs.Messages.size(), 3);
     QCOMPARE(WindowsAlive<TManualReader_Form>(), 0);
+  }
+
+  void manualFallsBackToTheProgramsPlaces() {
+    // Start directory first, then beside the program, then the installed
+    // documentation folder of <prefix>/bin/.
+    TScriptedDialogs dialogs;
+    const QString installed = dir_->FilePath("prefix/share/doc/sigilon/Manual.html");
+    const QString beside = dir_->FilePath("prefix/bin/Manual.html");
+    QVERIFY(QDir().mkpath(QFileInfo(installed).path()) && QDir().mkpath(QFileInfo(beside).path()));
+    QVERIFY(WriteFile(installed, "<p>Installed</p>"));
+    QVERIFY(ShowManualAndClose().value_or("").contains("Installed"));
+    QVERIFY(WriteFile(beside, "<p>Beside</p>"));
+    QVERIFY(ShowManualAndClose().value_or("").contains("Beside"));
+    QVERIFY(WriteFile(dir_->FilePath("Manual.html"), "<p>Started here</p>"));
+    QVERIFY(ShowManualAndClose().value_or("").contains("Started here"));
+    QVERIFY(dialogs.Messages.isEmpty());
   }
 
   void presentManualIsShown() {

@@ -1,0 +1,153 @@
+#include "app/BrandFont_Unit.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QFontInfo>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QToolButton>
+#include <algorithm>
+
+#include "windows/Dialogs_Unit.h"
+
+namespace sigilon {
+
+namespace {
+
+// Backdrops of the two samples: a brand must read on bright skies and on
+// night shots alike.
+const QColor kLightBackdrop(240, 240, 236);
+const QColor kDarkBackdrop(32, 32, 36);
+
+constexpr int kSwatchColumns = 8;
+constexpr int kSwatchSize = 14;
+
+QColor PlainColor(TColor color) {
+  return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+TColor ToColorValue(const QColor& color) {
+  return static_cast<TColor>(color.red() | (color.green() << 8) | (color.blue() << 16));
+}
+
+QIcon SwatchIcon(const QColor& color) {
+  QPixmap pixmap(kSwatchSize, kSwatchSize);
+  pixmap.fill(color);
+  QPainter painter(&pixmap);
+  painter.setPen(QColor(96, 96, 96));
+  painter.drawRect(0, 0, kSwatchSize - 1, kSwatchSize - 1);
+  return QIcon(pixmap);
+}
+
+void SetBackdrop(QLabel* label, const QColor& backdrop, const QColor& text) {
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::Window, backdrop);
+  palette.setColor(QPalette::WindowText, text);
+  label->setPalette(palette);
+}
+
+}  // namespace
+
+TBrandFont_Form::TBrandFont_Form(const TBrandLook& look, const QString& sampleText, QWidget* parent)
+    : QDialog(parent), FFont(look.Font.Font), FColor(look.Font.Color) {
+  ui_.setupUi(this);
+  ui_.Size_SpinBox->setMaximum(kMaxWindowFontPoints);
+  const QString sample = sampleText.isEmpty() ? QStringLiteral("Sample") : sampleText;
+  for (QLabel* label : {ui_.LightSample_Label, ui_.DarkSample_Label}) {
+    label->setText(sample);
+    // A long brand text is cut off in the sample rather than widening the dialog.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+
+  FSwatches = new QButtonGroup(this);
+  const auto named = WindowColorTable().first(kSwatchCount);
+  for (int i = 0; i < kSwatchCount; ++i) {
+    auto* swatch = new QToolButton(ui_.Swatch_Panel);
+    const QString ident = QString::fromLatin1(named[static_cast<std::size_t>(i)].Ident);
+    swatch->setObjectName(ident);
+    swatch->setToolTip(ident.mid(2));  // "clRed" reads "Red"
+    swatch->setIcon(SwatchIcon(PlainColor(named[static_cast<std::size_t>(i)].Value)));
+    swatch->setCheckable(true);
+    swatch->setAutoRaise(true);
+    ui_.Swatch_Layout->addWidget(swatch, i / kSwatchColumns, i % kSwatchColumns);
+    FSwatches->addButton(swatch, i);
+  }
+
+  // The controls open on the given font; only what the user touches changes,
+  // so a face that is not installed here survives an OK.
+  int points = FFont.pointSize();
+  if (points <= 0) points = std::max(1, qRound(QFontInfo(FFont).pointSizeF()));
+  ui_.Face_FontComboBox->setCurrentFont(FFont);
+  ui_.Size_SpinBox->setValue(points);
+  ui_.Bold_CheckBox->setChecked(FFont.bold());
+  ui_.Italic_CheckBox->setChecked(FFont.italic());
+  ui_.Underline_CheckBox->setChecked(FFont.underline());
+  ui_.StrikeOut_CheckBox->setChecked(FFont.strikeOut());
+
+  connect(ui_.Face_FontComboBox, &QFontComboBox::currentFontChanged, this, [this](const QFont& f) {
+    FFont.setFamily(f.family());
+    UpdateSample();
+  });
+  connect(ui_.Size_SpinBox, &QSpinBox::valueChanged, this, [this](int value) {
+    FFont.setPointSize(value);
+    UpdateSample();
+  });
+  const auto styleBox = [this](QCheckBox* box, void (QFont::*set)(bool)) {
+    connect(box, &QCheckBox::toggled, this, [this, set](bool on) {
+      (FFont.*set)(on);
+      UpdateSample();
+    });
+  };
+  styleBox(ui_.Bold_CheckBox, &QFont::setBold);
+  styleBox(ui_.Italic_CheckBox, &QFont::setItalic);
+  styleBox(ui_.Underline_CheckBox, &QFont::setUnderline);
+  styleBox(ui_.StrikeOut_CheckBox, &QFont::setStrikeOut);
+  connect(FSwatches, &QButtonGroup::idClicked, this, &TBrandFont_Form::Swatch_ButtonClick);
+  connect(ui_.CustomColor_Button, &QPushButton::clicked, this,
+          &TBrandFont_Form::CustomColor_ButtonClick);
+  connect(ui_.Buttons_ButtonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(ui_.Buttons_ButtonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  SetColor(FColor);
+}
+
+TBrandLook TBrandFont_Form::Look() const { return TBrandLook{TWindowFont{FFont, FColor}}; }
+
+QAbstractButton* TBrandFont_Form::Swatch(int index) const { return FSwatches->button(index); }
+
+void TBrandFont_Form::Swatch_ButtonClick(int index) {
+  SetColor(WindowColorTable()[static_cast<std::size_t>(index)].Value);
+}
+
+void TBrandFont_Form::CustomColor_ButtonClick() {
+  const QColor current = WindowColorToQColor(FColor, QApplication::palette());
+  if (const std::optional<QColor> chosen = Dialogs().ChooseColor(this, current)) {
+    SetColor(ToColorValue(*chosen));
+  }
+}
+
+void TBrandFont_Form::SetColor(TColor color) {
+  FColor = color;
+  // The swatch of a named colour shows as chosen; any other colour leaves all
+  // of them unchecked.
+  FSwatches->setExclusive(false);
+  const auto named = WindowColorTable().first(kSwatchCount);
+  for (int i = 0; i < kSwatchCount; ++i) {
+    FSwatches->button(i)->setChecked(named[static_cast<std::size_t>(i)].Value == color);
+  }
+  FSwatches->setExclusive(true);
+  UpdateSample();
+}
+
+void TBrandFont_Form::UpdateSample() {
+  QFont sampleFont = FFont;
+  sampleFont.setPointSize(std::min(ui_.Size_SpinBox->value(), kMaxSamplePoints));
+  const QColor text = WindowColorToQColor(FColor, QApplication::palette());
+  SetBackdrop(ui_.LightSample_Label, kLightBackdrop, text);
+  SetBackdrop(ui_.DarkSample_Label, kDarkBackdrop, text);
+  ui_.LightSample_Label->setFont(sampleFont);
+  ui_.DarkSample_Label->setFont(sampleFont);
+}
+
+}  // namespace sigilon
