@@ -16,6 +16,10 @@
 
 namespace sigilon {
 
+namespace drawing {
+class Painter;
+}
+
 /// No font could be found or loaded for a text.
 class FontError : public std::runtime_error {
  public:
@@ -222,6 +226,11 @@ class TCanvas {
  private:
   std::optional<TTextImage> Render(const std::string& text, const TRect* clip,
                                    std::uint64_t maxPixels) const;
+  // The one clipping routine of the single and the tiled draw: paints row
+  // `r` of a copy whose coverage column 0 lies at bitmap column `originX`
+  // on bitmap row `by`, cut to the columns of `clip`.
+  static void PaintCopyRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
+                           const TRect& clip, drawing::Painter& text, drawing::Painter* background);
   TBitmap& bitmap_;
 };
 

@@ -1,0 +1,142 @@
+// Measuring text and rasterising it once into coverage with runs, ready to
+// be painted at many places.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <mutex>
+#include <numbers>
+#include <optional>
+#include <vector>
+
+#include "engine/Canvas.h"
+#include "engine/CanvasFontEngine.h"
+#include "engine/CanvasLayout.h"
+#include "engine/CanvasRaster.h"
+
+namespace sigilon {
+
+using drawing::CeilPixel;
+using drawing::FloorPixel;
+using drawing::FontEngine;
+using drawing::LaidOutText;
+using drawing::Outline;
+
+namespace {
+
+// Longest stretch of zero coverage painted through inside one run.
+constexpr std::size_t kRunGap = 16;
+
+}  // namespace
+
+std::uint8_t TTextImage::Coverage(int x, int y) const {
+  if (x < bounds_.Left || x >= bounds_.Right || y < bounds_.Top || y >= bounds_.Bottom) return 0;
+  return text_[static_cast<std::size_t>(y - bounds_.Top) * static_cast<std::size_t>(Stride()) +
+               static_cast<std::size_t>(x - bounds_.Left)];
+}
+
+TSize TCanvas::TextExtent(const std::string& text) const {
+  FontEngine& engine = FontEngine::Instance();
+  std::lock_guard lock(engine.Mutex());
+  return drawing::LayOut(text, Font.LogFont(), Font.PixelsPerInch).extent;
+}
+
+std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* clip,
+                                          std::uint64_t maxPixels) const {
+  FontEngine& engine = FontEngine::Instance();
+  std::lock_guard lock(engine.Mutex());
+  LaidOutText laid = drawing::LayOut(text, Font.LogFont(), Font.PixelsPerInch);
+
+  const double radians = Font.LogFont().Escapement / 10.0 * std::numbers::pi / 180.0;
+  std::vector<Outline*> textOutlines;
+  for (Outline& o : laid.glyphs) textOutlines.push_back(&o);
+  for (Outline& o : laid.lines) textOutlines.push_back(&o);
+  const bool opaque = Brush.Style == TBrushStyle::bsSolid && laid.extent.cx > 0;
+  std::vector<Outline*> cellOutlines;
+  if (opaque) cellOutlines.push_back(&laid.cell);
+
+  std::optional<FT_BBox> box;
+  const auto grow = [&](const std::vector<Outline*>& list) {
+    for (Outline* c : list) {
+      Outline& o = *c;
+      drawing::Place(o, laid.ascent, radians);
+      if (o.points.empty()) continue;
+      if (!box) {
+        box = o.cbox;
+      } else {
+        box->xMin = std::min(box->xMin, o.cbox.xMin);
+        box->yMin = std::min(box->yMin, o.cbox.yMin);
+        box->xMax = std::max(box->xMax, o.cbox.xMax);
+        box->yMax = std::max(box->yMax, o.cbox.yMax);
+      }
+    }
+  };
+  grow(textOutlines);
+  grow(cellOutlines);
+
+  TTextImage image;
+  image.extent_ = laid.extent;
+  image.textColor_ = ColorToRGB(Font.Color);
+  image.brushColor_ = ColorToRGB(Brush.Color);
+  if (!box) return image;
+
+  std::int64_t left = FloorPixel(box->xMin), top = FloorPixel(box->yMin);
+  std::int64_t right = CeilPixel(box->xMax), bottom = CeilPixel(box->yMax);
+  if (clip) {
+    left = std::max<std::int64_t>(left, clip->Left);
+    top = std::max<std::int64_t>(top, clip->Top);
+    right = std::min<std::int64_t>(right, clip->Right);
+    bottom = std::min<std::int64_t>(bottom, clip->Bottom);
+  }
+  if (right <= left || bottom <= top) return image;
+  const auto width = static_cast<std::uint64_t>(right - left);
+  const auto height = static_cast<std::uint64_t>(bottom - top);
+  if (width > std::numeric_limits<int>::max() || height > std::numeric_limits<int>::max() ||
+      width > maxPixels / height) {
+    return std::nullopt;
+  }
+  image.bounds_ = {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
+                   static_cast<int>(bottom)};
+  const std::size_t pixels = static_cast<std::size_t>(width * height);
+  image.text_.assign(pixels, 0);
+  drawing::Rasterize(textOutlines, image.bounds_, image.text_.data());
+  if (opaque) {
+    image.background_.assign(pixels, 0);
+    drawing::Rasterize(cellOutlines, image.bounds_, image.background_.data());
+  }
+
+  image.rowRuns_.reserve(static_cast<std::size_t>(height) + 1);
+  for (std::size_t r = 0; r < height; ++r) {
+    image.rowRuns_.push_back(image.runs_.size());
+    const std::uint8_t* t = image.text_.data() + r * width;
+    const std::uint8_t* b = opaque ? image.background_.data() + r * width : nullptr;
+    const auto used = [&](std::size_t i) { return t[i] != 0 || (b && b[i] != 0); };
+    for (std::size_t i = 0; i < width;) {
+      if (!used(i)) {
+        ++i;
+        continue;
+      }
+      const std::size_t start = i;
+      // Turned strokes cross a row in runs of a few pixels; gaps shorter than
+      // kRunGap are painted through (zero coverage leaves a pixel exactly as
+      // it was), which costs less than starting a run for every stroke.
+      std::size_t end = i;
+      while (i < width && i - end <= kRunGap) {
+        if (used(i)) end = i + 1;
+        ++i;
+      }
+      i = end;
+      image.runs_.push_back({static_cast<int>(start), static_cast<int>(end - start)});
+    }
+  }
+  image.rowRuns_.push_back(image.runs_.size());
+  return image;
+}
+
+std::optional<TTextImage> TCanvas::RenderText(const std::string& text,
+                                              std::uint64_t maxPixels) const {
+  return Render(text, nullptr, maxPixels);
+}
+
+}  // namespace sigilon
