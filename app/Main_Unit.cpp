@@ -57,13 +57,6 @@ std::string WithTrailingSlash(const std::string& value) {
   return value + '/';
 }
 
-std::string AsciiUpper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 int Bottom(const QWidget* widget) { return widget->y() + widget->height(); }
 
 /// A folder dialog's starting point: the nearest existing folder of the
@@ -102,19 +95,6 @@ QRect ClampToScreen(const QRect& window, const QRect& available) {
       std::clamp(placed.top(), available.top(), available.bottom() - placed.height() + 1));
   return placed;
 }
-
-namespace {
-
-/// The next entry of the listing that is not a directory (a link to a
-/// directory counts as one); nothing at the end or when the listing fails.
-std::optional<TDirectoryEntry> NextFile(TDirectoryListing& listing) {
-  for (;;) {
-    std::optional<TDirectoryEntry> entry = listing.Next();
-    if (!entry || !entry->IsDirectory) return entry;
-  }
-}
-
-}  // namespace
 
 void ApplyApplicationTitle() {
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
@@ -588,46 +568,28 @@ void TMain_Form::SavePlaces(TConfigurationFile& store) const {
 
 void TMain_Form::Process_ButtonClick() {
   ClearLog();
-  const auto refuse = [this](const char* text) {
-    Message(text);
+  const TBatchRefusal refusal = CheckBatchSettings(CurrentBatchSettings(), StartDirectory());
+  if (refusal != TBatchRefusal::None) {
+    Message(RefusalMessage(refusal, ApplicationTitle()).c_str());
     ui_.Main_PageControl->setCurrentIndex(kSettingsPageIndex);
-  };
-
-  if (BrandText().empty()) {
-    refuse("You must enter the Brand Text setting.");
-    if (ui_.BrandText_Edit->isEnabled()) ui_.BrandText_Edit->setFocus();
-    return;
   }
-  if (SourceDirectory().empty()) {
-    refuse("You must set the Source Path setting.");
-    SelectSourceDirectory();
-    ShowAndRaise();
-    return;
-  }
-  if (TargetDirectory().empty()) {
-    refuse("You must set the Target Path setting.");
-    SelectTargetDirectory();
-    ShowAndRaise();
-    return;
-  }
-  // Also by identity: two spellings of one directory (a link, "/a/./b/") are
-  // the same directory.
-  if (SourceDirectory() == TargetDirectory() ||
-      SameDirectory(SourceDirectory(), TargetDirectory())) {
-    refuse(
-        "You cannot save the Target images into the same directory as the Source images because "
-        "they would overwrite the Source images!");
-    return;
-  }
-  if (AsciiUpper(TargetDirectory()) == AsciiUpper(StartDirectory()) ||
-      SameDirectory(TargetDirectory(), StartDirectory())) {
-    const std::string text =
-        "You cannot save the Target images into " + ApplicationTitle() + "'s directory!";
-    Dialogs().ShowMessage(this, FromText(text));
-    ui_.Main_PageControl->setCurrentIndex(kSettingsPageIndex);
-    SelectTargetDirectory();
-    ShowAndRaise();
-    return;
+  switch (refusal) {
+    case TBatchRefusal::None:
+      break;
+    case TBatchRefusal::NoBrandText:
+      if (ui_.BrandText_Edit->isEnabled()) ui_.BrandText_Edit->setFocus();
+      return;
+    case TBatchRefusal::NoSourceDirectory:
+      SelectSourceDirectory();
+      ShowAndRaise();
+      return;
+    case TBatchRefusal::NoTargetDirectory:
+    case TBatchRefusal::StartDirectory:
+      SelectTargetDirectory();
+      ShowAndRaise();
+      return;
+    case TBatchRefusal::SameDirectory:
+      return;
   }
 
   FCancelled = false;
@@ -642,51 +604,31 @@ void TMain_Form::Process_ButtonClick() {
   SetBusy(false);
 }
 
-void TMain_Form::ProcessImages() {
-  std::int32_t counter = 0;
-  {
-    const std::string walkedDirectory = SourceDirectory();
-    TDirectoryListing listing(walkedDirectory);
-    std::optional<TDirectoryEntry> entry = NextFile(listing);
-    while (entry && !FCancelled) {
-      const std::string targetPath = TargetDirectory() + entry->Name;
-      const std::string sourcePath = SourceDirectory() + entry->Name;
-      const std::string fontText = FontToText(BrandTextFont());
-      const std::string brandText = BrandText();
-      std::string resultLine;
-      // The settings may have changed through the menus since the run began:
-      // nothing is ever written into the walked directory or the current
-      // source directory, whatever the target text says (links included).
-      if (TargetReachesSource(walkedDirectory + entry->Name, targetPath) ||
-          TargetReachesSource(sourcePath, targetPath)) {
-        resultLine = "Failed to process file: " + sourcePath;
-      } else {
-        BrandFile(
-            brandText, fontText, sourcePath, targetPath,
-            [this](std::span<const std::byte> picture) { ShowWorkingImage(picture); }, resultLine,
-            TBrandOptions{.Display = FDisplayInfo});
-      }
-      WriteLog(resultLine);
-      ++counter;
-      entry = NextFile(listing);
-      QCoreApplication::processEvents();
-    }
-  }
+TBatchSettings TMain_Form::CurrentBatchSettings() const {
+  return {.BrandText = BrandText(),
+          .FontText = FontToText(BrandTextFont()),
+          .SourceDirectory = SourceDirectory(),
+          .TargetDirectory = TargetDirectory()};
+}
 
-  if (counter == 0) {
-    constexpr const char* kNoImages = "There were no images to process in the Source Directory.";
-    Message(kNoImages);
-    WriteLog(kNoImages);
-  } else {
-    WriteLog(std::string());
-    WriteLog(std::to_string(counter) + " files processed.");
-  }
+void TMain_Form::ProcessImages() {
+  // One file at a time on this thread; the window stays alive through the
+  // event pumps after each log line, each preview and each listing step.
+  TBatchHooks hooks;
+  hooks.ReadSettings = [this] { return CurrentBatchSettings(); };
+  hooks.Preview = [this](std::span<const std::byte> picture) { ShowWorkingImage(picture); };
+  hooks.FileDone = [this](const TFileOutcome& file) { WriteLog(file.ResultLine); };
+  hooks.ListingAdvanced = [] { QCoreApplication::processEvents(); };
+  hooks.Cancelled = [this] { return FCancelled; };
+  hooks.WriteLine = [this](const std::string& line) { WriteLog(line); };
+  hooks.ShowMessage = [this](const std::string& text) { Message(text.c_str()); };
+  RunBatch(CurrentBatchSettings(), hooks, TBatchOptions{.Brand = {.Display = FDisplayInfo}});
 }
 
 void TMain_Form::Cancel_ButtonClick() {
   FCancelled = true;
   WriteLog(std::string());
-  WriteLog("Operation Canceled by User.");
+  WriteLog(kCanceledMessage);
   WriteLog(std::string());
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/WindowFont_Unit.h"
+#include "engine/BatchRun.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "ui_Main_Unit.h"
 
@@ -116,6 +117,8 @@ class TMain_Form : public QMainWindow {
   void FitMinimumHeight();
   void SetFitImage(bool fit);
 
+  /// The four settings as they stand now, the font as its description text.
+  TBatchSettings CurrentBatchSettings() const;
   void ProcessImages();
   void WriteLog(const std::string& line);
   void ClearLog();

@@ -1,5 +1,6 @@
 #include "engine/BatchRun.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -234,14 +235,23 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
   {
     const std::string walkedDirectory = settings.SourceDirectory;
     TDirectoryListing listing(walkedDirectory);
+    int jobs = options.Jobs;
+    TBrandOptions brand = options.Brand;
+    if (jobs > 1) {
+      // Fewer pictures than jobs: the spare cores go to the pictures themselves.
+      const std::int64_t entries = std::max<std::int64_t>(1, CountBatchEntries(walkedDirectory));
+      if (entries < jobs) {
+        brand.Threads = std::max(brand.Threads, static_cast<int>(jobs / entries));
+        jobs = static_cast<int>(entries);
+      }
+    }
     std::optional<TParallelBrander> parallel;
-    if (options.Jobs > 1) parallel.emplace(options.Jobs, options.Brand, brandFile);
+    if (jobs > 1) parallel.emplace(jobs, brand, brandFile);
 
     std::optional<TDirectoryEntry> entry = NextFile(listing);
     while (entry && !cancelled()) {
       auto job = std::make_unique<TJob>();
-      job->Settings =
-          hooks.ReadSettings && !parallel ? hooks.ReadSettings() : settings;
+      job->Settings = hooks.ReadSettings && !parallel ? hooks.ReadSettings() : settings;
       job->TargetPath = job->Settings.TargetDirectory + entry->Name;
       job->SourcePath = job->Settings.SourceDirectory + entry->Name;
       // The settings may have changed since the run began: nothing is ever
@@ -252,7 +262,7 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
       if (parallel) {
         parallel->Add(std::move(job), finished);
       } else {
-        BrandJob(*job, hooks.Preview, options.Brand, brandFile);
+        BrandJob(*job, hooks.Preview, brand, brandFile);
         finished(*job);
       }
       entry = NextFile(listing);

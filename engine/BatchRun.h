@@ -55,8 +55,7 @@ enum class TBatchRefusal {
 /// by its identity (another spelling, a link). `startDirectory` is the
 /// directory the program keeps its own files in; a front end without one
 /// passes the empty text and that check is skipped.
-TBatchRefusal CheckBatchSettings(const TBatchSettings& settings,
-                                 const std::string& startDirectory);
+TBatchRefusal CheckBatchSettings(const TBatchSettings& settings, const std::string& startDirectory);
 
 /// The message of a refusal; empty for None.
 std::string RefusalMessage(TBatchRefusal refusal, const std::string& applicationTitle);

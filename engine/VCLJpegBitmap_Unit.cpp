@@ -85,7 +85,7 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
   std::unique_ptr<TJPEGImage> encoded = BitmapToJpeg(std::move(working), kBrandQuality);
   if (!encoded) throw ImageError(sourcePath + ": nothing to encode");
   GuardTarget(sourcePath, targetPath);
-  WriteWholeFile(targetPath, encoded->CompressedBytes());
+  WriteTargetFile(targetPath, encoded->CompressedBytes());
 }
 
 void BrandBitmap(const std::string& brandText, const TFont& font, const std::string& sourcePath,
@@ -100,7 +100,7 @@ void BrandBitmap(const std::string& brandText, const TFont& font, const std::str
   StampBrandText(brandText, font, working);
   const std::vector<std::byte> file = working.SaveToBytes();
   GuardTarget(sourcePath, targetPath);
-  WriteWholeFile(targetPath, file);
+  WriteTargetFile(targetPath, file);
 }
 
 // Why one file failed, in words for its user. The source path is what the

@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -448,6 +450,149 @@ void ReplaceFileAtomically(const std::string& path, std::span<const std::byte> d
       ::open(DirectoryOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.Get() >= 0) ::fsync(directory.Get());
 }
+
+// ---- Target files ---------------------------------------------------------------
+
+namespace {
+
+// ".sigilon-partial.HOST.PID.COUNTER.NAME": hidden, says what it is, and
+// names its writer so a later run can tell a dead writer's file from a live one.
+constexpr const char* kPartialPrefix = ".sigilon-partial.";
+
+std::string HostTag() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+  std::string tag;
+  for (const char* c = name; *c != '\0'; ++c) {
+    const bool plain = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') ||
+                       (*c >= '0' && *c <= '9') || *c == '-';
+    tag += plain ? *c : '-';
+  }
+  return tag.empty() ? "localhost" : tag;
+}
+
+const std::string& OwnHostTag() {
+  static const std::string tag = HostTag();
+  return tag;
+}
+
+// The part of a temporary name that identifies its writer: "HOST.PID.".
+std::string WriterTag(pid_t pid) { return OwnHostTag() + "." + std::to_string(pid) + "."; }
+
+}  // namespace
+
+TTargetFile::TTargetFile(const std::string& path) : path_(path) {
+  struct stat existing {};
+  if (::lstat(path.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) ThrowPlatformError("Cannot write file", path, EISDIR);
+    // What the user made read-only stays as it is, even for root.
+    if (S_ISREG(existing.st_mode) && (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+      ThrowPlatformError("Cannot write file", path, EACCES);
+    }
+  }
+  // In the target's own directory, since rename is atomic only within one
+  // file system. A name longer than the system allows is cut: the temporary
+  // name only has to be unique, which the writer tag and counter make it.
+  static std::atomic<unsigned long> counter{0};
+  const std::string directory = DirectoryOf(path);
+  const std::string stem = kPartialPrefix + WriterTag(::getpid());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = stem + std::to_string(counter++) + "." + BaseNameOf(path);
+    if (name.size() > NAME_MAX) name.resize(NAME_MAX);
+    temporary_ = directory + "/" + name;
+    // Exclusive and not through a link: another user of a shared directory
+    // cannot make this write land anywhere else.
+    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return;
+    if (errno != EEXIST) ThrowPlatformError("Cannot create file", path, errno);
+  }
+  ThrowPlatformError("Cannot create file", path, EEXIST);
+}
+
+TTargetFile::~TTargetFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_) ::unlink(temporary_.c_str());
+}
+
+void TTargetFile::Write(std::span<const std::byte> data) {
+  if (fd_ < 0) ThrowPlatformError("Cannot write file", path_, EBADF);
+  int error = 0;
+  if (!WriteAll(fd_, data, error)) ThrowPlatformError("Cannot write file", path_, error);
+}
+
+void TTargetFile::Commit() {
+  if (fd_ < 0) ThrowPlatformError("Cannot write file", path_, EBADF);
+  // close reports the last write errors of some file systems (NFS quotas).
+  const int closed = ::close(fd_);
+  fd_ = -1;
+  if (closed != 0) ThrowPlatformError("Cannot write file", path_, errno);
+  // No fsync: a killed program is covered by the rename alone, and a flush
+  // per picture would cost more than branding it on a big folder.
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    ThrowPlatformError("Cannot write file", path_, errno);
+  }
+  committed_ = true;
+}
+
+void WriteTargetFile(const std::string& path, std::span<const std::byte> data) {
+  TTargetFile file(path);
+  file.Write(data);
+  file.Commit();
+}
+
+int RemoveStaleTargetFiles(const std::string& directory) {
+  const std::string mine = kPartialPrefix + OwnHostTag() + ".";
+  const std::string ownWriter = kPartialPrefix + WriterTag(::getpid());
+  const std::string folder = directory.empty() ? "." : directory;
+  int removed = 0;
+  TDirectoryListing listing(folder);
+  while (const auto entry = listing.Next()) {
+    const std::string& name = entry->Name;
+    if (!name.starts_with(mine) || name.starts_with(ownWriter)) continue;
+    const std::size_t pidStart = mine.size();
+    const std::size_t pidEnd = name.find('.', pidStart);
+    if (pidEnd == std::string::npos || pidEnd == pidStart) continue;
+    pid_t pid = 0;
+    const auto [last, error] = std::from_chars(name.data() + pidStart, name.data() + pidEnd, pid);
+    if (error != std::errc() || last != name.data() + pidEnd || pid <= 0) continue;
+    // A writer that still runs (or a process that reuses its number) keeps its file.
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    const std::string path = folder + "/" + name;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+      continue;
+    }
+    if (::unlink(path.c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
+// ---- Signals --------------------------------------------------------------------
+
+namespace {
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free,
+              "a signal handler may only touch lock-free atomics");
+
+extern "C" void OnStopSignal(int) { stopRequested.store(true); }
+}  // namespace
+
+int OnlineProcessors() {
+  const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return count < 1 ? 1 : static_cast<int>(std::min<long>(count, INT_MAX));
+}
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // Interrupted reads and writes go on; the second signal acts as usual.
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopRequested() { return stopRequested.load(); }
 
 // ---- Directories --------------------------------------------------------------
 

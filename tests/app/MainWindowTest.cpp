@@ -23,6 +23,7 @@
 #include "app/Main_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
 #include "settings/ConfigurationFile_Unit.h"
+#include "tests/support/RefusalCases.h"
 #include "tests/support/WindowTestSupport.h"
 #include "windows/Splash_Unit.h"
 
@@ -400,6 +401,24 @@ class MainWindowTest : public QObject {
     // None of it touched a file or left the idle state.
     QCOMPARE(FileCount(target_), 0);
     QCOMPARE(Snapshot(start_->Path()).keys(), QStringList{u"Sigilon.cfg"_s});
+    CheckIdle();
+  }
+
+  void processRefusesTheSharedRefusalCases() {
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    QVERIFY(WritePicture(source_ + u"/a.jpg"_s, "JPG"));
+    for (const test::RefusalCase& c : test::RefusalCases(
+             source_.toStdString(), target_.toStdString(), start_->Path().toStdString())) {
+      form_->SetBrandText(c.BrandText);
+      form_->SetSourceDirectory(c.SourceDirectory);
+      form_->SetTargetDirectory(c.TargetDirectory);
+      dialogs_->Messages.clear();
+      Process();
+      QVERIFY2(dialogs_->Messages == QStringList{QString::fromStdString(c.Message)},
+               c.Name.c_str());
+      QVERIFY(Log().isEmpty());
+    }
+    QCOMPARE(FileCount(target_), 0);
     CheckIdle();
   }
 

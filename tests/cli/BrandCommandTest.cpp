@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "engine/Errors.h"
+#include "tests/support/RefusalCases.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/sigilon-brand/BrandCommand.h"
 
@@ -54,6 +55,8 @@ class BrandCommandTest : public ::testing::Test {
         result = "File type not processable: " + source;
       }
     };
+    // One job: the stand-in records its calls unguarded, in listing order.
+    args.insert(args.begin(), "--jobs=1");
     std::ostringstream o, e;
     const int status = RunBrandCommand(args, brand, o, e);
     out = o.str();
@@ -101,6 +104,13 @@ TEST(ParseBrandCommandLine, DefaultsOptionsAndTrailingSlash) {
   EXPECT_EQ(e.TargetDirectory, "");
 
   EXPECT_TRUE(ParseBrandCommandLine(Args{"--help"}).Help);
+
+  for (const Args& jobs : {Args{"-j", "3"}, Args{"-j3"}, Args{"--jobs", "3"}, Args{"--jobs=3"}}) {
+    Args args = jobs;
+    args.insert(args.end(), {"a", "b", "c"});
+    EXPECT_EQ(ParseBrandCommandLine(args).Jobs, 3) << jobs[0];
+  }
+  EXPECT_EQ(c.Jobs, 0);  // not given: one per processor
 }
 
 TEST(ParseBrandCommandLine, RefusesBadUsage) {
@@ -115,6 +125,9 @@ TEST(ParseBrandCommandLine, RefusesBadUsage) {
       {"--ppi", "96x", "a", "b", "c"},
       {"--ppi=", "a", "b", "c"},
       {"--ppi", "-5", "a", "b", "c"},
+      {"-j", "0", "a", "b", "c"},
+      {"--jobs=257", "a", "b", "c"},
+      {"a", "b", "c", "-j"},
   };
   for (const auto& args : bad) {
     EXPECT_THROW(ParseBrandCommandLine(args), TUsageError) << ::testing::PrintToString(args);
@@ -127,7 +140,7 @@ TEST_F(BrandCommandTest, UsageErrorsAndHelp) {
   EXPECT_EQ(out, "");
 
   EXPECT_EQ(Run({"--help"}), kExitSuccess);
-  EXPECT_TRUE(out.starts_with("Usage: sigilon-brand [--font TEXT] [--ppi N] BRAND_TEXT"));
+  EXPECT_TRUE(out.starts_with("Usage: sigilon-brand [--font TEXT] [--ppi N] [-j N] BRAND_TEXT"));
   EXPECT_NE(out.find(kDefaultBrandFont), std::string::npos);
   EXPECT_TRUE(calls.empty());
 }
@@ -152,6 +165,16 @@ TEST_F(BrandCommandTest, ChecksComeInOrderWithTheWindowProgramsTexts) {
     EXPECT_EQ(Run(args), kExitRefused) << message;
     EXPECT_EQ(err, message);
     EXPECT_EQ(out, "");
+  }
+  EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(BrandCommandTest, RefusesWhatTheWindowProgramRefuses) {
+  Touch({"a.jpg"});
+  for (const test::RefusalCase& c : test::RefusalCases(source, target, temp.Path() + "/start")) {
+    if (c.WindowOnly) continue;
+    EXPECT_EQ(Run({c.BrandText, c.SourceDirectory, c.TargetDirectory}), kExitRefused) << c.Name;
+    EXPECT_EQ(err, c.Message + "\n") << c.Name;
   }
   EXPECT_TRUE(calls.empty());
 }

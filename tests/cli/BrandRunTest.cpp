@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +18,7 @@
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/TextFiles.h"
 #include "tools/sigilon-brand/BrandCommand.h"
 
 namespace sigilon {
@@ -99,6 +105,123 @@ TEST_F(BrandRunTest, AFailedFileFailsTheRunButNotTheOthers) {
   EXPECT_TRUE(Printed("Processed file: " + source + "b.JPG")) << out;
   EXPECT_TRUE(out.ends_with("\n4 files processed.\n")) << out;
   ExpectSourceUnchanged();
+}
+
+// The directory's files by name with their bytes.
+std::map<std::string, std::vector<std::byte>> Contents(const std::string& directory) {
+  std::map<std::string, std::vector<std::byte>> files;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    files[entry.path().filename()] = ReadBytes(entry.path());
+  }
+  return files;
+}
+
+TEST_F(BrandRunTest, ManyJobsGiveWhatOneJobGives) {
+  for (int i = 0; i < 7; ++i) {
+    const std::string name = "p" + std::to_string(i) + (i % 2 ? ".jpg" : ".bmp");
+    const TBitmap picture = Gradient(100 + 37 * i, 80 + 11 * i);
+    WriteWholeFile(source + name,
+                   i % 2 ? BitmapToJpeg(picture, 85)->CompressedBytes() : picture.SaveToBytes());
+  }
+  std::ofstream(source + "broken.jpg") << "not a jpeg at all";
+  fs::create_directory(source + "sub");
+
+  ASSERT_EQ(Run({"--jobs", "1", "B", source, target}), kExitFileFailed);
+  const std::string oneOut = out, oneErr = err;
+  const auto oneFiles = Contents(target);
+  EXPECT_NE(oneErr.find("sigilon-brand: " + source + "broken.jpg: "), std::string::npos);
+  for (const char* jobs : {"2", "5", "256"}) {
+    fs::remove_all(target);
+    fs::create_directory(target);
+    EXPECT_EQ(Run({"-j", jobs, "B", source, target}), kExitFileFailed);
+    EXPECT_EQ(out, oneOut) << jobs;
+    EXPECT_EQ(err, oneErr) << jobs;
+    EXPECT_TRUE(Contents(target) == oneFiles) << jobs;
+  }
+  EXPECT_EQ(oneFiles.size(), 9u);  // seven pictures, a.bmp and b.JPG
+}
+
+TEST_F(BrandRunTest, AWriteErrorFailsThatFileAndTheRunGoesOn) {
+  // A file size limit stands in for a full disk: b.JPG is branded small
+  // enough, the large picture is not.
+  WriteWholeFile(source + "large.bmp", Gradient(600, 400).SaveToBytes());
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{200000, 200000};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const int status = Run({"-j1", "B", source, target});
+    std::ofstream(temp.Path() + "/out") << out;
+    std::ofstream(temp.Path() + "/err") << err;
+    ::_exit(status);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kExitFileFailed);
+  out = test::ReadText(temp.Path() + "/out");
+  EXPECT_TRUE(Printed("Failed to process file: " + source + "large.bmp")) << out;
+  EXPECT_TRUE(Printed("Processed file: " + source + "b.JPG")) << out;
+  EXPECT_TRUE(out.ends_with("\n4 files processed.\n")) << out;
+  EXPECT_NE(test::ReadText(temp.Path() + "/err").find("large.bmp: Cannot write file"),
+            std::string::npos);
+  // Nothing half-written, under any name.
+  EXPECT_EQ(Contents(target).count("large.bmp"), 0u);
+  for (const auto& [name, bytes] : Contents(target)) EXPECT_FALSE(name.starts_with(".")) << name;
+}
+
+TEST_F(BrandRunTest, InterruptFinishesTheFileInHandAndSummarises) {
+  for (int i = 0; i < 40; ++i) {
+    WriteWholeFile(source + "p" + std::to_string(i) + ".bmp", Gradient(700, 500).SaveToBytes());
+  }
+  int output[2];
+  ASSERT_EQ(::pipe(output), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(output[1], STDOUT_FILENO);
+    ::close(output[0]);
+    ::execl(SIGILON_BRAND_PROGRAM, SIGILON_BRAND_PROGRAM, "-j2", "B", source.c_str(),
+            target.c_str(), nullptr);
+    ::_exit(127);
+  }
+  ::close(output[1]);
+  std::string printed;
+  char buffer[4096];
+  bool signalled = false;
+  for (ssize_t n; (n = ::read(output[0], buffer, sizeof buffer)) > 0;) {
+    printed.append(buffer, static_cast<std::size_t>(n));
+    if (!signalled && printed.find('\n') != std::string::npos) {
+      ::kill(child, SIGINT);
+      signalled = true;
+    }
+  }
+  ::close(output[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), kExitCanceled);
+
+  out = printed;
+  std::vector<std::string> lines;
+  std::istringstream in(printed);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 5u) << printed;
+  const std::size_t files = lines.size() - 4;
+  EXPECT_LT(files, 42u) << "no new file may start after the signal";
+  EXPECT_EQ(lines[files], "");
+  EXPECT_EQ(lines[files + 1], "Operation Canceled by User.");
+  EXPECT_EQ(lines[files + 2], "");
+  EXPECT_EQ(lines[files + 3], std::to_string(files) + " files processed.");
+  // Every file begun was finished: no temporary, and a target per picture line.
+  std::size_t pictures = 0;
+  for (std::size_t i = 0; i < files; ++i) {
+    pictures += lines[i].starts_with("Processed file: ") ? 1 : 0;
+  }
+  const auto written = Contents(target);
+  for (const auto& [name, bytes] : written) EXPECT_FALSE(name.starts_with(".")) << name;
+  EXPECT_EQ(written.size(), pictures);
 }
 
 }  // namespace

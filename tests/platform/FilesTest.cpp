@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <filesystem>
@@ -123,6 +127,98 @@ TEST_F(Files, ReplaceInUnwritableDirectoryLeavesNothing) {
   EXPECT_THROW(ReplaceFileAtomically(path, Bytes("new")), PlatformError);
   EXPECT_EQ(ReadText(path), "old");
   EXPECT_EQ(Names("/locked"), std::set<std::string>{"f.cfg"});
+}
+
+TEST_F(Files, TargetFileAppearsWholeOrNotAtAll) {
+  // Written in pieces, visible under its name only once committed.
+  const std::string path = dir_ + "/a.jpg";
+  {
+    TTargetFile file(path);
+    file.Write(Bytes("first "));
+    file.Write(Bytes("second"));
+    EXPECT_EQ(Names(), std::set<std::string>{fs::path(file.TemporaryPath()).filename()});
+    EXPECT_TRUE(
+        fs::path(file.TemporaryPath()).filename().string().starts_with(".sigilon-partial."));
+    file.Commit();
+  }
+  EXPECT_EQ(ReadText(path), "first second");
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
+  // Dropped before Commit (an exception, a cancelled run): the old file stays.
+  {
+    TTargetFile file(path);
+    file.Write(Bytes("half"));
+  }
+  EXPECT_EQ(ReadText(path), "first second");
+  EXPECT_EQ(Names(), std::set<std::string>{"a.jpg"});
+
+  // A link is replaced, never written through; a read-only file and a
+  // directory are refused and stay.
+  const std::string elsewhere = Put("elsewhere/victim", "keep");
+  fs::create_symlink(elsewhere, dir_ + "/link.jpg");
+  WriteTargetFile(dir_ + "/link.jpg", Bytes("new"));
+  EXPECT_FALSE(fs::is_symlink(dir_ + "/link.jpg"));
+  EXPECT_EQ(ReadText(dir_ + "/link.jpg"), "new");
+  EXPECT_EQ(ReadText(elsewhere), "keep");
+  MakeReadOnly(path);
+  EXPECT_THROW(WriteTargetFile(path, Bytes("refused")), PlatformError);
+  EXPECT_EQ(ReadText(path), "first second");
+  EXPECT_THROW(WriteTargetFile(dir_ + "/elsewhere", Bytes("x")), PlatformError);
+  EXPECT_EQ(Names(), (std::set<std::string>{"a.jpg", "link.jpg", "elsewhere"}));
+}
+
+TEST_F(Files, KilledWriterLeavesNoPartialFileAndItsLeftoverIsRemovedLater) {
+  const std::string path = dir_ + "/big.jpg";
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TTargetFile file(path);
+    file.Write(Bytes(std::string(100000, 'x')));
+    const char byte = 1;
+    (void)!::write(ready[1], &byte, 1);
+    ::pause();  // killed mid-write
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+
+  ASSERT_FALSE(fs::exists(path));
+  ASSERT_EQ(Names().size(), 1u);
+  // A file of this process still being written is not stale; neither is
+  // anything that is not named as a temporary.
+  TTargetFile inFlight(dir_ + "/other.jpg");
+  const std::string plain = Put("photo.jpg", "x");
+  EXPECT_EQ(RemoveStaleTargetFiles(dir_ + "/"), 1);
+  EXPECT_EQ(Names(),
+            (std::set<std::string>{fs::path(inFlight.TemporaryPath()).filename(), "photo.jpg"}));
+}
+
+TEST_F(Files, WriteErrorLeavesNothingBehind) {
+  // A file size limit stands in for a full disk: both fail the write itself.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+      WriteTargetFile(dir_ + "/big.jpg", Bytes(std::string(100000, 'x')));
+    } catch (const PlatformError& error) {
+      ::_exit(error.Reason() == "File too large" ? 0 : 2);
+    }
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(Names().empty());
 }
 
 TEST_F(Files, DirectoryIdentity) {

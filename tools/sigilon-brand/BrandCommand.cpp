@@ -1,5 +1,6 @@
 #include "tools/sigilon-brand/BrandCommand.h"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <optional>
@@ -14,10 +15,8 @@
 namespace sigilon {
 namespace {
 
-constexpr const char* kFailedPrefix = "Failed to process file: ";
-constexpr const char* kSameDirectoryMessage =
-    "You cannot save the Target images into the same directory as the Source images because "
-    "they would overwrite the Source images!";
+// Beyond this more threads only cost memory: every job holds a picture.
+constexpr int kMaxJobs = 256;
 
 // Points become pixels through this; beyond a few thousand the text of one
 // copy outgrows any picture, so larger values are typing mistakes.
@@ -28,13 +27,12 @@ std::string WithTrailingSlash(std::string directory) {
   return directory;
 }
 
-int ParsePixelsPerInch(const std::string& text) {
+int ParseWholeNumber(const std::string& option, const std::string& text, int maximum) {
   int value = 0;
   const char* end = text.data() + text.size();
   const auto [last, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || last != end || value < 1 ||
-      value > kMaxPixelsPerInch) {
-    throw TUsageError("--ppi takes a whole number from 1 to " + std::to_string(kMaxPixelsPerInch) +
+  if (text.empty() || error != std::errc() || last != end || value < 1 || value > maximum) {
+    throw TUsageError(option + " takes a whole number from 1 to " + std::to_string(maximum) +
                       ", not '" + text + "'");
   }
   return value;
@@ -79,7 +77,13 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
     } else if (auto font = value("--font")) {
       command.FontText = *font;
     } else if (auto ppi = value("--ppi")) {
-      command.PixelsPerInch = ParsePixelsPerInch(*ppi);
+      command.PixelsPerInch = ParseWholeNumber("--ppi", *ppi, kMaxPixelsPerInch);
+    } else if (auto jobs = value("--jobs")) {
+      command.Jobs = ParseWholeNumber("--jobs", *jobs, kMaxJobs);
+    } else if (arg.starts_with("-j")) {
+      // "-j N" or "-jN".
+      if (arg == "-j" && i + 1 >= args.size()) throw TUsageError("-j needs a value");
+      command.Jobs = ParseWholeNumber("-j", arg == "-j" ? args[++i] : arg.substr(2), kMaxJobs);
     } else {
       throw TUsageError("unknown option '" + arg + "'");
     }
@@ -98,7 +102,8 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
 
 std::string BrandUsage() {
   return std::string(
-             "Usage: sigilon-brand [--font TEXT] [--ppi N] BRAND_TEXT SOURCE_DIR TARGET_DIR\n"
+             "Usage: sigilon-brand [--font TEXT] [--ppi N] [-j N] BRAND_TEXT SOURCE_DIR "
+             "TARGET_DIR\n"
              "\n"
              "Brands every JPEG (.jpg) and bitmap (.bmp) file of SOURCE_DIR with BRAND_TEXT,\n"
              "drawn over the whole picture as rows of copies turned 45 degrees, and writes\n"
@@ -114,6 +119,8 @@ std::string BrandUsage() {
          kDefaultBrandFont +
          "\n"
          "  --ppi N      pixels per inch that turn points into pixels (default 96)\n"
+         "  -j, --jobs N brand N pictures at once, 1 to 256 (default: one per processor);\n"
+         "               the output is the same whatever N\n"
          "  --help       show this text\n"
          "  --version    show the program's version\n"
          "  --           ends the options (for a brand text that begins with \"-\")\n"
@@ -121,25 +128,29 @@ std::string BrandUsage() {
          "Prints one result line per file, then how many files were processed; why a\n"
          "file failed goes to standard error as \"sigilon-brand: SOURCE_PATH: REASON\".\n"
          "Exit status: 0 when no file failed, 1 when some file failed, 2 when the\n"
-         "arguments or settings were refused or the font text cannot be read.\n";
+         "arguments or settings were refused or the font text cannot be read, 130 when\n"
+         "stopped by SIGINT or SIGTERM (files in progress are finished; no new one starts).\n";
 }
 
 std::string BrandVersion() { return std::string("sigilon-brand ") + SIGILON_VERSION + "\n"; }
 
+TBatchSettings BatchSettings(const TBrandCommandLine& command) {
+  return {.BrandText = command.BrandText,
+          .FontText = command.FontText,
+          .SourceDirectory = command.SourceDirectory,
+          .TargetDirectory = command.TargetDirectory};
+}
+
 std::string CheckBrandCommandLine(const TBrandCommandLine& command) {
-  if (command.BrandText.empty()) return "You must enter the Brand Text setting.";
-  if (command.SourceDirectory.empty()) return "You must set the Source Path setting.";
-  if (command.TargetDirectory.empty()) return "You must set the Target Path setting.";
-  if (command.SourceDirectory == command.TargetDirectory) return kSameDirectoryMessage;
+  // The window program's checks, but for its start directory: a command line
+  // keeps none of its own files in the working directory.
+  const TBatchRefusal refusal = CheckBatchSettings(BatchSettings(command), std::string());
+  if (refusal != TBatchRefusal::None) return RefusalMessage(refusal, "sigilon-brand");
   if (!DirectoryExists(command.SourceDirectory)) {
     return "The Source Directory \"" + command.SourceDirectory + "\" does not exist.";
   }
   if (!DirectoryExists(command.TargetDirectory)) {
     return "The Target Directory \"" + command.TargetDirectory + "\" does not exist.";
-  }
-  // Another spelling, a symbolic link or a bind mount of the source.
-  if (SameDirectory(command.SourceDirectory, command.TargetDirectory)) {
-    return kSameDirectoryMessage;
   }
   // The same reading BrandFile does per file: refuse before the first one
   // rather than after a listing's worth of work.
@@ -154,45 +165,35 @@ std::string CheckBrandCommandLine(const TBrandCommandLine& command) {
 
 int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& brandFile,
                   std::ostream& out, std::ostream& err) {
-  TDirectoryListing listing(command.SourceDirectory);
-  if (!listing.Valid()) {
+  if (!TDirectoryListing(command.SourceDirectory).Valid()) {
     err << "The Source Directory \"" << command.SourceDirectory << "\" cannot be read.\n";
     return kExitRefused;
   }
-  const TBrandOptions options{.Display = {.PixelsPerInch = command.PixelsPerInch}};
+  TBatchHooks hooks;
   // Nothing shows a preview here, so no bitmap file is made for one.
-  const TPreviewCallback noPreview = nullptr;
-  std::int64_t count = 0;
-  bool anyFailed = false;
-  try {
-    while (const auto entry = listing.Next()) {
-      if (entry->IsDirectory) continue;
-      const std::string sourcePath = command.SourceDirectory + entry->Name;
-      const std::string targetPath = command.TargetDirectory + entry->Name;
-      // BrandFile itself refuses a target that leads back into the source.
-      std::string resultLine;
-      std::string reason;
-      brandFile(command.BrandText, command.FontText, sourcePath, targetPath, noPreview, resultLine,
-                options, &reason);
-      out << resultLine << '\n' << std::flush;
-      if (resultLine.starts_with(kFailedPrefix)) {
-        anyFailed = true;
-        if (!reason.empty()) err << "sigilon-brand: " << sourcePath << ": " << reason << '\n';
-      }
-      ++count;
+  hooks.FileDone = [&](const TFileOutcome& file) {
+    out << file.ResultLine << '\n' << std::flush;
+    if (file.Failed && !file.Reason.empty()) {
+      err << "sigilon-brand: " << file.SourcePath << ": " << file.Reason << '\n';
     }
+  };
+  hooks.WriteLine = [&](const std::string& line) { out << line << '\n' << std::flush; };
+  hooks.Cancelled = [] { return StopRequested(); };
+  const TBatchOptions options{
+      .Brand = {.Display = {.PixelsPerInch = command.PixelsPerInch}},
+      .Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs),
+      .ReportCancel = true};
+  TBatchSummary summary;
+  try {
+    summary = RunBatch(BatchSettings(command), hooks, options, brandFile);
   } catch (const std::exception& e) {
     // What BrandFile does not turn into a result line ends the run unsummarised.
     out << std::flush;
     err << e.what() << '\n';
     return kExitRefused;
   }
-  if (count == 0) {
-    out << "There were no images to process in the Source Directory.\n";
-  } else {
-    out << '\n' << count << " files processed.\n";
-  }
-  return anyFailed ? kExitFileFailed : kExitSuccess;
+  if (summary.Cancelled) return kExitCanceled;
+  return summary.Failed > 0 ? kExitFileFailed : kExitSuccess;
 }
 
 int RunBrandCommand(std::span<const std::string> args, const TBrandFileFunction& brandFile,

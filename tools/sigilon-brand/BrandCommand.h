@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BatchRun.h"
 
 namespace sigilon {
 
@@ -20,6 +20,8 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFileFailed = 1;
 /// Bad usage, a refused setting, or a run that ended without its summary.
 inline constexpr int kExitRefused = 2;
+/// Stopped by SIGINT or SIGTERM (the shell's 128 + SIGINT).
+inline constexpr int kExitCanceled = 130;
 
 /// The drawing layer's default face at 10 points, in black.
 inline constexpr const char* kDefaultBrandFont = "\"DejaVu Sans\", 10, [], [clBlack]";
@@ -31,6 +33,8 @@ struct TBrandCommandLine {
   std::string TargetDirectory;  ///< ends with "/" once parsed
   std::string FontText = kDefaultBrandFont;
   int PixelsPerInch = 96;
+  /// Pictures branded at once; 0 until given: as many as there are processors.
+  int Jobs = 0;
   bool Help = false;
   bool Version = false;
 };
@@ -56,16 +60,11 @@ std::string BrandVersion();
 /// or the empty text when the run may start.
 std::string CheckBrandCommandLine(const TBrandCommandLine& command);
 
-/// Brands one file; BrandFile in the program, something simpler in tests.
-using TBrandFileFunction = std::function<void(
-    const std::string& brandText, const std::string& fontText, const std::string& sourcePath,
-    const std::string& targetPath, const TPreviewCallback& preview, std::string& resultLine,
-    const TBrandOptions& options, std::string* failureReason)>;
-
 /// Walks the source directory, writes one result line per entry and the
 /// summary to `out`, and returns the exit status. A failure that leaves no
 /// result line (an unreadable font text) ends the run with its message on
-/// `err` and no summary.
+/// `err` and no summary. Why a file failed goes to `err`. Once StopRequested()
+/// no new file is started; the summary follows the cancel lines.
 int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& brandFile,
                   std::ostream& out, std::ostream& err);
 

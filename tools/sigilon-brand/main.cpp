@@ -4,9 +4,12 @@
 #include <vector>
 
 #include "engine/VCLJpegBitmap_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "tools/sigilon-brand/BrandCommand.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  // Ctrl+C or a service stop ends the run between files, with its summary.
+  sigilon::CatchStopSignals();
   return sigilon::RunBrandCommand(args, sigilon::BrandFile, std::cout, std::cerr);
 }
