@@ -102,6 +102,18 @@ std::uint64_t CheckedImageBytes(std::int64_t width, std::int64_t height, int bit
   return RowStride(w, bitsPerPixel) * h;
 }
 
+void CheckPixelsPerByte(std::uint64_t width, std::uint64_t height, std::uint64_t fileBytes,
+                        std::uint64_t maxPixelsPerByte, const std::string& what) {
+  // Callers have bounded width * height by kMaxPixels, so nothing overflows.
+  const std::uint64_t pixels = width * height;
+  if (pixels <= fileBytes * maxPixelsPerByte) return;
+  throw ImageError(what + ": a " + std::to_string(fileBytes) + "-byte file cannot hold " +
+                   std::to_string(width) + " x " + std::to_string(height) +
+                   " pixels: expected at most " + std::to_string(maxPixelsPerByte) +
+                   " pixels per byte of file, found " +
+                   std::to_string(fileBytes == 0 ? pixels : pixels / fileBytes));
+}
+
 TBitmap::TBitmap(int width, int height, TPixelFormat format)
     : width_(width), height_(height), format_(format) {
   const int bpp = sigilon::BitsPerPixel(format);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace sigilon {
@@ -40,6 +41,14 @@ std::uint64_t RowStride(std::uint64_t width, int bitsPerPixel);
 /// Throws ImageError naming `what` when the picture is not acceptable.
 std::uint64_t CheckedImageBytes(std::int64_t width, std::int64_t height, int bitsPerPixel,
                                 const char* what = "picture");
+
+/// Gate on compressed size: refuses a picture whose header claims more than
+/// `maxPixelsPerByte` pixels for each byte of the file that holds it, so that
+/// a few hundred bytes cannot make us allocate and fill gigabytes. Each codec
+/// chooses its ratio from what its format can compress. Throws ImageError
+/// naming `what`.
+void CheckPixelsPerByte(std::uint64_t width, std::uint64_t height, std::uint64_t fileBytes,
+                        std::uint64_t maxPixelsPerByte, const std::string& what);
 
 /// Allocator of pixel storage: big pictures get memory that is cheap to touch
 /// (see AllocateLargeBlock).

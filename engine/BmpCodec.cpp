@@ -42,6 +42,14 @@ constexpr std::uint32_t kBiAlphaBitfields = 6;
 constexpr std::uint32_t kOs2Huffman1D = 3;
 constexpr std::uint32_t kOs2Rle24 = 4;
 
+// Most pixels a bitmap file may claim per byte it holds. Uncompressed data
+// never passes 8 (1 bit per pixel). RLE codes at most 255 pixels in a 2-byte
+// run: a flat 16000 x 16000 RLE8 picture coded in full-length runs is about
+// 2 MB, 125 pixels per byte. Deltas and an early end of the bitmap may skip
+// more, so the gate leaves eight times that room; a 60-byte file claiming
+// 16384 x 16384 (4 million pixels per byte) fails before any allocation.
+constexpr std::uint64_t kMaxBitmapPixelsPerByte = 1024;
+
 constexpr std::uint32_t kLcsSrgb = 0x73524742;       // 'sRGB', the V4 colour space we write
 constexpr std::size_t kV4ColorSpaceBytes = 36 + 12;  // endpoints + gamma, written as zero
 
@@ -359,6 +367,8 @@ TBitmap LoadBitmapFromBytes(std::span<const std::byte> data, const std::string& 
   const std::int64_t height = topDown ? -h.height : h.height;
   // Bounds the pixel count before anything is allocated.
   CheckedImageBytes(h.width, height, bits, nameForErrors.c_str());
+  CheckPixelsPerByte(static_cast<std::uint64_t>(h.width), static_cast<std::uint64_t>(height),
+                     data.size(), kMaxBitmapPixelsPerByte, nameForErrors);
   const std::uint64_t stride = RowStride(static_cast<std::uint64_t>(h.width), bits);
   const std::uint64_t rowBytes = (static_cast<std::uint64_t>(h.width) * bits + 7) / 8;
   const bool rle = h.compression == kBiRle8 || h.compression == kBiRle4;

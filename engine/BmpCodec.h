@@ -17,9 +17,15 @@
 
 namespace sigilon {
 
+/// Largest bitmap file worth reading: the pixels of the biggest picture the
+/// reader accepts (kMaxPixels at 32 bits) and room for headers, colour table
+/// and a gap before the pixel data. A bigger file is refused unread.
+inline constexpr std::uint64_t kMaxBitmapFileBytes = kMaxPixels * 4 + (std::uint64_t{1} << 20);
+
 /// Decodes a bitmap file held in `data`. `nameForErrors` starts every error
 /// message. Header fields are checked before use; the pixel allocation is
-/// bounded by kMaxPixels and, for uncompressed data, by the file's size.
+/// bounded by kMaxPixels and by the file's size (for RLE data a fixed number
+/// of pixels per byte of file).
 /// Pixels that RLE data skips or never reaches are palette index 0.
 TBitmap LoadBitmapFromBytes(std::span<const std::byte> data, const std::string& nameForErrors);
 

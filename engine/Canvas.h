@@ -71,7 +71,7 @@ struct TLogFont {
 
 /// Pixel height of a point size on a display: round(points * ppi / 72),
 /// halves away from zero; a ppi of zero or less counts as 96. The result is
-/// clamped to the 32-bit range.
+/// clamped to +-INT32_MAX, so its negation is always a valid height.
 std::int32_t PointsToPixels(std::int64_t points, int pixelsPerInch);
 
 /// The drawing font: a logical font plus its colour and the display

@@ -12,9 +12,10 @@ std::int32_t PointsToPixels(std::int64_t points, int pixelsPerInch) {
   const std::int64_t ppi = pixelsPerInch > 0 ? pixelsPerInch : kDefaultPixelsPerInch;
   const std::int64_t product = points * ppi;
   const std::int64_t magnitude = ((product < 0 ? -product : product) + 36) / 72;
-  const std::int64_t result = product < 0 ? -magnitude : magnitude;
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      result, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  // Symmetric, so that a height can always be negated (SetSize): a size near
+  // -1.7e9 points would otherwise become the one value that cannot.
+  constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(std::min(magnitude, kLimit) * (product < 0 ? -1 : 1));
 }
 
 void TFont::SetName(const std::string& name) {

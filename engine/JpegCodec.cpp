@@ -254,6 +254,8 @@ struct TJpegBandDecoder::Impl {
 
   TDecompressor session;
   std::string name;
+  // Size of the whole stream, for the pixels-per-byte gate.
+  std::uint64_t sourceBytes = 0;
   TByteSource read;
   std::vector<JOCTET> inputBuffer;
   TStreamSource source{};
@@ -278,6 +280,7 @@ void TJpegBandDecoder::Impl::Start(const TJpegDecodeOptions& options) {
   // The header's size decides every buffer libjpeg and we allocate: check it
   // before anything of that size exists.
   CheckedImageBytes(info.image_width, info.image_height, 24, name.c_str());
+  CheckPixelsPerByte(info.image_width, info.image_height, sourceBytes, kMaxJpegPixelsPerByte, name);
 
   cmyk = info.num_components == 4 &&
          (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK);
@@ -356,6 +359,7 @@ TJpegBandDecoder::TJpegBandDecoder(std::span<const std::byte> data, const std::s
                                    const TJpegDecodeOptions& options)
     : impl_(std::make_unique<Impl>(name)) {
   impl_->name = name;
+  impl_->sourceBytes = data.size();
   jpeg_decompress_struct& info = impl_->session.info();
   impl_->session.Run([&] {
     jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()),
@@ -364,11 +368,12 @@ TJpegBandDecoder::TJpegBandDecoder(std::span<const std::byte> data, const std::s
   impl_->Start(options);
 }
 
-TJpegBandDecoder::TJpegBandDecoder(TByteSource source, const std::string& name,
-                                   const TJpegDecodeOptions& options)
+TJpegBandDecoder::TJpegBandDecoder(TByteSource source, std::uint64_t sourceBytes,
+                                   const std::string& name, const TJpegDecodeOptions& options)
     : impl_(std::make_unique<Impl>(name)) {
   Impl& d = *impl_;
   d.name = name;
+  d.sourceBytes = sourceBytes;
   d.read = std::move(source);
   d.inputBuffer.resize(kInputChunk);
   d.source.Pub.init_source = InitSource;

@@ -31,6 +31,22 @@ inline constexpr int kJpegPaletteColors = 236;
 /// any picture that passes kMaxPixels decodes and nothing larger is tried.
 inline constexpr std::uint64_t kMaxJpegDecoderMemory = kMaxPixels * 3 * 2;
 
+/// Most pixels a JPEG stream may claim per byte it holds. Huffman coding
+/// spends at least one bit on every 8 x 8 block of the full-resolution
+/// component, so no stream of that kind passes 512; measured on a flat
+/// 16000 x 16000 picture: 255 (gray, optimised tables, also progressive),
+/// 170 (colour, optimised), 63 (our own quality-100 output). Twice the
+/// ceiling leaves room for files cut short on a damaged disk; a 641-byte file
+/// claiming 16384 x 16384 fails before libjpeg buffers anything. Only
+/// arithmetic coding, which hardly any encoder writes, packs a nearly blank
+/// picture tighter.
+inline constexpr std::uint64_t kMaxJpegPixelsPerByte = 1024;
+
+/// Largest JPEG file worth reading: pure noise at quality 100 without
+/// subsampling, as costly as real coding gets, measured 4.1 bytes per pixel;
+/// six per pixel of the biggest picture leaves room for metadata.
+inline constexpr std::uint64_t kMaxJpegFileBytes = kMaxPixels * 6;
+
 /// What the header of a JPEG stream says.
 struct TJpegHeader {
   int Width = 0;
@@ -93,7 +109,9 @@ class TJpegBandDecoder {
   TJpegBandDecoder(std::span<const std::byte> data, const std::string& name,
                    const TJpegDecodeOptions& options = {});
   /// As above, reading the stream through `source` as it is needed.
-  TJpegBandDecoder(TByteSource source, const std::string& name,
+  /// `sourceBytes` is the size of the whole stream (the file's size), which
+  /// bounds the picture its header may claim (kMaxJpegPixelsPerByte).
+  TJpegBandDecoder(TByteSource source, std::uint64_t sourceBytes, const std::string& name,
                    const TJpegDecodeOptions& options = {});
   ~TJpegBandDecoder();
   TJpegBandDecoder(const TJpegBandDecoder&) = delete;

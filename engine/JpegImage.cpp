@@ -19,7 +19,9 @@ void TJPEGImage::LoadFromBytes(std::vector<std::byte> data, const std::string& n
   bitmap_.reset();
 }
 
-void TJPEGImage::LoadFromFile(const std::string& path) { LoadFromBytes(ReadWholeFile(path), path); }
+void TJPEGImage::LoadFromFile(const std::string& path) {
+  LoadFromBytes(ReadWholeFile(path, kMaxJpegFileBytes), path);
+}
 
 TJpegDecodeOptions TJPEGImage::DecodeOptions() const {
   TJpegDecodeOptions options;

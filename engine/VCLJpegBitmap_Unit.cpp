@@ -93,7 +93,7 @@ void BrandBitmap(const std::string& brandText, const TFont& font, const std::str
   GuardTarget(sourcePath, targetPath);
   TBitmap working;
   {
-    const std::vector<std::byte> source = ReadWholeFile(sourcePath);
+    const std::vector<std::byte> source = ReadWholeFile(sourcePath, kMaxBitmapFileBytes);
     if (source.empty()) throw ImageError(sourcePath + ": empty file");
     working = LoadBitmapFromBytes(source, sourcePath);
   }

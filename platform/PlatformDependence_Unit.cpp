@@ -349,14 +349,20 @@ void FreeLargeBlock(void* block, std::size_t bytes) noexcept {
   }
 }
 
-std::vector<std::byte> ReadWholeFile(const std::string& path) {
+std::vector<std::byte> ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
   TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) ThrowPlatformError("Cannot open file", path, errno);
   struct stat info {};
   if (::fstat(fd.Get(), &info) != 0) ThrowPlatformError("Cannot examine file", path, errno);
   if (S_ISDIR(info.st_mode)) ThrowPlatformError("Cannot read file", path, EISDIR);
+  const auto tooLarge = [&] {
+    throw PlatformError("Cannot read file \"" + path + "\": expected at most " +
+                        std::to_string(maxBytes) + " bytes, found more");
+  };
+  if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > maxBytes) tooLarge();
 
-  // The size is only a hint: the file may grow or shrink while it is read.
+  // The size is only a hint: the file may grow or shrink while it is read,
+  // and a device or pipe has none, so the limit is checked as bytes arrive.
   std::vector<std::byte> data;
   data.reserve(S_ISREG(info.st_mode) && info.st_size > 0 ? static_cast<std::size_t>(info.st_size)
                                                          : 0);
@@ -368,6 +374,7 @@ std::vector<std::byte> ReadWholeFile(const std::string& path) {
       ThrowPlatformError("Cannot read file", path, errno);
     }
     if (n == 0) break;
+    if (static_cast<std::uint64_t>(n) > maxBytes - data.size()) tooLarge();
     data.insert(data.end(), chunk, chunk + n);
   }
   return data;

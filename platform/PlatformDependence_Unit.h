@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -107,9 +108,11 @@ void FreeLargeBlock(void* block, std::size_t bytes) noexcept;
 
 // ---- Files -----------------------------------------------------------------
 
-/// Reads a whole file. The file is only ever opened for reading.
-/// Throws PlatformError naming the path.
-std::vector<std::byte> ReadWholeFile(const std::string& path);
+/// Reads a whole file. The file is only ever opened for reading. A file of
+/// more than `maxBytes` bytes (also a device or pipe that keeps giving) fails
+/// without being read further. Throws PlatformError naming the path.
+std::vector<std::byte> ReadWholeFile(
+    const std::string& path, std::uint64_t maxBytes = std::numeric_limits<std::uint64_t>::max());
 
 /// True when `path` is an existing file that has no write permission bit at
 /// all (what the user meant by read-only, also for root, who ignores bits).

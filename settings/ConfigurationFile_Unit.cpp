@@ -4,8 +4,8 @@
 #include <QStringDecoder>
 #include <span>
 
-#include "settings/KestroDataEncode_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
+#include "settings/KestroDataEncode_Unit.h"
 
 namespace sigilon {
 
@@ -106,7 +106,8 @@ TConfigurationFile::~TConfigurationFile() = default;
 
 bool TConfigurationFile::Load() {
   try {
-    const std::vector<std::byte> bytes = ReadWholeFile(ConfigurationPath(fileName_));
+    const std::vector<std::byte> bytes =
+        ReadWholeFile(ConfigurationPath(fileName_), kMaxConfigurationFileBytes);
     const std::string raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     // Until the text unscrambles, the list holds the file's own lines.
     lines_ = SplitLines(raw);

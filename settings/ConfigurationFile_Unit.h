@@ -2,10 +2,17 @@
 /// TConfigurationFile: the per-user store of named text values, kept
 /// scrambled in "<application title>.cfg" in the start directory.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace sigilon {
+
+/// Largest configuration file that is read. One user's settings scramble to
+/// about a kilobyte, so this holds hundreds of users; a bigger file (anyone
+/// who shares the start directory can write one) is not read at all and
+/// loads as an unreadable file does.
+inline constexpr std::uint64_t kMaxConfigurationFileBytes = std::uint64_t{1} << 20;
 
 /// The application title: the caption of every message box and the stem of
 /// the configuration file name. The program entry sets it to "Sigilon".
@@ -20,7 +27,7 @@ class TConfigurationFile {
   ~TConfigurationFile();
 
   /// Reads and unscrambles the file; true when it is valid for the current
-  /// user. Never raises.
+  /// user. False for a file over kMaxConfigurationFileBytes. Never raises.
   bool Load();
   /// Adds the current user's header entry when missing, scrambles and writes
   /// the file; true when it was written. Never raises.

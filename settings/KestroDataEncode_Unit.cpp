@@ -1,5 +1,6 @@
 #include "settings/KestroDataEncode_Unit.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <utility>
@@ -105,23 +106,40 @@ std::string EncodeText(const std::string& applicationName, const std::string& ve
   }
 
   // Breaks go in front of position p of the growing text, so the first line
-  // holds 79 digits and the following ones 78.
-  for (std::size_t p = kLineBreakStep; p < hex.size(); p += kLineBreakStep) {
-    hex.insert(p - 1, "\r\n");
+  // holds 79 digits and the following ones 78. The text is built in one pass:
+  // inserting into it in place would take time quadratic in its length.
+  std::string lines;
+  lines.reserve(m + m / (kLineBreakStep - 2) * 2 + 2);
+  std::size_t copied = 0;
+  for (std::size_t p = kLineBreakStep; p < m + (lines.size() - copied); p += kLineBreakStep) {
+    // Up to position p - 1 of the broken text, counting the breaks so far.
+    const std::size_t digits = (p - 1) - lines.size();
+    lines.append(hex, copied, digits);
+    copied += digits;
+    lines += "\r\n";
   }
-  return hex;
+  lines.append(hex, copied, std::string::npos);
+  return lines;
 }
 
 std::string DecodeText(const std::string& applicationName, const std::string& version,
                        const std::string& key, const std::string& text) {
   const TKeyText keyText = BuildKeyText(applicationName, version, key);
 
-  // A CR takes the character after it along (the LF of its pair); working
-  // from the end keeps the earlier positions in place.
-  std::string digits = text;
-  for (std::size_t i = digits.size(); i-- > 0;) {
-    if (digits[i] == '\r') digits.erase(i, 2);
+  // Going from the end, a CR takes along the character that follows it in
+  // what is left by then (the LF of its pair). The survivors are collected
+  // back to front, so the one after a CR is the last collected: one pass, no
+  // erasing from the middle of a long text.
+  std::string digits;
+  digits.reserve(text.size());
+  for (std::size_t i = text.size(); i-- > 0;) {
+    if (text[i] != '\r') {
+      digits += text[i];
+    } else if (!digits.empty()) {
+      digits.pop_back();
+    }
   }
+  std::reverse(digits.begin(), digits.end());
 
   const std::size_t m = digits.size();
   if (m == 1) throw DecodeError("Cannot decode a text of a single digit");

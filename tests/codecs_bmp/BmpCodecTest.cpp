@@ -290,6 +290,28 @@ TEST(BmpRle, StreamsDecodeToTheirIndexes) {
   }
 }
 
+TEST(BmpRle, FlatPictureInFullRunsPassesThePixelsPerByteGate) {
+  // The tightest plain RLE8 coding: runs of 255 and an end of line per row,
+  // about 125 pixels per byte.
+  const int width = 16000, height = 64;
+  std::vector<std::uint8_t> stream;
+  for (int y = 0; y < height; ++y) {
+    for (int left = width; left > 0; left -= 255) {
+      stream.insert(stream.end(), {static_cast<std::uint8_t>(std::min(left, 255)), 1});
+    }
+    stream.insert(stream.end(), {0, 0});
+  }
+  const BmpFile flat{.width = width,
+                     .height = height,
+                     .bitCount = 8,
+                     .compression = 1,
+                     .colorsUsed = 2,
+                     .palette = {PaletteColor(0), PaletteColor(1)},
+                     .pixels = stream};
+  const TBitmap bmp = Load(flat);
+  EXPECT_EQ(IndexAt(bmp, width - 1, height - 1), 1u);
+}
+
 // Each case breaks one thing in an otherwise valid file.
 TEST(BmpReject, MalformedHeadersFailWithTheFileName) {
   const BmpFile good{.width = 2, .height = 2, .pixels = std::vector<std::uint8_t>(16, 0x55)};
@@ -385,7 +407,7 @@ TEST(BmpReject, OversizedHeadersFailAtOnceWithoutAllocating) {
   // 60,000 x 60,000 is far over the pixel bound.
   EXPECT_PRED2(test::Contains, failure({.width = 60000, .height = 60000}), "exceeds");
   // Exactly at the bound but with no pixel data behind it: refused before the
-  // 256 MiB picture is allocated.
+  // 256 MiB picture is allocated, as is the same claim in 60 bytes of RLE.
   EXPECT_PRED2(test::Contains,
                failure({.width = 16384,
                         .height = -16384,
@@ -393,7 +415,16 @@ TEST(BmpReject, OversizedHeadersFailAtOnceWithoutAllocating) {
                         .colorsUsed = 1,
                         .palette = {PaletteColor(0)},
                         .pixels = std::vector<std::uint8_t>(64, 1)}),
-               "truncated");
+               "pixels per byte");
+  EXPECT_PRED2(test::Contains,
+               failure({.width = 16384,
+                        .height = 16384,
+                        .bitCount = 8,
+                        .compression = 1,
+                        .colorsUsed = 1,
+                        .palette = {PaletteColor(0)},
+                        .pixels = {0, 1}}),
+               "pixels per byte");
   // Sizes whose product overflows 32 bits.
   EXPECT_THROW(Load({.width = 65536, .height = 65537}), ImageError);
 

@@ -82,7 +82,7 @@ TEST(JpegBands, CorpusDecodesAndEncodesAlikeInBands) {
         // The same file fails streamed too, with the same message number.
         EXPECT_THROW(
             {
-              TJpegBandDecoder decoder(ChunkedSource(data, 4093), "whole", options);
+              TJpegBandDecoder decoder(ChunkedSource(data, 4093), data.size(), "whole", options);
               DecodeInBands(decoder, 16);
             },
             ImageError);
@@ -92,7 +92,7 @@ TEST(JpegBands, CorpusDecodesAndEncodesAlikeInBands) {
         TJpegBandDecoder fromMemory(data, "memory", options);
         ExpectSamePicture(DecodeInBands(fromMemory, 1), whole);
       }
-      TJpegBandDecoder chunked(ChunkedSource(data, 4093), "chunked", options);
+      TJpegBandDecoder chunked(ChunkedSource(data, 4093), data.size(), "chunked", options);
       ExpectSamePicture(DecodeInBands(chunked, 13), whole);
       if (!toPalette) {
         EXPECT_EQ(EncodeInBands(whole, 7), EncodeJpeg(whole, 100, "whole"));
@@ -122,7 +122,7 @@ TEST(JpegBands, FailuresOfSourceAndSinkReachTheCallerUnchanged) {
         served += n;
         return n;
       },
-      "source.jpg");
+      file.size(), "source.jpg");
   TBitmap band = decoder.NewBand(64);
   EXPECT_THROW(decoder.ReadBand(band), std::runtime_error);
 
@@ -138,8 +138,9 @@ TEST(JpegBands, FailuresOfSourceAndSinkReachTheCallerUnchanged) {
       std::runtime_error);
 
   // An empty stream is no JPEG.
-  EXPECT_THROW(TJpegBandDecoder([](std::span<std::byte>) { return std::size_t{0}; }, "empty.jpg"),
-               ImageError);
+  EXPECT_THROW(
+      TJpegBandDecoder([](std::span<std::byte>) { return std::size_t{0}; }, 0, "empty.jpg"),
+      ImageError);
 }
 
 }  // namespace

@@ -349,10 +349,30 @@ TEST(JpegFailures, OversizedHeaderFailsAtOnce) {
   EXPECT_PRED2(Contains, message, "huge.jpg");
   EXPECT_PRED2(Contains, message, "limit");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-  // A header within the bound but without its data also stays cheap: the
-  // missing scan data only raises warnings.
-  PatchFrameSize(jpeg, 4000, 3000);
-  EXPECT_EQ(DecodeJpeg(jpeg, "short.jpg").Width(), 4000);
+  // A few hundred bytes claiming a big picture (these once took seconds and
+  // over a gigabyte each) are refused before libjpeg buffers anything.
+  for (const bool progressive : {false, true}) {
+    auto tiny = EncodeSamples(16, 16, GradientRgb(16, 16), {.Progressive = progressive});
+    PatchFrameSize(tiny, 16384, 16384);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_PRED2(Contains, ThrownMessage<ImageError>([&] { DecodeJpeg(tiny, "tiny.jpg"); }),
+                 "pixels per byte");
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500));
+  }
+  // Within that gate a header without its data stays cheap: the missing scan
+  // data only raises warnings.
+  PatchFrameSize(jpeg, 640, 480);
+  EXPECT_EQ(DecodeJpeg(jpeg, "short.jpg").Width(), 640);
+}
+
+TEST(JpegDecode, FlatPicturesPassThePixelsPerByteGate) {
+  // The tightest coding real encoders give a flat picture: gray, progressive
+  // with optimised tables (about 255 pixels per byte).
+  const int side = 1024;
+  const std::vector<std::uint8_t> gray(static_cast<std::size_t>(side) * side, 128);
+  const auto flat = EncodeSamples(side, side, gray, {.Input = JCS_GRAYSCALE, .Progressive = true});
+  ASSERT_GT(static_cast<std::size_t>(side) * side / flat.size(), 128u) << "not flat enough";
+  EXPECT_EQ(DecodeJpeg(flat, "flat.jpg").Width(), side);
 }
 
 std::vector<jpeg_scan_info> SpectralScanScript(int scans) {

@@ -19,6 +19,8 @@ TEST(PointsToPixels, RoundsHalvesAwayFromZero) {
   EXPECT_EQ(PointsToPixels(-3, 60), -3);
   EXPECT_EQ(PointsToPixels(10, 0), 13);  // no resolution known: 96
   EXPECT_EQ(PointsToPixels(2147483647, 96), 2147483647);
+  // Clamped symmetrically: a height that a font negates must have a negation.
+  EXPECT_EQ(PointsToPixels(-1700000000, 96), -2147483647);
 }
 
 TEST(DrawingTextToFont, ReadsFaceSizeStyleAndColour) {

@@ -15,6 +15,7 @@
 
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TextFiles.h"
+#include "tests/support/Throws.h"
 
 namespace sigilon {
 namespace {
@@ -66,6 +67,16 @@ TEST_F(Files, ReadWholeFile) {
     EXPECT_NE(std::string(error.what()).find("No such file"), std::string::npos);
   }
   EXPECT_THROW(ReadWholeFile(dir_), PlatformError);
+}
+
+TEST_F(Files, ReadWholeFileStopsAtItsLimit) {
+  const std::string path = Put("data.bin", std::string(1000, 'x'));
+  EXPECT_EQ(ReadWholeFile(path, 1000).size(), 1000u);
+  EXPECT_PRED2(test::Contains,
+               test::ThrownMessage<PlatformError>([&] { ReadWholeFile(path, 999); }),
+               "at most 999 bytes");
+  // A device that never ends is cut off too, not read until memory runs out.
+  EXPECT_THROW(ReadWholeFile("/dev/zero", 1 << 20), PlatformError);
 }
 
 TEST_F(Files, ReadOnlyMeansNoWriteBitAtAll) {

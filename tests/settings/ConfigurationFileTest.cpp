@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
+#include "platform/PlatformDependence_Unit.h"
 #include "settings/ConfigurationFile_Unit.h"
 #include "settings/KestroDataEncode_Unit.h"
-#include "platform/PlatformDependence_Unit.h"
 
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TextFiles.h"
@@ -152,6 +152,19 @@ TEST_F(ConfigurationFile, DamagedFilesDoNotLoad) {
     EXPECT_FALSE(config.Load()) << bytes;
     EXPECT_FALSE(config.HasValue(kHeader));
   }
+}
+
+TEST_F(ConfigurationFile, OversizedFileIsNotRead) {
+  // A valid file grown with empty lines, which loading otherwise skips.
+  const std::string valid = Scramble(user_ + "." + kHeader + "=YES\r\n") + "\r\n";
+  WriteFileBytes(valid + std::string(kMaxConfigurationFileBytes - valid.size(), '\n'));
+  EXPECT_TRUE(TConfigurationFile().Load());
+
+  WriteFileBytes(valid + std::string(kMaxConfigurationFileBytes, '\n'));
+  TConfigurationFile config;
+  config.WriteValue("BrandText", "kept");
+  EXPECT_FALSE(config.Load());
+  EXPECT_EQ(config.ReadValue("BrandText"), "kept") << "as for any file that cannot be read";
 }
 
 TEST_F(ConfigurationFile, HeaderValueIsNotExamined) {
