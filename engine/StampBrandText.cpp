@@ -1,6 +1,7 @@
 // The tiled 45-degree brand text, and the reading of a font description text
 // into a drawing font.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -59,13 +60,22 @@ void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap)
   // A text that measures nothing would never advance the tiling.
   if (w <= 0 || h <= 0 || bitmap.Empty()) return;
 
-  // One rasterisation for the whole picture; every copy is the same pixels.
-  const std::optional<TTextImage> image = canvas.RenderText(text, kMaxStampCoverage);
   const TRect r = canvas.ClipRect();
   // Rows from the top edge while bottom >= y - H - 100; copies from the left
   // edge while right >= x - W (both comparisons include equality).
   const std::int64_t rows = (r.Bottom - r.Top + h + kRowOverhang) / (2 * h) + 1;
   const std::int64_t columns = (r.Right - r.Left + w) / w + 1;
+  // One rasterisation for the whole picture; every copy is the same pixels.
+  // Unless the text is so big that its few copies, each rasterised only
+  // where it lands on the picture, cost less (a 2000-point brand on a
+  // thumbnail would otherwise rasterise some fifty million pixels).
+  const auto area =
+      static_cast<std::uint64_t>(r.Right - r.Left) * static_cast<std::uint64_t>(r.Bottom - r.Top);
+  const auto copies = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(columns);
+  const std::uint64_t coverage =
+      copies > kMaxStampCoverage / area ? kMaxStampCoverage : copies * area;
+  const std::optional<TTextImage> image =
+      canvas.RenderText(text, std::min(kMaxStampCoverage, coverage));
   if (image) {
     canvas.DrawTiled(r.Left, r.Top, w, columns, 2 * h, rows, *image);
     return;
