@@ -1,7 +1,8 @@
 #pragma once
-/// A bounds-checked little-endian reader over the bytes of a file in memory.
-/// Every read is checked against the end of the data, so a header that lies
-/// about its sizes cannot make a codec read past what the file holds.
+/// A bounds-checked reader over the bytes of a file in memory, little-endian
+/// unless a read says otherwise. Every read is checked against the end of the
+/// data, so a header that lies about its sizes cannot make a codec read past
+/// what the file holds.
 
 #include <cstddef>
 #include <cstdint>
@@ -59,6 +60,21 @@ class ByteReader {
   }
 
   std::int32_t I32(const char* what) { return static_cast<std::int32_t>(U32(what)); }
+
+  /// Big-endian reads (JPEG marker segments, Motorola-order TIFF).
+  std::uint16_t U16BE(const char* what) {
+    Require(2, what);
+    const auto v = static_cast<std::uint16_t>((Byte(0) << 8) | Byte(1));
+    pos_ += 2;
+    return v;
+  }
+
+  std::uint32_t U32BE(const char* what) {
+    Require(4, what);
+    const std::uint32_t v = (Byte(0) << 24) | (Byte(1) << 16) | (Byte(2) << 8) | Byte(3);
+    pos_ += 4;
+    return v;
+  }
 
   /// The next `count` bytes, consumed.
   std::span<const std::byte> Bytes(std::uint64_t count, const char* what) {

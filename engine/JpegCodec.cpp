@@ -31,6 +31,8 @@ struct TErrorManager {
   char Message[JMSG_LENGTH_MAX];
   // Set when one of our own limits stopped the decoder, not libjpeg.
   bool ScanLimitExceeded;
+  // Where warning texts go; null when nobody asked.
+  std::vector<std::string>* Warnings;
 };
 
 TErrorManager& ErrorsOf(j_common_ptr info) { return *reinterpret_cast<TErrorManager*>(info->err); }
@@ -45,9 +47,22 @@ TErrorManager& ErrorsOf(j_common_ptr info) { return *reinterpret_cast<TErrorMana
 }
 
 // Warnings (level -1: corrupt or missing data) and trace messages are not
-// failures: the picture is used as far as it decodes.
-void EmitMessage(j_common_ptr info, int level) {
-  if (level < 0) ++info->err->num_warnings;
+// failures: the picture is used as far as it decodes. Warnings are noted for
+// callers that report them; called from libjpeg's C frames, so nothing throws.
+void EmitMessage(j_common_ptr info, int level) noexcept {
+  if (level >= 0) return;
+  ++info->err->num_warnings;
+  std::vector<std::string>* warnings = ErrorsOf(info).Warnings;
+  if (warnings == nullptr || warnings->size() >= kMaxJpegWarnings) return;
+  char text[JMSG_LENGTH_MAX];
+  (*info->err->format_message)(info, text);
+  try {
+    if (std::find(warnings->begin(), warnings->end(), text) == warnings->end()) {
+      warnings->emplace_back(text);
+    }
+  } catch (const std::exception&) {
+    // Out of memory for a message: the count above still says it happened.
+  }
 }
 
 void OutputMessage(j_common_ptr) {}
@@ -104,6 +119,7 @@ class TJpegSession {
   TJpegSession& operator=(const TJpegSession&) = delete;
 
   Info& info() { return info_; }
+  void CollectWarnings(std::vector<std::string>* warnings) { errors_.Warnings = warnings; }
 
   template <typename Step>
   void Run(const Step& step) {
@@ -271,9 +287,11 @@ struct TJpegBandDecoder::Impl {
   int rowsOut = 0;
   // Set when libjpeg delivered no more rows: the rest of the picture is black.
   bool exhausted = false;
+  std::vector<std::string> warnings;
 };
 
 void TJpegBandDecoder::Impl::Start(const TJpegDecodeOptions& options) {
+  session.CollectWarnings(&warnings);
   jpeg_decompress_struct& info = session.info();
   session.Run([&] { jpeg_read_header(&info, TRUE); });
 
@@ -462,13 +480,16 @@ void TJpegBandDecoder::Finish() {
   impl_->session.Run([&] { jpeg_finish_decompress(&info); });
 }
 
+const std::vector<std::string>& TJpegBandDecoder::Warnings() const { return impl_->warnings; }
+
 TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
-                   const TJpegDecodeOptions& options) {
+                   const TJpegDecodeOptions& options, std::vector<std::string>* warnings) {
   TJpegBandDecoder decoder(data, name, options);
   // Zero-filled, so rows a short file never delivers are black, not garbage.
   TBitmap bitmap = decoder.NewBand(decoder.Height());
   decoder.ReadBand(bitmap);
   decoder.Finish();
+  if (warnings != nullptr) *warnings = decoder.Warnings();
   return bitmap;
 }
 
@@ -533,8 +554,15 @@ struct TJpegBandEncoder::Impl {
 };
 
 TJpegBandEncoder::TJpegBandEncoder(int width, int height, int quality, const std::string& name,
-                                   TByteSink sink)
+                                   TByteSink sink, std::span<const TJpegSegment> markers)
     : impl_(std::make_unique<Impl>(name)) {
+  for (const TJpegSegment& marker : markers) {
+    if (marker.Payload.size() > kMaxSegmentPayload) {
+      throw ImageError(name + ": expected marker segments of at most " +
+                       std::to_string(kMaxSegmentPayload) + " bytes, found " +
+                       std::to_string(marker.Payload.size()));
+    }
+  }
   if (width < 1 || height < 1) {
     throw ImageError(name + ": expected a picture to encode, found none");
   }
@@ -572,6 +600,12 @@ TJpegBandEncoder::TJpegBandEncoder(int width, int height, int quality, const std
     info.dct_method = JDCT_FLOAT;
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
+    // Right after the JFIF header, before the frame.
+    for (const TJpegSegment& marker : markers) {
+      jpeg_write_marker(&info, marker.Marker,
+                        reinterpret_cast<const JOCTET*>(marker.Payload.data()),
+                        static_cast<unsigned>(marker.Payload.size()));
+    }
   });
 }
 
@@ -611,7 +645,8 @@ void TJpegBandEncoder::Finish() {
   impl_->session.Run([&] { jpeg_finish_compress(&info); });
 }
 
-std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std::string& name) {
+std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std::string& name,
+                                  std::span<const TJpegSegment> markers) {
   std::vector<std::byte> out;
   // A quality-100 stream of a photo takes about one byte per pixel; reserving
   // the raw pixels' size costs only address space until bytes are written,
@@ -625,7 +660,8 @@ std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std:
   TJpegBandEncoder encoder(bitmap.Width(), bitmap.Height(), quality, name,
                            [&out](std::span<const std::byte> bytes) {
                              out.insert(out.end(), bytes.begin(), bytes.end());
-                           });
+                           },
+                           markers);
   encoder.WriteBand(bitmap, bitmap.Height());
   encoder.Finish();
   return out;

@@ -2,8 +2,8 @@
 /// JPEG decoding and encoding through the libjpeg API, over in-memory
 /// buffers. Every libjpeg error becomes an ImageError whose message names the
 /// source and carries "JPEG error #<n>" with libjpeg's message number;
-/// libjpeg warnings (corrupt or truncated data) are ignored, so a damaged
-/// file decodes as far as its data goes.
+/// libjpeg warnings (corrupt or truncated data) are not failures: a damaged
+/// file decodes as far as its data goes, and the caller may ask for them.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/Bitmap.h"
+#include "engine/JpegMetadata.h"
 
 namespace sigilon {
 
@@ -74,6 +75,10 @@ struct TJpegDecodeOptions {
   friend bool operator==(const TJpegDecodeOptions&, const TJpegDecodeOptions&) = default;
 };
 
+/// Most distinct warnings kept from one decode; a badly damaged file repeats
+/// the same few.
+inline constexpr std::size_t kMaxJpegWarnings = 8;
+
 /// Reads the header only (cheap). Throws ImageError naming `name` when the
 /// data is not a JPEG stream.
 TJpegHeader ReadJpegHeader(std::span<const std::byte> data, const std::string& name);
@@ -81,15 +86,19 @@ TJpegHeader ReadJpegHeader(std::span<const std::byte> data, const std::string& n
 /// Decodes a whole JPEG stream into a 24-bit (B, G, R) picture, or an 8-bit
 /// picture with a palette of at most kJpegPaletteColors entries for grayscale
 /// files and when options.ToPalette is set. Four-component files (CMYK, YCCK,
-/// Adobe's inverted CMYK) are converted to 24-bit RGB. Throws ImageError.
+/// Adobe's inverted CMYK) are converted to 24-bit RGB. When `warnings` is
+/// given it receives libjpeg's warnings (see TJpegBandDecoder::Warnings).
+/// Throws ImageError.
 TBitmap DecodeJpeg(std::span<const std::byte> data, const std::string& name,
-                   const TJpegDecodeOptions& options = {});
+                   const TJpegDecodeOptions& options = {},
+                   std::vector<std::string>* warnings = nullptr);
 
 /// Encodes a picture of any pixel format as a baseline three-component JFIF
 /// stream (YCbCr, 2x2/1x1/1x1 sampling, floating-point DCT, standard tables
-/// scaled by `quality` 1..100 and limited to baseline values, default density,
-/// no other markers). Throws ImageError.
-std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std::string& name);
+/// scaled by `quality` 1..100 and limited to baseline values, default density),
+/// followed by `markers` in the given order and no others. Throws ImageError.
+std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std::string& name,
+                                  std::span<const TJpegSegment> markers = {});
 
 /// Fills the buffer with the next bytes of a stream and returns how many it
 /// gave; 0 at the end of the stream. May throw: the exception reaches the
@@ -130,6 +139,10 @@ class TJpegBandDecoder {
   int ReadBand(TBitmap& band);
   /// Ends decoding once every row has been read. Throws ImageError.
   void Finish();
+  /// libjpeg's warnings so far (data that ends early, corrupt data), each
+  /// text once and at most kMaxJpegWarnings: the picture is used as far as
+  /// it decodes, and the caller decides whether that is good enough.
+  const std::vector<std::string>& Warnings() const;
 
  private:
   struct Impl;
@@ -142,7 +155,9 @@ class TJpegBandDecoder {
 class TJpegBandEncoder {
  public:
   /// Throws ImageError for a size below 1 x 1 or a quality outside 1..100.
-  TJpegBandEncoder(int width, int height, int quality, const std::string& name, TByteSink sink);
+  /// `markers` follow the JFIF header, in the given order.
+  TJpegBandEncoder(int width, int height, int quality, const std::string& name, TByteSink sink,
+                   std::span<const TJpegSegment> markers = {});
   ~TJpegBandEncoder();
   TJpegBandEncoder(const TJpegBandEncoder&) = delete;
   TJpegBandEncoder& operator=(const TJpegBandEncoder&) = delete;

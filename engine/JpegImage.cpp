@@ -17,6 +17,7 @@ void TJPEGImage::LoadFromBytes(std::vector<std::byte> data, const std::string& n
   header_ = header;
   name_ = name;
   bitmap_.reset();
+  warnings_.clear();
 }
 
 void TJPEGImage::LoadFromFile(const std::string& path) {
@@ -37,7 +38,7 @@ void TJPEGImage::Decode() const {
   const TJpegDecodeOptions options = DecodeOptions();
   if (bitmap_.has_value() && (data_.empty() || decodedWith_ == options)) return;
   if (data_.empty()) throw ImageError(name_ + ": expected a JPEG picture, found none");
-  bitmap_ = DecodeJpeg(data_, name_, options);
+  bitmap_ = DecodeJpeg(data_, name_, options, &warnings_);
   decodedWith_ = options;
 }
 
@@ -51,6 +52,7 @@ void TJPEGImage::Assign(const TBitmap& bitmap) { Assign(TBitmap(bitmap)); }
 void TJPEGImage::Assign(TBitmap&& bitmap) {
   bitmap_ = std::move(bitmap);
   data_.clear();
+  warnings_.clear();
   header_ = {};
   decodedWith_ = DecodeOptions();
 }

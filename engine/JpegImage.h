@@ -51,6 +51,9 @@ class TJPEGImage {
   /// decoded picture for them exists. Throws ImageError.
   void Decode() const;
   bool Decoded() const { return bitmap_.has_value(); }
+  /// libjpeg's warnings from the last decode (data that ends early, corrupt
+  /// data); the picture was used as far as it decoded.
+  const std::vector<std::string>& Warnings() const { return warnings_; }
   /// The decoded picture (decoding first if needed). Throws ImageError when
   /// the picture is empty or does not decode.
   const TBitmap& Bitmap() const;
@@ -92,6 +95,7 @@ class TJPEGImage {
   // pictures too; decodedWith_ tells whether the settings changed since.
   mutable std::optional<TBitmap> bitmap_;
   mutable TJpegDecodeOptions decodedWith_;
+  mutable std::vector<std::string> warnings_;
 };
 
 /// A new bitmap holding a copy of the decoded picture (decoding it first when

@@ -8,7 +8,10 @@
 #include "engine/BmpCodec.h"
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
+#include "engine/JpegCodec.h"
 #include "engine/JpegImage.h"
+#include "engine/JpegMetadata.h"
+#include "engine/Orientation.h"
 #include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
@@ -70,22 +73,28 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
                const TBrandOptions& options) {
   GuardTarget(sourcePath, targetPath);
   TBitmap working;
+  TJpegMetadata metadata;
   {
     // The source picture (compressed bytes and decoded copy) is released as
     // soon as the working bitmap holds the pixels: big photos would otherwise
     // keep three copies alive at once.
     TJPEGImage source(options.Display.ColorDepth);
     source.LoadFromFile(sourcePath);
+    metadata = ReadJpegMetadata(source.CompressedBytes());
     std::unique_ptr<TBitmap> decoded = JpegToBitmap(std::move(source));
     if (!decoded) throw ImageError(sourcePath + ": no picture in the JPEG file");
-    working = std::move(*decoded);
+    // Stamped and written upright, so the copy looks like the source in every
+    // viewer and the brand reads at 45 degrees once it stands as it should.
+    working = TurnUpright(std::move(*decoded), metadata.Orientation);
   }
   StampBrandText(brandText, font, working);
   if (preview) ShowPreview(working, preview);
-  std::unique_ptr<TJPEGImage> encoded = BitmapToJpeg(std::move(working), kBrandQuality);
-  if (!encoded) throw ImageError(sourcePath + ": nothing to encode");
+  // The colour profile goes with the pixels: without it an Adobe RGB photo
+  // shows washed out.
+  const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, false);
+  const std::vector<std::byte> encoded = EncodeJpeg(working, kBrandQuality, sourcePath, markers);
   GuardTarget(sourcePath, targetPath);
-  WriteTargetFile(targetPath, encoded->CompressedBytes());
+  WriteTargetFile(targetPath, encoded);
 }
 
 void BrandBitmap(const std::string& brandText, const TFont& font, const std::string& sourcePath,

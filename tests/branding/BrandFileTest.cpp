@@ -13,7 +13,9 @@
 #include "engine/BmpCodec.h"
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
+#include "engine/JpegMetadata.h"
 #include "engine/VCLJpegBitmap_Unit.h"
+#include "tests/support/JpegSegments.h"
 #include "tests/support/PixelCount.h"
 #include "tests/support/TempDirectory.h"
 
@@ -203,6 +205,58 @@ TEST_F(BrandFileTest, JpegTargetIsBaselineQuality100WithoutSourceMetadata) {
             codes.end())
       << "application marker";
   EXPECT_EQ(quantValues, std::vector<std::byte>(128, std::byte{1}));
+}
+
+// Picture information in the source: what the copy is turned by, what it
+// carries by default.
+TEST_F(BrandFileTest, JpegIsTurnedUprightAndKeepsItsColourProfile) {
+  // Stored sideways: red on the left, blue on the right. Orientation 6 turns
+  // it a quarter clockwise, so upright the red half is on top.
+  TBitmap redBlue(96, 48, TPixelFormat::pf24bit);
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 96; ++x) {
+      redBlue.SetPixel(x, y, x < 48 ? TRGBQuad{0, 0, 230, 0} : TRGBQuad{230, 0, 0, 0});
+    }
+  }
+  std::vector<std::byte> profile(70000);
+  for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<std::byte>(i % 253);
+  std::vector<TJpegSegment> markers = IccProfileSegments(profile);
+  markers.insert(markers.begin(), {kJpegApp1, test::ExifPayload({.Orientation = 6})});
+  WriteBytes(Source("side.jpg"), EncodeJpeg(redBlue, 95, "side", markers));
+  // Green text, so that only the picture's halves count as red or not.
+  const Outcome outcome =
+      Brand(Source("side.jpg"), Target("side.jpg"), "\"DejaVu Sans\", 10, [], [clLime]");
+  ASSERT_EQ(outcome.line, Processed(Source("side.jpg")));
+
+  const TBitmap out = DecodeJpeg(ReadBytes(Target("side.jpg")), "out");
+  ASSERT_EQ(out.Width(), 48);
+  ASSERT_EQ(out.Height(), 96);
+  const auto reddish = [&](int x, int y) { return out.GetPixel(x, y).Red > 150; };
+  const int redTop = test::CountPoints(48, 48, reddish);
+  const int redBottom = test::CountPoints(48, 48, [&](int x, int y) { return reddish(x, y + 48); });
+  EXPECT_GT(redTop, 48 * 48 * 8 / 10);
+  EXPECT_LT(redBottom, 48 * 48 / 10);
+  EXPECT_EQ(LoadBitmapFromBytes(outcome.preview, "preview").Width(), 48) << "preview upright";
+
+  // The profile byte for byte, chunk 1 first; the EXIF stays behind.
+  const TJpegMetadata written = ReadJpegMetadata(ReadBytes(Target("side.jpg")));
+  EXPECT_EQ(written.IccProfile, profile);
+  EXPECT_EQ(written.Orientation, 1);
+  EXPECT_TRUE(written.PictureInformation.empty());
+}
+
+TEST_F(BrandFileTest, UprightSourceWithoutProfileIsWrittenAsBefore) {
+  // EXIF saying "upright", and a damaged profile: neither changes a byte of
+  // what is written for the bare picture.
+  const TBitmap picture = Gradient(70, 50);
+  WriteBytes(Source("bare.jpg"), EncodeJpeg(picture, 95, "bare"));
+  std::vector<TJpegSegment> markers = IccProfileSegments(std::vector<std::byte>(70000));
+  markers.pop_back();
+  markers.insert(markers.begin(), {kJpegApp1, test::ExifPayload({.Orientation = 1})});
+  WriteBytes(Source("tagged.jpg"), EncodeJpeg(picture, 95, "tagged", markers));
+  ASSERT_EQ(Brand("bare.jpg").line, Processed(Source("bare.jpg")));
+  ASSERT_EQ(Brand("tagged.jpg").line, Processed(Source("tagged.jpg")));
+  EXPECT_EQ(ReadBytes(Target("tagged.jpg")), ReadBytes(Target("bare.jpg")));
 }
 
 TEST_F(BrandFileTest, GrayscaleJpegBecomesThreeComponentGray) {

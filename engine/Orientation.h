@@ -1,0 +1,21 @@
+#pragma once
+/// Turning a picture upright from its EXIF orientation: the mirror or
+/// rotation that makes the stored pixels look as the camera saw them.
+
+#include "engine/Bitmap.h"
+
+namespace sigilon {
+
+/// True for the orientations whose upright picture swaps width and height
+/// (5 to 8: the transposes and quarter turns).
+bool OrientationSwapsSides(int orientation);
+
+/// The picture as it should be seen, for an EXIF orientation 1..8:
+/// 2 mirrored left to right, 3 turned half round, 4 mirrored top to bottom,
+/// 5 transposed, 6 turned a quarter clockwise, 7 transposed across the other
+/// diagonal, 8 turned a quarter anticlockwise. Orientation 1 and values out
+/// of range leave the picture as it is. Works on formats of whole bytes per
+/// pixel (8, 16, 24, 32 bits); throws ImageError for others.
+TBitmap TurnUpright(TBitmap picture, int orientation);
+
+}  // namespace sigilon
