@@ -56,7 +56,8 @@ TBrandFont_Form::TBrandFont_Form(const TBrandLook& look, const QString& sampleTe
   const QString sample = sampleText.isEmpty() ? QStringLiteral("Sample") : sampleText;
   for (QLabel* label : {ui_.LightSample_Label, ui_.DarkSample_Label}) {
     label->setText(sample);
-    // A long brand text is cut off in the sample rather than widening the dialog.
+    // A long brand text is cut off at its end rather than widening the dialog;
+    // its beginning always shows.
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   }
 

@@ -122,7 +122,9 @@ class TMain_Form : public QMainWindow {
   void ProcessImages();
   void WriteLog(const std::string& line);
   void ClearLog();
+  /// The preview: the bytes of a bitmap file, or the stamped pixels.
   void ShowWorkingImage(std::span<const std::byte> picture);
+  void ShowWorkingImage(const TBitmap& picture);
 
   void SelectBrandTextFont();
   void ResetBrandTextFont();

@@ -246,7 +246,11 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
       }
     }
     std::optional<TParallelBrander> parallel;
-    if (jobs > 1) parallel.emplace(jobs, brand, brandFile);
+    if (jobs > 1) {
+      // No preview of pictures branded on other threads, in either form.
+      brand.PicturePreview = nullptr;
+      parallel.emplace(jobs, brand, brandFile);
+    }
 
     std::optional<TDirectoryEntry> entry = NextFile(listing);
     while (entry && !cancelled()) {

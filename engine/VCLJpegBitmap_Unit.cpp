@@ -88,7 +88,11 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
     working = TurnUpright(std::move(*decoded), metadata.Orientation);
   }
   StampBrandText(brandText, font, working);
-  if (preview) ShowPreview(working, preview);
+  if (options.PicturePreview) {
+    options.PicturePreview(working);
+  } else if (preview) {
+    ShowPreview(working, preview);
+  }
   // The colour profile goes with the pixels: without it an Adobe RGB photo
   // shows washed out.
   const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, false);

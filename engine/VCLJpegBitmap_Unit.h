@@ -29,6 +29,11 @@ struct TBrandOptions {
   /// Cores this one file may use. Greater than 1 only when the caller has
   /// cores to spare (a single picture on a machine of several).
   int Threads = 1;
+  /// Receives a JPEG's stamped picture itself, before it is encoded, in place
+  /// of the bitmap-file bytes of the preview callback: a front end that
+  /// paints pixels is spared writing and reading back a file of the picture's
+  /// size. It may copy the picture; it must not keep the reference.
+  std::function<void(const TBitmap&)> PicturePreview;
 };
 
 /// Receives the stamped picture as the bytes of a complete bitmap file.

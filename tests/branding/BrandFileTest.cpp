@@ -171,6 +171,23 @@ TEST_F(BrandFileTest, PreviewIsTheStampedPictureAsABitmapFile) {
   }
   EXPECT_GT(red, 50);
   EXPECT_LT(static_cast<double>(totalDifference) / (1000.0 * 120 * 90), 2.0);
+
+  // Asked for the pixels, BrandFile hands over the same picture and makes no
+  // bitmap file; the written copy does not change.
+  const std::vector<std::byte> before = ReadBytes(Target("a.jpg"));
+  std::optional<TBitmap> pixels;
+  int files = 0;
+  std::string line;
+  BrandFile(
+      "Sigilon", kFont, Source("a.jpg"), Target("a.jpg"),
+      [&](std::span<const std::byte>) { ++files; }, line,
+      TBrandOptions{.PicturePreview = [&](const TBitmap& picture) { pixels = picture; }});
+  EXPECT_EQ(line, Processed(Source("a.jpg")));
+  EXPECT_EQ(files, 0);
+  ASSERT_TRUE(pixels.has_value());
+  EXPECT_EQ(pixels->Pixels().size(), shown.Pixels().size());
+  EXPECT_TRUE(std::equal(pixels->Pixels().begin(), pixels->Pixels().end(), shown.Pixels().begin()));
+  EXPECT_EQ(ReadBytes(Target("a.jpg")), before);
 }
 
 TEST_F(BrandFileTest, JpegTargetIsBaselineQuality100WithoutSourceMetadata) {
