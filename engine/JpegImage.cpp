@@ -27,10 +27,6 @@ void TJPEGImage::LoadFromFile(const std::string& path) {
 TJpegDecodeOptions TJPEGImage::DecodeOptions() const {
   TJpegDecodeOptions options;
   options.ToPalette = PixelFormat == TJPEGPixelFormat::jf8Bit;
-  options.Grayscale = Grayscale;
-  options.BestSpeed = Performance == TJPEGPerformance::jpBestSpeed;
-  options.Smoothing = Smoothing;
-  options.ScaleDenominator = 1 << static_cast<int>(Scale);
   return options;
 }
 

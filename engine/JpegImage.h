@@ -14,9 +14,7 @@
 
 namespace sigilon {
 
-enum class TJPEGPerformance { jpBestQuality, jpBestSpeed };
 enum class TJPEGPixelFormat { jf24Bit, jf8Bit };
-enum class TJPEGScale { jsFullSize, jsHalf, jsQuarter, jsEighth };
 
 class TJPEGImage {
  public:
@@ -27,16 +25,10 @@ class TJPEGImage {
   // ---- Settings (read when decoding or compressing) ----
   /// Quality used by SaveToBytes when the picture must be compressed, 1..100.
   int CompressionQuality = 90;
-  /// Decode to gray levels (an 8-bit palette picture) whatever the file holds.
-  bool Grayscale = false;
-  /// Best quality: floating-point transform, smooth upsampling, two-pass
-  /// colour quantisation. Best speed trades these for time.
-  TJPEGPerformance Performance = TJPEGPerformance::jpBestQuality;
   /// Decoded format for colour files; grayscale files always decode to 8 bits.
+  /// Pictures always decode at full size with the best-quality transform,
+  /// upsampling and quantisation, and with block smoothing.
   TJPEGPixelFormat PixelFormat = TJPEGPixelFormat::jf24Bit;
-  TJPEGScale Scale = TJPEGScale::jsFullSize;
-  /// Block smoothing of progressive files' early scans.
-  bool Smoothing = true;
 
   // ---- Content ----
   /// Takes a JPEG stream and reads its header at once, so data that is not

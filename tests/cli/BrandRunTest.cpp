@@ -107,6 +107,13 @@ TEST_F(BrandRunTest, AFailedFileFailsTheRunButNotTheOthers) {
   ExpectSourceUnchanged();
 }
 
+// "p" followed by the number and the extension.
+std::string Numbered(int i, const char* extension) {
+  std::string name = std::to_string(i);
+  name.insert(0, 1, 'p');
+  return name.append(extension);
+}
+
 // The directory's files by name with their bytes.
 std::map<std::string, std::vector<std::byte>> Contents(const std::string& directory) {
   std::map<std::string, std::vector<std::byte>> files;
@@ -118,7 +125,7 @@ std::map<std::string, std::vector<std::byte>> Contents(const std::string& direct
 
 TEST_F(BrandRunTest, ManyJobsGiveWhatOneJobGives) {
   for (int i = 0; i < 7; ++i) {
-    const std::string name = "p" + std::to_string(i) + (i % 2 ? ".jpg" : ".bmp");
+    const std::string name = Numbered(i, i % 2 ? ".jpg" : ".bmp");
     const TBitmap picture = Gradient(100 + 37 * i, 80 + 11 * i);
     WriteWholeFile(source + name,
                    i % 2 ? BitmapToJpeg(picture, 85)->CompressedBytes() : picture.SaveToBytes());
@@ -173,7 +180,7 @@ TEST_F(BrandRunTest, AWriteErrorFailsThatFileAndTheRunGoesOn) {
 
 TEST_F(BrandRunTest, InterruptFinishesTheFileInHandAndSummarises) {
   for (int i = 0; i < 40; ++i) {
-    WriteWholeFile(source + "p" + std::to_string(i) + ".bmp", Gradient(700, 500).SaveToBytes());
+    WriteWholeFile(source + Numbered(i, ".bmp"), Gradient(700, 500).SaveToBytes());
   }
   int output[2];
   ASSERT_EQ(::pipe(output), 0);

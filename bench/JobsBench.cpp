@@ -1,0 +1,71 @@
+// Throughput of sigilon-brand on a folder of 16 photo-like 12-megapixel JPEGs
+// with one job and with two: whole processes, as a user runs them.
+//
+//   BM_Folder/1   sigilon-brand --jobs 1
+//   BM_Folder/2   sigilon-brand --jobs 2
+//
+// Run the repetitions interleaved so both see the same machine:
+//   jobsbench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+// and compare the medians: throughput ratio = time(1) / time(2).
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "bench/BenchSupport.h"
+#include "bench/Photo.h"
+#include "engine/JpegCodec.h"
+#include "platform/PlatformDependence_Unit.h"
+
+namespace sigilon {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPhotos = 16;
+constexpr int kWidth = 4000;
+constexpr int kHeight = 3000;
+
+struct Folder {
+  fs::path root;
+  std::string source, target;
+
+  Folder() {
+    root = fs::temp_directory_path() / ("sigilon-jobs-bench-" + std::to_string(::getpid()));
+    source = (root / "source").string() + "/";
+    target = (root / "target").string() + "/";
+    fs::create_directories(source);
+    fs::create_directories(target);
+    for (int i = 0; i < kPhotos; ++i) {
+      WriteWholeFile(source + "IMG_" + std::to_string(1000 + i) + ".JPG",
+                     EncodeJpeg(Photo(kWidth, kHeight, 2463534242u + 7919u * i), 92, "photo"));
+    }
+  }
+  ~Folder() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+};
+
+void BM_Folder(benchmark::State& state) {
+  static const Folder folder;
+  const std::string program = bench::BrandProgram();
+  const std::string jobs = std::to_string(state.range(0));
+  for (auto _ : state) {
+    if (bench::RunQuietly(
+            {program, "--jobs", jobs, "© Studio Proof", folder.source, folder.target}) != 0) {
+      state.SkipWithError("sigilon-brand failed or is not built");
+      break;
+    }
+  }
+  state.counters["photos/s"] =
+      benchmark::Counter(static_cast<double>(kPhotos) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_Folder)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+}  // namespace
+}  // namespace sigilon
