@@ -623,7 +623,8 @@ void TMain_Form::ProcessImages() {
   hooks.ShowMessage = [this](const std::string& text) { Message(text.c_str()); };
   // The preview takes the stamped pixels themselves: writing them as a
   // bitmap file only to read it back cost as much as a tenth of the run.
-  TBatchOptions options{.Brand = {.Display = FDisplayInfo}};
+  TBatchOptions options;
+  options.Brand.Display = FDisplayInfo;
   options.Brand.PicturePreview = [this](const TBitmap& picture) { ShowWorkingImage(picture); };
   RunBatch(CurrentBatchSettings(), hooks, options);
 }

@@ -115,7 +115,8 @@ void BM_WindowRun(benchmark::State& state) {
 void BM_BrandFiles(benchmark::State& state) {
   Fixture& f = Shared();
   const std::string fontText = FontToText(f.form->BrandTextFont());
-  const TBrandOptions options{.Display = f.form->DisplayInfo()};
+  TBrandOptions options;
+  options.Display = f.form->DisplayInfo();
   for (auto _ : state) {
     for (int i = 0; i < kPictures; ++i) {
       const std::string name = "photo" + std::to_string(i) + ".jpg";

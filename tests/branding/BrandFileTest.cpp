@@ -84,13 +84,15 @@ class BrandFileTest : public ::testing::Test {
   Outcome Brand(const std::string& source, const std::string& target,
                 const std::string& font = kFont, const TDisplayInfo& display = {}) {
     Outcome outcome;
+    TBrandOptions options;
+    options.Display = display;
     BrandFile(
         "Sigilon", font, source, target,
         [&](std::span<const std::byte> bytes) {
           ++outcome.previews;
           outcome.preview.assign(bytes.begin(), bytes.end());
         },
-        outcome.line, TBrandOptions{.Display = display}, &outcome.reason);
+        outcome.line, options, &outcome.reason);
     return outcome;
   }
   // Brands the source file `name` into the target file of the same name.
@@ -178,10 +180,11 @@ TEST_F(BrandFileTest, PreviewIsTheStampedPictureAsABitmapFile) {
   std::optional<TBitmap> pixels;
   int files = 0;
   std::string line;
+  TBrandOptions options;
+  options.PicturePreview = [&](const TBitmap& picture) { pixels = picture; };
   BrandFile(
       "Sigilon", kFont, Source("a.jpg"), Target("a.jpg"),
-      [&](std::span<const std::byte>) { ++files; }, line,
-      TBrandOptions{.PicturePreview = [&](const TBitmap& picture) { pixels = picture; }});
+      [&](std::span<const std::byte>) { ++files; }, line, options);
   EXPECT_EQ(line, Processed(Source("a.jpg")));
   EXPECT_EQ(files, 0);
   ASSERT_TRUE(pixels.has_value());

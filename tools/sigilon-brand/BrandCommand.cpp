@@ -179,10 +179,10 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
   };
   hooks.WriteLine = [&](const std::string& line) { out << line << '\n' << std::flush; };
   hooks.Cancelled = [] { return StopRequested(); };
-  const TBatchOptions options{
-      .Brand = {.Display = {.PixelsPerInch = command.PixelsPerInch}},
-      .Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs),
-      .ReportCancel = true};
+  TBatchOptions options;
+  options.Brand.Display.PixelsPerInch = command.PixelsPerInch;
+  options.Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs);
+  options.ReportCancel = true;
   TBatchSummary summary;
   try {
     summary = RunBatch(BatchSettings(command), hooks, options, brandFile);
