@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include "SigilonVersion.h"
 #include "platform/PlatformDependence_Unit.h"
 #include "windows/Dialogs_Unit.h"
 
@@ -26,7 +27,8 @@ std::vector<QString> ManualLocations() {
   const QString program = QString::fromStdString(ProgramDirectory());
   if (!program.isEmpty()) {
     locations.push_back(program + name);
-    locations.push_back(QDir::cleanPath(program + QStringLiteral("../share/doc/sigilon/") + name));
+    locations.push_back(QDir::cleanPath(
+        program + QString::fromUtf8(kInstalledDocDirFromProgramDir) + QLatin1Char('/') + name));
   }
   return locations;
 }
