@@ -35,13 +35,69 @@ std::optional<TDirectoryEntry> NextFile(TDirectoryListing& listing) {
   }
 }
 
+/// One entry a run hands over.
+struct TEntry {
+  std::string Name;
+  /// Why it is not branded; empty when it may be.
+  std::string Refusal;
+};
+
+/// The entries of a run in order: the directory's files as listed, or the
+/// names of a list; either way only those whose name falls into the share.
+class TEntrySource {
+ public:
+  TEntrySource(const std::string& directory, const TBatchOptions& options)
+      : directory_(directory),
+        shard_(options.Shard),
+        names_(options.FileNames ? &*options.FileNames : nullptr) {
+    if (!names_) listing_.emplace(directory);
+  }
+
+  std::optional<TEntry> Next() {
+    for (;;) {
+      std::optional<TEntry> entry = names_ ? NextListed() : NextInFolder();
+      if (!entry) return std::nullopt;
+      // The share first, so that of several tasks sharing one list only one
+      // reports a name it refuses.
+      if (!InShard(entry->Name, shard_)) continue;
+      if (names_) {
+        entry->Refusal = ListedNameRefusal(entry->Name);
+        if (entry->Refusal.empty() && DirectoryExists(directory_ + entry->Name)) {
+          entry->Refusal = "a directory, not a file";
+        }
+      }
+      return entry;
+    }
+  }
+
+ private:
+  std::optional<TEntry> NextInFolder() {
+    std::optional<TDirectoryEntry> file = NextFile(*listing_);
+    if (!file) return std::nullopt;
+    return TEntry{std::move(file->Name), {}};
+  }
+
+  std::optional<TEntry> NextListed() {
+    if (next_ >= names_->size()) return std::nullopt;
+    return TEntry{(*names_)[next_++], {}};
+  }
+
+  const std::string directory_;
+  const TShard shard_;
+  const std::vector<std::string>* names_;
+  std::size_t next_ = 0;
+  std::optional<TDirectoryListing> listing_;
+};
+
 /// One entry on its way through the run.
 struct TJob {
   TBatchSettings Settings;
   std::string SourcePath;
   std::string TargetPath;
-  // A target that leads back into the walked directory is never branded.
-  bool Refused = false;
+  // Why the entry is never branded (a target that leads back into the walked
+  // directory, a listed name that is no file of it); empty when it may be.
+  std::string Refusal;
+  bool SkipExisting = false;
   TFileOutcome Outcome;
   std::exception_ptr Escaped;
   bool Done = false;
@@ -51,9 +107,11 @@ void BrandJob(TJob& job, const TPreviewCallback& preview, const TBrandOptions& o
               const TBrandFileFunction& brandFile) {
   TFileOutcome& outcome = job.Outcome;
   outcome.SourcePath = job.SourcePath;
-  if (job.Refused) {
+  if (!job.Refusal.empty()) {
     outcome.ResultLine = kFailedPrefix + job.SourcePath;
-    outcome.Reason = "the target " + job.TargetPath + " leads into the source directory";
+    outcome.Reason = job.Refusal;
+  } else if (job.SkipExisting && PathExists(job.TargetPath)) {
+    outcome.ResultLine = kSkippedPrefix + job.SourcePath;
   } else {
     brandFile(job.Settings.BrandText, job.Settings.FontText, job.SourcePath, job.TargetPath,
               preview, outcome.ResultLine, options, &outcome.Reason);
@@ -234,17 +292,19 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
 
   {
     const std::string walkedDirectory = settings.SourceDirectory;
-    TDirectoryListing listing(walkedDirectory);
     int jobs = options.Jobs;
     TBrandOptions brand = options.Brand;
     if (jobs > 1) {
       // Fewer pictures than jobs: the spare cores go to the pictures themselves.
-      const std::int64_t entries = std::max<std::int64_t>(1, CountBatchEntries(walkedDirectory));
-      if (entries < jobs) {
-        brand.Threads = std::max(brand.Threads, static_cast<int>(jobs / entries));
-        jobs = static_cast<int>(entries);
+      std::int64_t count = 0;
+      for (TEntrySource counting(walkedDirectory, options); counting.Next();) ++count;
+      count = std::max<std::int64_t>(1, count);
+      if (count < jobs) {
+        brand.Threads = std::max(brand.Threads, static_cast<int>(jobs / count));
+        jobs = static_cast<int>(count);
       }
     }
+    TEntrySource entries(walkedDirectory, options);
     std::optional<TParallelBrander> parallel;
     if (jobs > 1) {
       // No preview of pictures branded on other threads, in either form.
@@ -252,7 +312,7 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
       parallel.emplace(jobs, brand, brandFile);
     }
 
-    std::optional<TDirectoryEntry> entry = NextFile(listing);
+    std::optional<TEntry> entry = entries.Next();
     while (entry && !cancelled()) {
       auto job = std::make_unique<TJob>();
       job->Settings = hooks.ReadSettings && !parallel ? hooks.ReadSettings() : settings;
@@ -261,15 +321,20 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
       // The settings may have changed since the run began: nothing is ever
       // written into the walked directory or the current source directory,
       // whatever the target text says (links included).
-      job->Refused = TargetReachesSource(walkedDirectory + entry->Name, job->TargetPath) ||
-                     TargetReachesSource(job->SourcePath, job->TargetPath);
+      job->Refusal = entry->Refusal;
+      if (job->Refusal.empty() &&
+          (TargetReachesSource(walkedDirectory + entry->Name, job->TargetPath) ||
+           TargetReachesSource(job->SourcePath, job->TargetPath))) {
+        job->Refusal = "the target " + job->TargetPath + " leads into the source directory";
+      }
+      job->SkipExisting = options.SkipExisting;
       if (parallel) {
         parallel->Add(std::move(job), finished);
       } else {
         BrandJob(*job, hooks.Preview, brand, brandFile);
         finished(*job);
       }
-      entry = NextFile(listing);
+      entry = entries.Next();
       if (hooks.ListingAdvanced) hooks.ListingAdvanced();
     }
     if (parallel) parallel->Finish(finished);
@@ -291,9 +356,8 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
 }
 
 std::int64_t CountBatchEntries(const std::string& directory) {
-  TDirectoryListing listing(directory);
   std::int64_t count = 0;
-  while (NextFile(listing)) ++count;
+  for (TEntrySource entries(directory, TBatchOptions{}); entries.Next();) ++count;
   return count;
 }
 

@@ -6,8 +6,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "engine/BatchSelection.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 
 namespace sigilon {
@@ -23,6 +26,8 @@ inline constexpr const char* kSameDirectoryMessage =
 inline constexpr const char* kNoImagesMessage =
     "There were no images to process in the Source Directory.";
 inline constexpr const char* kCanceledMessage = "Operation Canceled by User.";
+/// The result line of an entry whose target was there already.
+inline constexpr const char* kSkippedPrefix = "Skipped file: ";
 
 /// "You cannot save the Target images into TITLE's directory!"
 std::string StartDirectoryMessage(const std::string& applicationTitle);
@@ -109,6 +114,16 @@ struct TBatchOptions {
   /// Writes "" and kCanceledMessage before the summary when the run was
   /// cancelled (a front end that shows no cancel lines of its own).
   bool ReportCancel = false;
+  /// Only the entries whose name falls into this share of the folder.
+  TShard Shard{};
+  /// Only these names, in this order, instead of the directory's listing. A
+  /// name that is not an entry directly inside the source directory (see
+  /// ListedNameRefusal), or that names a directory, gets a failure line and
+  /// nothing is read for it.
+  std::optional<std::vector<std::string>> FileNames{};
+  /// A target that already exists is left alone and reported as
+  /// kSkippedPrefix + source path, counted like the others.
+  bool SkipExisting = false;
 };
 
 /// What a run came to.

@@ -615,6 +615,11 @@ bool DirectoryExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool PathExists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
 bool SameDirectory(const std::string& a, const std::string& b) {
   if (!DirectoryExists(a) || !DirectoryExists(b)) return false;
   return FileIdentity(a) == FileIdentity(b);

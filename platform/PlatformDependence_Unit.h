@@ -192,6 +192,10 @@ std::optional<TFileIdentity> FileIdentity(const std::string& path);
 /// True when `path` names an existing directory (links followed).
 bool DirectoryExists(const std::string& path);
 
+/// True when something exists at `path`: a file, a directory, or a link,
+/// even one that leads nowhere.
+bool PathExists(const std::string& path);
+
 /// True when both paths name the same existing directory, whatever their
 /// texts (other spelling, symbolic links, bind mounts of the same inode).
 bool SameDirectory(const std::string& a, const std::string& b);

@@ -111,6 +111,15 @@ TEST(ParseBrandCommandLine, DefaultsOptionsAndTrailingSlash) {
     EXPECT_EQ(ParseBrandCommandLine(args).Jobs, 3) << jobs[0];
   }
   EXPECT_EQ(c.Jobs, 0);  // not given: one per processor
+
+  const auto shared = ParseBrandCommandLine(
+      Args{"--shard", "2/5", "--files-from=-", "--skip-existing", "a", "b", "c"});
+  EXPECT_EQ(shared.Shard.Index, 2u);
+  EXPECT_EQ(shared.Shard.Count, 5u);
+  EXPECT_EQ(shared.FilesFrom, "-");
+  EXPECT_TRUE(shared.SkipExisting);
+  EXPECT_EQ(c.Shard.Count, 1u);  // not given: the whole folder
+  EXPECT_FALSE(c.FilesFrom);
 }
 
 TEST(ParseBrandCommandLine, RefusesBadUsage) {
@@ -128,6 +137,10 @@ TEST(ParseBrandCommandLine, RefusesBadUsage) {
       {"-j", "0", "a", "b", "c"},
       {"--jobs=257", "a", "b", "c"},
       {"a", "b", "c", "-j"},
+      {"--shard", "0/3", "a", "b", "c"},
+      {"--shard", "4/3", "a", "b", "c"},
+      {"--shard=1/65537", "a", "b", "c"},
+      {"a", "b", "c", "--files-from"},
   };
   for (const auto& args : bad) {
     EXPECT_THROW(ParseBrandCommandLine(args), TUsageError) << ::testing::PrintToString(args);
@@ -140,7 +153,7 @@ TEST_F(BrandCommandTest, UsageErrorsAndHelp) {
   EXPECT_EQ(out, "");
 
   EXPECT_EQ(Run({"--help"}), kExitSuccess);
-  EXPECT_TRUE(out.starts_with("Usage: sigilon-brand [--font TEXT] [--ppi N] [-j N] BRAND_TEXT"));
+  EXPECT_TRUE(out.starts_with("Usage: sigilon-brand [OPTION]... BRAND_TEXT SOURCE_DIR TARGET_DIR"));
   EXPECT_NE(out.find(kDefaultBrandFont), std::string::npos);
   EXPECT_TRUE(calls.empty());
 }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
+#include <iostream>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <vector>
 
 #include "SigilonVersion.h"
@@ -80,6 +82,17 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
       command.PixelsPerInch = ParseWholeNumber("--ppi", *ppi, kMaxPixelsPerInch);
     } else if (auto jobs = value("--jobs")) {
       command.Jobs = ParseWholeNumber("--jobs", *jobs, kMaxJobs);
+    } else if (auto shard = value("--shard")) {
+      const auto parsed = ParseShard(*shard);
+      if (!parsed) {
+        throw TUsageError("--shard takes K/N, whole numbers with 1 <= K <= N <= " +
+                          std::to_string(kMaxShardCount) + ", not '" + *shard + "'");
+      }
+      command.Shard = *parsed;
+    } else if (auto list = value("--files-from")) {
+      command.FilesFrom = *list;
+    } else if (arg == "--skip-existing") {
+      command.SkipExisting = true;
     } else if (arg.starts_with("-j")) {
       // "-j N" or "-jN".
       if (arg == "-j" && i + 1 >= args.size()) throw TUsageError("-j needs a value");
@@ -102,8 +115,7 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
 
 std::string BrandUsage() {
   return std::string(
-             "Usage: sigilon-brand [--font TEXT] [--ppi N] [-j N] BRAND_TEXT SOURCE_DIR "
-             "TARGET_DIR\n"
+             "Usage: sigilon-brand [OPTION]... BRAND_TEXT SOURCE_DIR TARGET_DIR\n"
              "\n"
              "Brands every JPEG (.jpg) and bitmap (.bmp) file of SOURCE_DIR with BRAND_TEXT,\n"
              "drawn over the whole picture as rows of copies turned 45 degrees, and writes\n"
@@ -121,6 +133,16 @@ std::string BrandUsage() {
          "  --ppi N      pixels per inch that turn points into pixels (default 96)\n"
          "  -j, --jobs N brand N pictures at once, 1 to 256 (default: one per processor);\n"
          "               the output is the same whatever N\n"
+         "  --shard K/N  handle only the files whose name falls into share K of N\n"
+         "               (1 <= K <= N <= 65536), by a fixed hash of the name: N runs,\n"
+         "               one per share, on any machines, handle every file once\n"
+         "  --files-from FILE\n"
+         "               handle only the names listed in FILE, one per line (\"-\" reads\n"
+         "               standard input); each must name a file directly inside\n"
+         "               SOURCE_DIR, other names get a failure line and are not read\n"
+         "  --skip-existing\n"
+         "               leave a target that exists alone, reported as \"Skipped file: \"\n"
+         "               with the source path, so a rerun does only the missing work\n"
          "  --help       show this text\n"
          "  --version    show the program's version\n"
          "  --           ends the options (for a brand text that begins with \"-\")\n"
@@ -163,6 +185,18 @@ std::string CheckBrandCommandLine(const TBrandCommandLine& command) {
   return {};
 }
 
+namespace {
+
+// The names of a --files-from list; "-" reads standard input.
+std::vector<std::string> ReadListedNames(const std::string& list) {
+  if (list == "-") return ReadFileNameList(std::cin);
+  const std::vector<std::byte> bytes = ReadWholeFile(list);
+  std::istringstream text(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  return ReadFileNameList(text);
+}
+
+}  // namespace
+
 int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& brandFile,
                   std::ostream& out, std::ostream& err) {
   if (!TDirectoryListing(command.SourceDirectory).Valid()) {
@@ -183,6 +217,16 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
   options.Brand.Display.PixelsPerInch = command.PixelsPerInch;
   options.Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs);
   options.ReportCancel = true;
+  options.Shard = command.Shard;
+  options.SkipExisting = command.SkipExisting;
+  if (command.FilesFrom) {
+    try {
+      options.FileNames = ReadListedNames(*command.FilesFrom);
+    } catch (const std::exception& e) {
+      err << "The file list \"" << *command.FilesFrom << "\" cannot be read: " << e.what() << '\n';
+      return kExitRefused;
+    }
+  }
   TBatchSummary summary;
   try {
     summary = RunBatch(BatchSettings(command), hooks, options, brandFile);

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,12 @@ struct TBrandCommandLine {
   int PixelsPerInch = 96;
   /// Pictures branded at once; 0 until given: as many as there are processors.
   int Jobs = 0;
+  /// Only the files whose name falls into this share of SOURCE_DIR.
+  TShard Shard;
+  /// A file listing the names to handle, one per line; "-" is standard input.
+  std::optional<std::string> FilesFrom;
+  /// Leave targets that exist alone.
+  bool SkipExisting = false;
   bool Help = false;
   bool Version = false;
 };
