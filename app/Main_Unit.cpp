@@ -5,11 +5,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextCursor>
+#include <QTime>
 #include <climits>
 #include <exception>
 #include <optional>
@@ -75,6 +79,14 @@ QString FolderToBrowse(const std::string& setting) {
   return QString::fromStdString(home.empty() ? std::string("/") : home);
 }
 
+/// "m:ss", or "h:mm:ss" from an hour on.
+std::string TimeLeftText(std::int64_t milliseconds) {
+  const std::int64_t seconds = (milliseconds + 999) / 1000;
+  const QTime time = QTime(0, 0).addSecs(static_cast<int>(std::min<std::int64_t>(seconds, 86399)));
+  return time.toString(seconds >= 3600 ? QStringLiteral("h:mm:ss") : QStringLiteral("m:ss"))
+      .toStdString();
+}
+
 /// A stored whole number, or nothing when the entry is missing or no number.
 std::optional<int> StoredNumber(const TConfigurationFile& store, const char* name) {
   if (!store.HasValue(name)) return std::nullopt;
@@ -112,6 +124,13 @@ TMain_Form::TMain_Form(QWidget* parent) : QMainWindow(parent) {
   // width from the maximum set by FormResize.
   FStatusPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   ui_.Main_StatusBar->addWidget(FStatusPanel0, 1);
+  // A run's progress bar stands left of panel 1 and shows only during runs.
+  FProgressBar = new QProgressBar(ui_.Main_StatusBar);
+  FProgressBar->setObjectName(QStringLiteral("Run_ProgressBar"));
+  FProgressBar->setFixedWidth(kProgressBarWidth);
+  FProgressBar->setTextVisible(false);
+  FProgressBar->hide();
+  ui_.Main_StatusBar->addPermanentWidget(FProgressBar);
   FStatusPanel1 = new QLabel(ui_.Main_StatusBar);
   FStatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
   FStatusPanel1->setFixedWidth(kStatusPanel1Width);
@@ -123,6 +142,12 @@ TMain_Form::TMain_Form(QWidget* parent) : QMainWindow(parent) {
 
   connect(ui_.Process_Button, &QPushButton::clicked, this, &TMain_Form::Process_ButtonClick);
   connect(ui_.Cancel_Button, &QPushButton::clicked, this, &TMain_Form::Cancel_ButtonClick);
+  // Escape cancels a run at once, as the Cancel button does; idle, the key
+  // does nothing.
+  auto* cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(cancelKey, &QShortcut::activated, this, [this] {
+    if (FBusy) Cancel_ButtonClick();
+  });
   connect(ui_.Exit_Button, &QPushButton::clicked, this, &TMain_Form::Exit_MenuItemClick);
   connect(ui_.Exit_MenuItem, &QAction::triggered, this, &TMain_Form::Exit_MenuItemClick);
   connect(ui_.SaveLog_MenuItem, &QAction::triggered, this, &TMain_Form::SaveLog_MenuItemClick);
@@ -289,6 +314,41 @@ void TMain_Form::SetBusy(bool busy) {
   ui_.Process_Button->setEnabled(!busy);
   ui_.Exit_Button->setEnabled(!busy);
   ui_.Cancel_Button->setEnabled(busy);
+  if (!busy) {
+    FProgressBar->hide();
+    FStatusPanel1->clear();
+    FStatusPanel1->setFixedWidth(kStatusPanel1Width);
+  }
+}
+
+void TMain_Form::StartProgress(std::int64_t total) {
+  FProgressTotal = std::max<std::int64_t>(total, 0);
+  FProgressClock.start();
+  FProgressBar->setRange(0, static_cast<int>(std::min<std::int64_t>(FProgressTotal, INT_MAX)));
+  FProgressBar->setValue(0);
+  FProgressBar->show();
+  ShowProgress(0);
+}
+
+void TMain_Form::ShowProgress(std::int64_t done) {
+  // Entries added while the run goes on count too.
+  FProgressTotal = std::max(FProgressTotal, done);
+  if (FProgressBar->maximum() < FProgressTotal) {
+    FProgressBar->setMaximum(static_cast<int>(std::min<std::int64_t>(FProgressTotal, INT_MAX)));
+  }
+  FProgressBar->setValue(static_cast<int>(std::min<std::int64_t>(done, INT_MAX)));
+  std::string text = std::to_string(done) + " / " + std::to_string(FProgressTotal);
+  const std::int64_t elapsed = FProgressClock.elapsed();
+  // A guess from the first file or two would jump about; from a few files
+  // and a second or so on it settles.
+  if (done >= kFilesBeforeTimeLeft && done < FProgressTotal &&
+      elapsed >= kMillisecondsBeforeTimeLeft) {
+    text += ", " + TimeLeftText(elapsed * (FProgressTotal - done) / done) + " left";
+  }
+  FStatusPanel1->setText(FromText(text));
+  const int needed = FStatusPanel1->fontMetrics().horizontalAdvance(FStatusPanel1->text()) +
+                     2 * FStatusPanel1->frameWidth() + kStatusPanelPadding;
+  FStatusPanel1->setFixedWidth(std::max(kStatusPanel1Width, needed));
 }
 
 void TMain_Form::Settings_TabSheetResize() {
@@ -612,11 +672,19 @@ TBatchSettings TMain_Form::CurrentBatchSettings() const {
 }
 
 void TMain_Form::ProcessImages() {
+  // The count is cheap (no file is opened) and the walk stays live: the total
+  // only drives the progress shown; the busy state is drawn before the first
+  // file keeps the window frozen.
+  StartProgress(CountBatchEntries(SourceDirectory()));
+  QCoreApplication::processEvents();
   // One file at a time on this thread; the window stays alive through the
   // event pumps after each log line, each preview and each listing step.
   TBatchHooks hooks;
   hooks.ReadSettings = [this] { return CurrentBatchSettings(); };
-  hooks.FileDone = [this](const TFileOutcome& file) { WriteLog(file.ResultLine); };
+  hooks.FileDone = [this](const TFileOutcome& file) {
+    ShowProgress(file.Index);
+    WriteLog(file.ResultLine);
+  };
   hooks.ListingAdvanced = [] { QCoreApplication::processEvents(); };
   hooks.Cancelled = [this] { return FCancelled; };
   hooks.WriteLine = [this](const std::string& line) { WriteLog(line); };

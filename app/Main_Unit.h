@@ -2,6 +2,7 @@
 /// The main window: the four settings, the batch run over the source
 /// directory, the results log, and the loading and saving of the settings.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QRect>
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include "ui_Main_Unit.h"
 
 class QLabel;
+class QProgressBar;
 
 namespace sigilon {
 
@@ -36,6 +38,12 @@ inline constexpr const char* kDefaultLogFileName = "Results.log";
 /// the window width less 100.
 inline constexpr int kStatusPanel1Width = 50;
 inline constexpr int kStatusPanel0Margin = 100;
+/// During a run panel 1 widens to its progress text; the bar stands beside it.
+inline constexpr int kStatusPanelPadding = 8;
+inline constexpr int kProgressBarWidth = 120;
+/// The time left is shown once this many files and milliseconds have passed.
+inline constexpr int kFilesBeforeTimeLeft = 3;
+inline constexpr int kMillisecondsBeforeTimeLeft = 1000;
 
 /// `window` moved, and shrunk where it is larger, so that it lies wholly
 /// within `available` (a screen's available area).
@@ -70,6 +78,8 @@ class TMain_Form : public QMainWindow {
   const Ui::TMain_Form& Form() const { return ui_; }
   /// Panel 0 (the last log line) and panel 1 (empty) of the status bar.
   QLabel& StatusPanel(int index) const;
+  /// The run's progress bar (hidden while idle).
+  QProgressBar& ProgressBar() const { return *FProgressBar; }
   /// The results log, line by line, exactly as it will be saved.
   const std::vector<std::string>& LogLines() const { return FLogLines; }
   bool Busy() const { return FBusy; }
@@ -116,6 +126,8 @@ class TMain_Form : public QMainWindow {
   void FitBrandTextEditHeight();
   void FitMinimumHeight();
   void SetFitImage(bool fit);
+  void StartProgress(std::int64_t total);
+  void ShowProgress(std::int64_t done);
 
   /// The four settings as they stand now, the font as its description text.
   TBatchSettings CurrentBatchSettings() const;
@@ -143,6 +155,9 @@ class TMain_Form : public QMainWindow {
   Ui::TMain_Form ui_;
   QLabel* FStatusPanel0 = nullptr;
   QLabel* FStatusPanel1 = nullptr;
+  QProgressBar* FProgressBar = nullptr;
+  std::int64_t FProgressTotal = 0;
+  QElapsedTimer FProgressClock;
   bool FCancelled = false;
   bool FBusy = false;
   std::unique_ptr<TWindowFont> FOriginalBrandTextFont;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -536,16 +537,55 @@ class MainWindowTest : public QObject {
     QVERIFY(!ui().Cancel_Button->isEnabled());
   }
 
+  void runShowsItsProgressAndEscapeCancels() {
+    SetUpRun(4);
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    // At every pump: the busy state and the count, from before the first file.
+    bool busyBeforeFirstFile = false;
+    QStringList progress;
+    TPumpHook hook([&] {
+      if (!form_->Busy()) return false;
+      const std::size_t done = form_->LogLines().size();
+      if (done == 0) {
+        busyBeforeFirstFile = ui().Cancel_Button->isEnabled() &&
+                              !ui().Process_Button->isEnabled() && !ui().Exit_Button->isEnabled() &&
+                              form_->ProgressBar().isVisible();
+      }
+      const QString shown = u"%1 of %2: %3"_s.arg(form_->ProgressBar().value())
+                                .arg(form_->ProgressBar().maximum())
+                                .arg(form_->StatusPanel(1).text());
+      if (progress.isEmpty() || progress.last() != shown) progress << shown;
+      if (done < 2) return false;
+      QTest::keyClick(form_.get(), Qt::Key_Escape);
+      return true;
+    });
+    Process();
+    QVERIFY(hook.Finished());
+    QVERIFY(busyBeforeFirstFile);
+    QCOMPARE(progress, (QStringList{u"0 of 4: 0 / 4"_s, u"1 of 4: 1 / 4"_s, u"2 of 4: 2 / 4"_s}));
+    QVERIFY(Log().contains(u"Operation Canceled by User."_s));
+    QCOMPARE(Log().last(), u"2 files processed."_s);
+    QCOMPARE(FileCount(target_), 2);
+    // Idle again: no bar, an empty panel of its own width, Escape does nothing.
+    CheckIdle();
+    QVERIFY(!form_->ProgressBar().isVisible());
+    QVERIFY(form_->StatusPanel(1).text().isEmpty());
+    QCOMPARE(form_->StatusPanel(1).width(), 50);
+    QTest::keyClick(form_.get(), Qt::Key_Escape);
+    QCOMPARE(Log().last(), u"2 files processed."_s);
+  }
+
   void targetTurnedToTheSourceDuringARunWritesNothingThere() {
     const QString link = Work(u"link-to-source"_s);
     SetUpRun(3);
     QVERIFY(QFile::link(source_, link));
     const auto before = Snapshot(source_);
 
-    // At the first pump of the run the user points the target at the source
+    // Once the first file is done the user points the target at the source
     // through a symbolic link, with the menu.
     TPumpHook hook([&] {
-      if (!form_->Busy()) return false;
+      if (!form_->Busy() || form_->LogLines().empty()) return false;
       ChooseFolder(ui().TargetDirectory_MenuItem, link);
       return true;
     });
@@ -556,8 +596,8 @@ class MainWindowTest : public QObject {
     const QStringList log = Log();
     QCOMPARE(log.size(), 5);
     QCOMPARE(log.last(), u"3 files processed."_s);
-    // The file being branded when the target changed still went to the old
-    // target; every later one was refused.
+    // The file branded before the target changed went to the old target;
+    // every later one was refused.
     QCOMPARE(FileCount(target_), 1);
     QCOMPARE(log.filter(u"Failed to process file: "_s + source_).size(), 2);
 
