@@ -124,7 +124,7 @@ void BrandJob(TJob& job, const TPreviewCallback& preview, const TBrandOptions& o
 class TParallelBrander {
  public:
   TParallelBrander(int jobs, const TBrandOptions& options, const TBrandFileFunction& brandFile)
-      : limit_(static_cast<std::size_t>(jobs)), options_(options), brandFile_(brandFile) {
+      : limit_(static_cast<std::size_t>(jobs)), options_(Unshown(options)), brandFile_(brandFile) {
     workers_.reserve(limit_);
     for (std::size_t i = 0; i < limit_; ++i) workers_.emplace_back([this] { Work(); });
   }
@@ -173,6 +173,12 @@ class TParallelBrander {
   }
 
  private:
+  // Nothing can show a picture from a worker thread.
+  static TBrandOptions Unshown(TBrandOptions options) {
+    options.PicturePreview = nullptr;
+    return options;
+  }
+
   bool FrontDone() const { return !order_.empty() && order_.front()->Done; }
 
   // Hands on the finished jobs at the front, outside the lock: the front end
@@ -202,7 +208,6 @@ class TParallelBrander {
         waiting_.pop_front();
       }
       try {
-        // No preview: nothing could show it from another thread.
         BrandJob(*job, nullptr, options_, brandFile_);
       } catch (...) {
         job->Escaped = std::current_exception();

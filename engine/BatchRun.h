@@ -109,7 +109,9 @@ struct TBatchOptions {
   /// Pictures branded at once, each on its own thread; 1 brands them one
   /// after the other on the calling thread, which every hook then runs on.
   /// With more, the hooks still run on the calling thread, results in
-  /// listing order, and the settings are those the run was started with.
+  /// listing order, the settings are those the run was started with, and
+  /// no preview is made. Fewer pictures than jobs: each picture is told it
+  /// may use the spare cores (TBrandOptions::Threads).
   int Jobs = 1;
   /// Writes "" and kCanceledMessage before the summary when the run was
   /// cancelled (a front end that shows no cancel lines of its own).

@@ -43,7 +43,8 @@ class BrandCommandTest : public ::testing::Test {
                               const std::string& source, const std::string& target,
                               const TPreviewCallback&, std::string& result,
                               const TBrandOptions& options, std::string* reason) {
-      calls.push_back({brandText, font, source, target, options.Display.PixelsPerInch});
+      calls.push_back(
+          {brandText, font, source, target, options.Display.PixelsPerInch, options.Threads});
       if (throwConvert) throw ConvertError("'x' is not a valid integer value");
       const std::string name = fs::path(source).filename();
       if (name == failFor) {
@@ -74,6 +75,7 @@ class BrandCommandTest : public ::testing::Test {
   struct Call {
     std::string brandText, fontText, source, target;
     int ppi;
+    int threads;
   };
   std::vector<Call> calls;
   std::string failFor;  // a file name whose branding fails
@@ -237,6 +239,11 @@ TEST_F(BrandCommandTest, OneFileStillSaysFilesAndGetsTheDefaults) {
   EXPECT_EQ(Lines(out).back(), "1 files processed.");
   EXPECT_EQ(calls.at(0).fontText, kDefaultBrandFont);
   EXPECT_EQ(calls.at(0).ppi, 96);
+  EXPECT_EQ(calls.at(0).threads, 1);
+
+  // A single picture may use every core the jobs were meant for.
+  EXPECT_EQ(Run({"-j3", "B", source, target}), kExitSuccess);
+  EXPECT_EQ(calls.at(1).threads, 3);
 }
 
 TEST_F(BrandCommandTest, NoEntriesGiveTheNoImagesLine) {
