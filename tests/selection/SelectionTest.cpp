@@ -55,28 +55,18 @@ TEST(ShardTest, EveryNameFallsIntoExactlyOneShareOfEveryCount) {
   }
 }
 
-TEST(ShardTest, ShareDependsOnTheNameAloneNotOnOrderOrRun) {
+TEST(ShardTest, SharesAreTheSameInEveryBuild) {
   // Pinned: machines running different builds of the program must split a
   // folder alike, so a change of the hash has to be deliberate.
-  for (const auto& [name, of3, of1000, of65536] :
-       {std::tuple{"IMG_0001.JPG", 3u, 816u, 25920u},
-        {"a.jpg", 1u, 624u, 424u},
-        {"\xc3\x9cn\xc3\xaf" "code.bmp", 1u, 273u, 55409u}}) {
+  for (const auto& [name, of3, of1000, of65536] : {std::tuple{"IMG_0001.JPG", 3u, 816u, 25920u},
+                                                   {"a.jpg", 1u, 624u, 424u},
+                                                   {"\xc3\x9cn\xc3\xaf"
+                                                    "code.bmp",
+                                                    1u, 273u, 55409u}}) {
     EXPECT_EQ(ShardOfName(name, 3), of3) << name;
     EXPECT_EQ(ShardOfName(name, 1000), of1000) << name;
     EXPECT_EQ(ShardOfName(name, 65536), of65536) << name;
   }
-  const std::vector<std::string> names = RandomNames(200, 7);
-  std::vector<std::uint32_t> forward, backward;
-  for (const auto& name : names) forward.push_back(ShardOfName(name, 16));
-  for (auto it = names.rbegin(); it != names.rend(); ++it) backward.push_back(ShardOfName(*it, 16));
-  std::reverse(backward.begin(), backward.end());
-  EXPECT_EQ(forward, backward);
-  // Letter case matters, as it does to the file system.
-  std::set<std::uint32_t> shares;
-  for (const char* name : {"a.jpg", "A.jpg", "a.JPG", "A.JPG", "b.jpg", "c.jpg", "d.jpg"})
-    shares.insert(ShardOfName(name, kMaxShardCount));
-  EXPECT_GT(shares.size(), 1u);
 }
 
 TEST(ShardTest, ParsesOnlySharesWithinTheLimits) {
