@@ -27,11 +27,12 @@ std::string AsciiUpper(std::string text) {
 }
 
 /// The next entry of the listing that is not a directory (a link to a
-/// directory counts as one); nothing at the end or when the listing fails.
+/// directory counts as one) nor a target file that a run is still writing
+/// (or left when it was killed); nothing at the end or when the listing fails.
 std::optional<TDirectoryEntry> NextFile(TDirectoryListing& listing) {
   for (;;) {
     std::optional<TDirectoryEntry> entry = listing.Next();
-    if (!entry || !entry->IsDirectory) return entry;
+    if (!entry || (!entry->IsDirectory && !IsTargetTemporaryName(entry->Name))) return entry;
   }
 }
 

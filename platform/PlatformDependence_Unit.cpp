@@ -547,6 +547,8 @@ void WriteTargetFile(const std::string& path, std::span<const std::byte> data) {
   file.Commit();
 }
 
+bool IsTargetTemporaryName(const std::string& name) { return name.starts_with(kPartialPrefix); }
+
 int RemoveStaleTargetFiles(const std::string& directory) {
   const std::string mine = kPartialPrefix + OwnHostTag() + ".";
   const std::string ownWriter = kPartialPrefix + WriterTag(::getpid());

@@ -158,6 +158,9 @@ class TTargetFile {
 /// Writes a whole target file through TTargetFile.
 void WriteTargetFile(const std::string& path, std::span<const std::byte> data);
 
+/// True when `name` is the name TTargetFile gives a file until it is complete.
+bool IsTargetTemporaryName(const std::string& name);
+
 /// Removes the temporary files of TTargetFile that a process of this user on
 /// this machine left in `directory` when it was killed. Files of processes
 /// still running, of other users or other machines, and anything that is not
