@@ -68,12 +68,22 @@ void ShowPreview(const TBitmap& picture, const TPreviewCallback& preview) {
   preview(bytes);
 }
 
-void BrandJpeg(const std::string& brandText, const TFont& font, const std::string& sourcePath,
-               const std::string& targetPath, const TPreviewCallback& preview,
-               const TBrandOptions& options) {
+// libjpeg's warnings about one file as one text.
+std::string JoinWarnings(const std::vector<std::string>& warnings) {
+  std::string text;
+  for (const std::string& warning : warnings) text += (text.empty() ? "" : "; ") + warning;
+  return text;
+}
+
+// Returns what was wrong with a damaged file branded as far as it decodes
+// (empty for a sound one).
+std::string BrandJpeg(const std::string& brandText, const TFont& font,
+                      const std::string& sourcePath, const std::string& targetPath,
+                      const TPreviewCallback& preview, const TBrandOptions& options) {
   GuardTarget(sourcePath, targetPath);
   TBitmap working;
   TJpegMetadata metadata;
+  std::string damage;
   {
     // The source picture (compressed bytes and decoded copy) is released as
     // soon as the working bitmap holds the pixels: big photos would otherwise
@@ -81,6 +91,11 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
     TJPEGImage source(options.Display.ColorDepth);
     source.LoadFromFile(sourcePath);
     metadata = ReadJpegMetadata(source.CompressedBytes());
+    source.Decode();
+    damage = JoinWarnings(source.Warnings());
+    if (options.Strict && !damage.empty()) {
+      throw ImageError(sourcePath + ": damaged JPEG data: " + damage);
+    }
     std::unique_ptr<TBitmap> decoded = JpegToBitmap(std::move(source));
     if (!decoded) throw ImageError(sourcePath + ": no picture in the JPEG file");
     // Stamped and written upright, so the copy looks like the source in every
@@ -93,12 +108,13 @@ void BrandJpeg(const std::string& brandText, const TFont& font, const std::strin
   } else if (preview) {
     ShowPreview(working, preview);
   }
-  // The colour profile goes with the pixels: without it an Adobe RGB photo
-  // shows washed out.
-  const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, false);
+  // The colour profile always goes with the pixels (without it an Adobe RGB
+  // photo shows washed out); camera data and captions only when asked for.
+  const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, options.KeepMetadata);
   const std::vector<std::byte> encoded = EncodeJpeg(working, kBrandQuality, sourcePath, markers);
   GuardTarget(sourcePath, targetPath);
   WriteTargetFile(targetPath, encoded);
+  return damage;
 }
 
 void BrandBitmap(const std::string& brandText, const TFont& font, const std::string& sourcePath,
@@ -157,7 +173,9 @@ void BrandFile(const std::string& brandText, const std::string& fontText,
   }
   try {
     if (kind == TFileKind::Jpeg) {
-      BrandJpeg(brandText, font, sourcePath, targetPath, preview, options);
+      const std::string damage =
+          BrandJpeg(brandText, font, sourcePath, targetPath, preview, options);
+      if (failureReason) *failureReason = damage;
     } else {
       BrandBitmap(brandText, font, sourcePath, targetPath);
     }

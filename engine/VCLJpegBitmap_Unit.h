@@ -34,6 +34,13 @@ struct TBrandOptions {
   /// paints pixels is spared writing and reading back a file of the picture's
   /// size. It may copy the picture; it must not keep the reference.
   std::function<void(const TBitmap&)> PicturePreview;
+  /// Carry the source's EXIF (upright, without its thumbnail), IPTC and XMP
+  /// into a branded JPEG. Off: a copy carries its colour profile only.
+  bool KeepMetadata = false;
+  /// Fail a JPEG that decodes only with libjpeg's warnings (data that ends
+  /// early, corrupt data) instead of branding what there is; no target is
+  /// written for it.
+  bool Strict = false;
 };
 
 /// Receives the stamped picture as the bytes of a complete bitmap file.
@@ -42,7 +49,9 @@ using TPreviewCallback = std::function<void(std::span<const std::byte>)>;
 /// Brands one file. Sets `resultLine` to "Processed file: ", "Failed to
 /// process file: " or "File type not processable: " followed by the source
 /// path, and `failureReason` (when given) to why a file failed ("Permission
-/// denied", a codec's message, ...), or to the empty text. Only a font
+/// denied", a codec's message, ...), to what was wrong with a damaged JPEG
+/// that was branded as far as it decodes (libjpeg's warnings), or to the
+/// empty text. Only a font
 /// description text that cannot be read escapes (as ConvertError), without a
 /// result line.
 void BrandFile(const std::string& brandText, const std::string& fontText,

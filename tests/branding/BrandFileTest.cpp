@@ -97,6 +97,12 @@ class BrandFileTest : public ::testing::Test {
   }
   // Brands the source file `name` into the target file of the same name.
   Outcome Brand(const std::string& name) { return Brand(Source(name), Target(name)); }
+  Outcome Brand(const std::string& name, const TBrandOptions& options) {
+    Outcome outcome;
+    BrandFile("Sigilon", kFont, Source(name), Target(name), nullptr, outcome.line, options,
+              &outcome.reason);
+    return outcome;
+  }
 
   TempDirectory source_;
   TempDirectory target_;
@@ -277,6 +283,60 @@ TEST_F(BrandFileTest, UprightSourceWithoutProfileIsWrittenAsBefore) {
   ASSERT_EQ(Brand("bare.jpg").line, Processed(Source("bare.jpg")));
   ASSERT_EQ(Brand("tagged.jpg").line, Processed(Source("tagged.jpg")));
   EXPECT_EQ(ReadBytes(Target("tagged.jpg")), ReadBytes(Target("bare.jpg")));
+}
+
+TEST_F(BrandFileTest, PictureInformationIsKeptOnlyWhenAskedFor) {
+  const std::string xmpText = std::string("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta/>";
+  const std::string iptcText =
+      std::string("Photoshop 3.0\0", 14) + std::string("8BIM\x04\x04\0\0\0\0\0\x04", 12) + "(c)!";
+  const std::vector<TJpegSegment> source = {
+      {kJpegApp1, test::ExifPayload({.Orientation = 3, .Thumbnail = "THUMBNAIL-PIXELS"})},
+      {kJpegApp1, test::Payload(xmpText)},
+      {kJpegApp13, test::Payload(iptcText)},
+      {0xFE, test::Payload("a comment is not picture information")},
+  };
+  WriteBytes(Source("info.jpg"), EncodeJpeg(Gradient(40, 30), 95, "info", source));
+
+  ASSERT_EQ(Brand("info.jpg", {.KeepMetadata = false}).line, Processed(Source("info.jpg")));
+  EXPECT_TRUE(ReadJpegMetadata(ReadBytes(Target("info.jpg"))).PictureInformation.empty());
+
+  ASSERT_EQ(Brand("info.jpg", {.KeepMetadata = true}).line, Processed(Source("info.jpg")));
+  const std::vector<std::byte> out = ReadBytes(Target("info.jpg"));
+  const TJpegMetadata kept = ReadJpegMetadata(out);
+  EXPECT_EQ(kept.Orientation, 1) << "turned upright, so the tag must say so";
+  ASSERT_EQ(kept.PictureInformation.size(), 3u);
+  EXPECT_EQ(kept.PictureInformation[0],
+            ReadJpegMetadata(ReadBytes(Source("info.jpg"))).PictureInformation[0]);
+  EXPECT_EQ(kept.PictureInformation[1].Payload, test::Payload(xmpText));
+  EXPECT_EQ(kept.PictureInformation[2].Payload, test::Payload(iptcText));
+  const std::string thumbnail = "THUMBNAIL-PIXELS", comment = "a comment";
+  const auto holds = [&](const std::string& text) {
+    return std::search(out.begin(), out.end(), text.begin(), text.end(), [](std::byte b, char c) {
+             return b == static_cast<std::byte>(c);
+           }) != out.end();
+  };
+  EXPECT_FALSE(holds(thumbnail));
+  EXPECT_FALSE(holds(comment));
+}
+
+TEST_F(BrandFileTest, TruncatedJpegIsBrandedWithAWarningOrFailedWhenStrict) {
+  std::vector<std::byte> jpeg = EncodeJpeg(Gradient(200, 150), 95, "cut");
+  jpeg.resize(jpeg.size() / 2);
+  WriteBytes(Source("cut.jpg"), jpeg);
+
+  const Outcome lenient = Brand("cut.jpg", TBrandOptions{});
+  EXPECT_EQ(lenient.line, Processed(Source("cut.jpg")));
+  EXPECT_NE(lenient.reason.find("Premature end of JPEG file"), std::string::npos) << lenient.reason;
+  std::filesystem::remove(Target("cut.jpg"));
+
+  const Outcome strict = Brand("cut.jpg", {.Strict = true});
+  EXPECT_EQ(strict.line, Failed(Source("cut.jpg")));
+  EXPECT_NE(strict.reason.find("Premature end of JPEG file"), std::string::npos) << strict.reason;
+  EXPECT_FALSE(std::filesystem::exists(Target("cut.jpg")));
+
+  // A sound file gives no reason either way.
+  PutJpeg("whole.jpg", Gradient(64, 64));
+  EXPECT_EQ(Brand("whole.jpg", {.Strict = true}).reason, "");
 }
 
 TEST_F(BrandFileTest, GrayscaleJpegBecomesThreeComponentGray) {

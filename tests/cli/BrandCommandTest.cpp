@@ -122,6 +122,11 @@ TEST(ParseBrandCommandLine, DefaultsOptionsAndTrailingSlash) {
   EXPECT_TRUE(shared.SkipExisting);
   EXPECT_EQ(c.Shard.Count, 1u);  // not given: the whole folder
   EXPECT_FALSE(c.FilesFrom);
+
+  const auto m = ParseBrandCommandLine(Args{"--keep-metadata", "--strict", "a", "b", "c"});
+  EXPECT_TRUE(m.KeepMetadata);
+  EXPECT_TRUE(m.Strict);
+  EXPECT_FALSE(c.KeepMetadata || c.Strict);
 }
 
 TEST(ParseBrandCommandLine, RefusesBadUsage) {

@@ -14,9 +14,12 @@
 #include <sstream>
 
 #include "engine/Bitmap.h"
+#include "engine/JpegCodec.h"
 #include "engine/JpegImage.h"
+#include "engine/JpegMetadata.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
+#include "tests/support/JpegSegments.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TextFiles.h"
 #include "tools/sigilon-brand/BrandCommand.h"
@@ -92,6 +95,39 @@ TEST_F(BrandRunTest, BrandsPicturesIntoTheTargetAndLeavesTheSourceAlone) {
     EXPECT_NE(ReadBytes(target + name), before[name]) << name << " was not branded";
   }
   EXPECT_FALSE(fs::exists(target + "notes.txt"));
+}
+
+TEST_F(BrandRunTest, DamagedJpegWarnsOrFailsWithStrict) {
+  std::vector<std::byte> jpeg = BitmapToJpeg(Gradient(160, 100), 90)->CompressedBytes();
+  jpeg.resize(jpeg.size() / 2);
+  WriteWholeFile(source + "b.JPG", jpeg);
+
+  EXPECT_EQ(Run({"Studio", source, target}), kExitSuccess);
+  EXPECT_TRUE(Printed("Processed file: " + source + "b.JPG"));
+  EXPECT_NE(err.find("sigilon-brand: " + source + "b.JPG: warning: Premature end of JPEG file"),
+            std::string::npos)
+      << err;
+  fs::remove(target + "b.JPG");
+
+  EXPECT_EQ(Run({"--strict", "Studio", source, target}), kExitFileFailed);
+  EXPECT_TRUE(Printed("Failed to process file: " + source + "b.JPG"));
+  EXPECT_TRUE(Printed("Processed file: " + source + "a.bmp"));
+  EXPECT_NE(err.find("sigilon-brand: " + source + "b.JPG: damaged JPEG data:"), std::string::npos)
+      << err;
+  EXPECT_FALSE(fs::exists(target + "b.JPG"));
+}
+
+TEST_F(BrandRunTest, KeepMetadataCarriesXmpIntoTheCopy) {
+  const std::string xmp = std::string("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta/>";
+  const std::vector<TJpegSegment> markers = {{kJpegApp1, test::Payload(xmp)}};
+  WriteWholeFile(source + "b.JPG", EncodeJpeg(Gradient(160, 100), 90, "b", markers));
+  for (const bool keep : {false, true}) {
+    std::vector<std::string> args = {"Studio", source, target};
+    if (keep) args.insert(args.begin(), "--keep-metadata");
+    EXPECT_EQ(Run(args), kExitSuccess);
+    const TJpegMetadata written = ReadJpegMetadata(ReadBytes(target + "b.JPG"));
+    EXPECT_EQ(written.PictureInformation.size(), keep ? 1u : 0u);
+  }
 }
 
 TEST_F(BrandRunTest, AFailedFileFailsTheRunButNotTheOthers) {

@@ -76,6 +76,10 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
       command.Help = true;
     } else if (arg == "--version") {
       command.Version = true;
+    } else if (arg == "--keep-metadata") {
+      command.KeepMetadata = true;
+    } else if (arg == "--strict") {
+      command.Strict = true;
     } else if (auto font = value("--font")) {
       command.FontText = *font;
     } else if (auto ppi = value("--ppi")) {
@@ -122,6 +126,8 @@ std::string BrandUsage() {
              "the results under the same names into TARGET_DIR. Other files are reported\n"
              "and left alone. The source files are never written, and nothing is written\n"
              "into SOURCE_DIR, whatever path or link names it. Subdirectories are skipped.\n"
+             "A JPEG is written upright as its camera's orientation tag says, with its\n"
+             "colour profile.\n"
              "\n"
              "Options:\n"
              "  --font TEXT  the brand font as a font description text:\n"
@@ -143,12 +149,18 @@ std::string BrandUsage() {
          "  --skip-existing\n"
          "               leave a target that exists alone, reported as \"Skipped file: \"\n"
          "               with the source path, so a rerun does only the missing work\n"
+         "  --keep-metadata  carry a JPEG's EXIF (upright, without its thumbnail), IPTC\n"
+         "               and XMP into the branded copy\n"
+         "  --strict     fail a damaged JPEG (data that ends early or is corrupt) and\n"
+         "               write no copy; without it the picture is branded as far as it\n"
+         "               decodes and a warning names the damage\n"
          "  --help       show this text\n"
          "  --version    show the program's version\n"
          "  --           ends the options (for a brand text that begins with \"-\")\n"
          "\n"
          "Prints one result line per file, then how many files were processed; why a\n"
-         "file failed goes to standard error as \"sigilon-brand: SOURCE_PATH: REASON\".\n"
+         "file failed goes to standard error as \"sigilon-brand: SOURCE_PATH: REASON\",\n"
+         "damage to a processed picture as \"sigilon-brand: SOURCE_PATH: warning: REASON\".\n"
          "Exit status: 0 when no file failed, 1 when some file failed, 2 when the\n"
          "arguments or settings were refused or the font text cannot be read, 130 when\n"
          "stopped by SIGINT or SIGTERM (files in progress are finished; no new one starts).\n";
@@ -207,14 +219,18 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
   // Nothing shows a preview here, so no bitmap file is made for one.
   hooks.FileDone = [&](const TFileOutcome& file) {
     out << file.ResultLine << '\n' << std::flush;
-    if (file.Failed && !file.Reason.empty()) {
-      err << "sigilon-brand: " << file.SourcePath << ": " << file.Reason << '\n';
+    // A processed file's reason is damage it was branded in spite of.
+    if (!file.Reason.empty()) {
+      err << "sigilon-brand: " << file.SourcePath << (file.Failed ? ": " : ": warning: ")
+          << file.Reason << '\n';
     }
   };
   hooks.WriteLine = [&](const std::string& line) { out << line << '\n' << std::flush; };
   hooks.Cancelled = [] { return StopRequested(); };
   TBatchOptions options;
   options.Brand.Display.PixelsPerInch = command.PixelsPerInch;
+  options.Brand.KeepMetadata = command.KeepMetadata;
+  options.Brand.Strict = command.Strict;
   options.Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs);
   options.ReportCancel = true;
   options.Shard = command.Shard;

@@ -42,6 +42,8 @@ struct TBrandCommandLine {
   std::optional<std::string> FilesFrom;
   /// Leave targets that exist alone.
   bool SkipExisting = false;
+  bool KeepMetadata = false;
+  bool Strict = false;
   bool Help = false;
   bool Version = false;
 };
