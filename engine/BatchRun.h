@@ -79,7 +79,8 @@ struct TFileOutcome {
   std::int64_t Index = 0;
   std::string SourcePath;
   std::string ResultLine;
-  /// Why the file failed; empty when it did not.
+  /// Why the file failed; for a processed file, the damage it was branded in
+  /// spite of (a JPEG that decodes only in part); empty otherwise.
   std::string Reason;
   bool Failed = false;
 };
