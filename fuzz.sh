@@ -3,16 +3,16 @@
 #   ./fuzz.sh TARGET SECONDS [libFuzzer options...]   fuzz for that long
 #   ./fuzz.sh TARGET merge                            fold what the runs found
 #                                                     into the committed seeds
-# Targets: bmp jpeg drawing fonttext config. Runs start from the committed
+# Targets: bmp jpeg metadata drawing fonttext config. Runs start from the committed
 # seeds in tests/fuzz/corpus/TARGET (plus the public picture corpora beside
-# the project for bmp and jpeg); what a run adds stays in build-fuzz/corpus.
+# the project for the picture readers); what a run adds stays in build-fuzz/corpus.
 # Crashes land in build-fuzz/artifacts/TARGET: fix them, and commit the
 # minimised input to tests/fuzz/regressions/TARGET under a name that says
 # what it caught.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-targets="bmp jpeg drawing fonttext config"
+targets="bmp jpeg metadata drawing fonttext config"
 target=${1:-}
 mode=${2:-}
 if [[ -z "$target" || -z "$mode" || " $targets " != *" $target "* ]] ||
@@ -48,12 +48,14 @@ mkdir -p "$seeds" "$work" "$artifacts"
 extra=()
 case "$target" in
   bmp) [ -d ../shared/corpora/bmpsuite ] && extra+=(../shared/corpora/bmpsuite) ;;
-  jpeg) [ -d ../shared/corpora/jpeg ] && extra+=(../shared/corpora/jpeg) ;;
+  jpeg | metadata) [ -d ../shared/corpora/jpeg ] && extra+=(../shared/corpora/jpeg) ;;
 esac
 # Inputs stay small: the pixels-per-byte gates let 2 KB claim 2 megapixels
 # already, which under the sanitizers takes seconds; bigger inputs only slow
 # every run down and reach the 10-second limit on a busy machine.
 max_len=2048
+# Marker segments are read, not pictures decoded: room for whole segments.
+[[ "$target" == metadata ]] && max_len=32768
 # The limits at which a run counts as a finding: 10 s, 2 GB.
 options=(-timeout=10 -rss_limit_mb=2048 -max_len="$max_len" -artifact_prefix="$artifacts/")
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
