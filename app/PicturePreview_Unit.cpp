@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -122,6 +123,7 @@ TPicturePreview::TPicturePreview(QWidget* parent) : QWidget(parent) {
 void TPicturePreview::SetPicture(std::shared_ptr<const TBitmap> picture) {
   FPicture = std::move(picture);
   FFitted = QImage();
+  FScreenSized = QImage();
   FLargestScreenImage = QSize();
   if (!FFit) resize(sizeHint());
   updateGeometry();
@@ -147,9 +149,21 @@ void TPicturePreview::NoteScreenImage(const QSize& size) {
 }
 
 const QImage& TPicturePreview::Fitted() {
-  // Made again only for a new picture or a new control size.
+  // Made again only for a new picture or a new control size. The picture is
+  // read once, into a copy no larger than the screen; resizing the page then
+  // scales that copy, not the full picture again.
   if (FFitted.isNull()) {
-    FFitted = FittedPicture(*FPicture, size());
+    if (FScreenSized.isNull()) {
+      const QScreen* shown = screen();
+      const QSize bounds = shown != nullptr ? shown->size() : QSize(2048, 2048);
+      FScreenSized = FittedPicture(*FPicture, bounds);
+      NoteScreenImage(FScreenSized.size());
+    }
+    const QSize target =
+        FScreenSized.size().scaled(size(), Qt::KeepAspectRatio).boundedTo(FScreenSized.size());
+    FFitted = target == FScreenSized.size() || target.isEmpty()
+                  ? FScreenSized
+                  : FScreenSized.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     NoteScreenImage(FFitted.size());
   }
   return FFitted;

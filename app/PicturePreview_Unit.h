@@ -28,7 +28,7 @@ class TPicturePreview : public QWidget {
   bool Fit() const { return FFit; }
 
   /// Size of the largest image converted for the screen since the picture
-  /// was set: the visible part, or the fitted copy.
+  /// was set: the visible part, or the fitted copies.
   QSize LargestScreenImage() const { return FLargestScreenImage; }
 
   QSize sizeHint() const override;
@@ -48,7 +48,8 @@ class TPicturePreview : public QWidget {
 
   std::shared_ptr<const TBitmap> FPicture;
   bool FFit = false;
-  QImage FFitted;  // cached for the current picture and control size
+  QImage FScreenSized;  // the whole picture at most screen-sized
+  QImage FFitted;       // cached for the current picture and control size
   QSize FLargestScreenImage;
 };
 
