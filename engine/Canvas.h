@@ -188,11 +188,18 @@ class TTextImage {
 class TCanvas {
  public:
   explicit TCanvas(TBitmap& bitmap) : bitmap_(bitmap) {}
+  /// A canvas over one band of a taller picture: `band` holds the picture's
+  /// rows from `top` on, and the picture is `pictureHeight` rows high. Drawing
+  /// works in the picture's coordinates and paints only what falls into the
+  /// band, exactly as drawing on the whole picture paints those rows.
+  TCanvas(TBitmap& band, int top, int pictureHeight)
+      : bitmap_(band), top_(top), pictureHeight_(pictureHeight) {}
 
   TFont Font;
   TBrush Brush;
 
-  /// The whole bitmap: left 0, top 0, right the width, bottom the height.
+  /// The whole bitmap (for a band: the whole picture): left 0, top 0, right
+  /// the width, bottom the height.
   TRect ClipRect() const;
   /// Width of the text along its own baseline (the sum of the glyph
   /// advances, no kerning) and the height of its line (ascent + descent),
@@ -231,7 +238,11 @@ class TCanvas {
   // on bitmap row `by`, cut to the columns of `clip`.
   static void PaintCopyRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
                            const TRect& clip, drawing::Painter& text, drawing::Painter* background);
+  // The picture rows the bitmap holds, in picture coordinates.
+  TRect PaintRect() const;
   TBitmap& bitmap_;
+  int top_ = 0;
+  int pictureHeight_ = -1;  // below 0: the bitmap's own height
 };
 
 }  // namespace sigilon

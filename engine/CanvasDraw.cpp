@@ -14,7 +14,13 @@ namespace sigilon {
 
 using drawing::Painter;
 
-TRect TCanvas::ClipRect() const { return TRect{0, 0, bitmap_.Width(), bitmap_.Height()}; }
+TRect TCanvas::ClipRect() const {
+  return TRect{0, 0, bitmap_.Width(), pictureHeight_ < 0 ? bitmap_.Height() : pictureHeight_};
+}
+
+TRect TCanvas::PaintRect() const {
+  return TRect{0, top_, bitmap_.Width(), top_ + bitmap_.Height()};
+}
 
 void TCanvas::PaintCopyRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
                            const TRect& clip, Painter& text, Painter* background) {
@@ -36,17 +42,19 @@ void TCanvas::TextOut(std::int64_t x, std::int64_t y, const std::string& text) {
   if (bitmap_.Empty()) return;
   // Only the part that lands on the bitmap is rasterised.
   const std::int64_t limit = std::numeric_limits<int>::max();
-  const TRect clip{static_cast<int>(std::clamp<std::int64_t>(-x, -limit, limit)),
-                   static_cast<int>(std::clamp<std::int64_t>(-y, -limit, limit)),
-                   static_cast<int>(std::clamp<std::int64_t>(bitmap_.Width() - x, -limit, limit)),
-                   static_cast<int>(std::clamp<std::int64_t>(bitmap_.Height() - y, -limit, limit))};
+  const TRect clip{
+      static_cast<int>(std::clamp<std::int64_t>(-x, -limit, limit)),
+      static_cast<int>(std::clamp<std::int64_t>(top_ - y, -limit, limit)),
+      static_cast<int>(std::clamp<std::int64_t>(bitmap_.Width() - x, -limit, limit)),
+      static_cast<int>(std::clamp<std::int64_t>(top_ + bitmap_.Height() - y, -limit, limit))};
   const std::optional<TTextImage> image = Render(text, &clip, kMaxPixels);
   if (image) Draw(x, y, *image);
 }
 
 void TCanvas::Draw(std::int64_t x, std::int64_t y, const TTextImage& image) {
   if (image.Empty() || bitmap_.Empty()) return;
-  const TRect clip = ClipRect();
+  // Only the rows the bitmap holds (all of them, unless it is a band).
+  const TRect clip = PaintRect();
   const std::int64_t originX = x + image.bounds_.Left;
   const std::int64_t originY = y + image.bounds_.Top;
   const int rows = image.bounds_.Bottom - image.bounds_.Top;
@@ -57,8 +65,8 @@ void TCanvas::Draw(std::int64_t x, std::int64_t y, const TTextImage& image) {
   std::optional<Painter> background;
   if (!image.background_.empty()) background.emplace(bitmap_, image.brushColor_);
   for (std::int64_t r = firstRow; r < lastRow; ++r) {
-    PaintCopyRow(image, static_cast<std::size_t>(r), static_cast<int>(originY + r), originX, clip,
-                 text, background ? &*background : nullptr);
+    PaintCopyRow(image, static_cast<std::size_t>(r), static_cast<int>(originY + r - top_), originX,
+                 clip, text, background ? &*background : nullptr);
   }
 }
 
@@ -71,8 +79,9 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
     }
     return;
   }
-  const TRect clip = ClipRect();
-  const std::int64_t top = y + image.bounds_.Top;  // first bitmap row of copy row 0
+  // Only the rows the bitmap holds (all of them, unless it is a band).
+  const TRect clip = PaintRect();
+  const std::int64_t top = y + image.bounds_.Top;  // first picture row of copy row 0
   const std::int64_t imageRows = image.bounds_.Bottom - image.bounds_.Top;
   // Copies whose columns cannot reach the clip are skipped up front.
   const std::int64_t left = x + image.bounds_.Left;
@@ -95,7 +104,8 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
         continue;
       }
       for (std::int64_t i = firstColumn; i < lastColumn; ++i) {
-        PaintCopyRow(image, static_cast<std::size_t>(r), by, left + i * dx, clip, text, nullptr);
+        PaintCopyRow(image, static_cast<std::size_t>(r), by - top_, left + i * dx, clip, text,
+                     nullptr);
       }
     }
   }

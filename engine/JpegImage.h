@@ -30,6 +30,9 @@ class TJPEGImage {
   /// upsampling and quantisation, and with block smoothing.
   TJPEGPixelFormat PixelFormat = TJPEGPixelFormat::jf24Bit;
 
+  /// How the current settings decode a stream.
+  TJpegDecodeOptions DecodeOptions() const;
+
   // ---- Content ----
   /// Takes a JPEG stream and reads its header at once, so data that is not
   /// JPEG fails here. `name` appears in error messages. On failure the
@@ -78,8 +81,6 @@ class TJPEGImage {
   const TJpegHeader& Header() const { return header_; }
 
  private:
-  TJpegDecodeOptions DecodeOptions() const;
-
   std::string name_ = "JPEG data";
   std::vector<std::byte> data_;
   TJpegHeader header_;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/BrandStamp.h"
 #include "engine/Canvas.h"
 #include "engine/Conversions_Unit.h"
 #include "engine/VCLJpegBitmap_Unit.h"
@@ -45,45 +46,67 @@ void TextToFont(const std::string& text, TFont& font) {
   ReadFontText(text, target, DrawingColorTable());
 }
 
-void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap) {
-  TCanvas canvas(bitmap);
-  canvas.Font = font;
-  canvas.Brush.Style = TBrushStyle::bsClear;
-  TLogFont turned = canvas.Font.LogFont();
+TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, int height)
+    : text_(text), font_(font), width_(width), height_(height) {
+  TLogFont turned = font_.LogFont();
   turned.Escapement = kBrandEscapement;
   turned.Orientation = kBrandEscapement;
-  canvas.Font.SetLogFont(turned);
+  font_.SetLogFont(turned);
 
+  TBitmap none;
+  const TCanvas canvas = Prepared(none, 0);
   const TSize extent = canvas.TextExtent(text);
-  const std::int64_t w = extent.cx;
-  const std::int64_t h = extent.cy;
+  w_ = extent.cx;
+  h_ = extent.cy;
   // A text that measures nothing would never advance the tiling.
-  if (w <= 0 || h <= 0 || bitmap.Empty()) return;
-
-  const TRect r = canvas.ClipRect();
+  if (w_ <= 0 || h_ <= 0 || width <= 0 || height <= 0) {
+    nothing_ = true;
+    return;
+  }
   // Rows from the top edge while bottom >= y - H - 100; copies from the left
   // edge while right >= x - W (both comparisons include equality).
-  const std::int64_t rows = (r.Bottom - r.Top + h + kRowOverhang) / (2 * h) + 1;
-  const std::int64_t columns = (r.Right - r.Left + w) / w + 1;
+  rows_ = (height + h_ + kRowOverhang) / (2 * h_) + 1;
+  columns_ = (width + w_) / w_ + 1;
   // One rasterisation for the whole picture; every copy is the same pixels.
   // Unless the text is so big that its few copies, each rasterised only
   // where it lands on the picture, cost less (a 2000-point brand on a
   // thumbnail would otherwise rasterise some fifty million pixels).
-  const auto area =
-      static_cast<std::uint64_t>(r.Right - r.Left) * static_cast<std::uint64_t>(r.Bottom - r.Top);
-  const auto copies = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(columns);
+  const auto area = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+  const auto copies = static_cast<std::uint64_t>(rows_) * static_cast<std::uint64_t>(columns_);
   const std::uint64_t coverage =
       copies > kMaxStampCoverage / area ? kMaxStampCoverage : copies * area;
-  const std::optional<TTextImage> image =
-      canvas.RenderText(text, std::min(kMaxStampCoverage, coverage));
-  if (image) {
-    canvas.DrawTiled(r.Left, r.Top, w, columns, 2 * h, rows, *image);
+  image_ = canvas.RenderText(text, std::min(kMaxStampCoverage, coverage));
+}
+
+TCanvas TBrandStamp::Prepared(TBitmap& bitmap, int top) const {
+  TCanvas canvas(bitmap, top, height_);
+  canvas.Font = font_;
+  canvas.Brush.Style = TBrushStyle::bsClear;
+  return canvas;
+}
+
+void TBrandStamp::Paint(TBitmap& band, int top) const {
+  if (nothing_ || band.Empty()) return;
+  TCanvas canvas = Prepared(band, top);
+  if (image_) {
+    canvas.DrawTiled(0, 0, w_, columns_, 2 * h_, rows_, *image_);
     return;
   }
-  for (std::int64_t j = 0; j < rows; ++j) {
-    for (std::int64_t i = 0; i < columns; ++i)
-      canvas.TextOut(r.Left + i * w, r.Top + j * 2 * h, text);
+  // Copy by copy, each rasterised only where it lands on the band. A copy
+  // turned about its corner reaches at most its width plus its height above
+  // or below it: rows of copies farther away are not even laid out.
+  const std::int64_t reach = w_ + h_;
+  const std::int64_t bandTop = top;
+  const std::int64_t bandBottom = bandTop + band.Height();
+  for (std::int64_t j = 0; j < rows_; ++j) {
+    const std::int64_t y = j * 2 * h_;
+    if (y + reach < bandTop || y - reach >= bandBottom) continue;
+    for (std::int64_t i = 0; i < columns_; ++i) canvas.TextOut(i * w_, y, text_);
   }
+}
+
+void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap) {
+  TBrandStamp(text, font, bitmap.Width(), bitmap.Height()).Paint(bitmap, 0);
 }
 
 }  // namespace sigilon

@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 
+#include "engine/BandBranding.h"
 #include "engine/Bitmap.h"
 #include "engine/BmpCodec.h"
 #include "engine/Canvas.h"
@@ -80,6 +81,23 @@ std::string JoinWarnings(const std::vector<std::string>& warnings) {
 std::string BrandJpeg(const std::string& brandText, const TFont& font,
                       const std::string& sourcePath, const std::string& targetPath,
                       const TPreviewCallback& preview, const TBrandOptions& options) {
+  // Nothing needs the whole stamped picture: brand it as a stream of bands
+  // in a few megabytes, whatever its size.
+  if (!preview && !options.PicturePreview) {
+    const TJpegDecodeOptions decoding = TJPEGImage(options.Display.ColorDepth).DecodeOptions();
+    std::vector<std::string> warnings;
+    const auto guard = [&] {
+      GuardTarget(sourcePath, targetPath);
+      // Warnings are known once the picture is decoded, before it is put in place.
+      if (options.Strict && !warnings.empty()) {
+        throw ImageError(sourcePath + ": damaged JPEG data: " + JoinWarnings(warnings));
+      }
+    };
+    if (BrandJpegInBands(brandText, font, sourcePath, targetPath, decoding, kBrandQuality,
+                         options.Threads, options.KeepMetadata, guard, warnings)) {
+      return JoinWarnings(warnings);
+    }
+  }
   GuardTarget(sourcePath, targetPath);
   TBitmap working;
   TJpegMetadata metadata;

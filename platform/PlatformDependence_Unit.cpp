@@ -65,6 +65,8 @@ class TFileDescriptor {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
+  /// Hands the descriptor over to a new owner.
+  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
@@ -349,12 +351,47 @@ void FreeLargeBlock(void* block, std::size_t bytes) noexcept {
   }
 }
 
-std::vector<std::byte> ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
+namespace {
+
+// Opens a file that is only ever read; a directory is refused.
+TFileDescriptor OpenForReading(const std::string& path, struct stat& info) {
   TFileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) ThrowPlatformError("Cannot open file", path, errno);
-  struct stat info {};
   if (::fstat(fd.Get(), &info) != 0) ThrowPlatformError("Cannot examine file", path, errno);
   if (S_ISDIR(info.st_mode)) ThrowPlatformError("Cannot read file", path, EISDIR);
+  return fd;
+}
+
+}  // namespace
+
+TFileReader::TFileReader(const std::string& path) : path_(path) {
+  struct stat info {};
+  TFileDescriptor fd = OpenForReading(path, info);
+  if (S_ISREG(info.st_mode) && info.st_size > 0) size_ = static_cast<std::uint64_t>(info.st_size);
+  fd_ = fd.Release();
+}
+
+TFileReader::~TFileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t TFileReader::Read(std::span<std::byte> buffer) {
+  std::size_t filled = 0;
+  while (filled < buffer.size()) {
+    const ssize_t n = ::read(fd_, buffer.data() + filled, buffer.size() - filled);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowPlatformError("Cannot read file", path_, errno);
+    }
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  return filled;
+}
+
+std::vector<std::byte> ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
+  struct stat info {};
+  TFileDescriptor fd = OpenForReading(path, info);
   const auto tooLarge = [&] {
     throw PlatformError("Cannot read file \"" + path + "\": expected at most " +
                         std::to_string(maxBytes) + " bytes, found more");

@@ -155,6 +155,27 @@ class TTargetFile {
   bool committed_ = false;
 };
 
+/// A file read from start to end in pieces, for data too big to hold whole.
+/// The file is only ever opened for reading.
+class TFileReader {
+ public:
+  /// Opens the file. Throws PlatformError naming the path.
+  explicit TFileReader(const std::string& path);
+  ~TFileReader();
+  TFileReader(const TFileReader&) = delete;
+  TFileReader& operator=(const TFileReader&) = delete;
+  /// Fills `buffer` as far as the file goes; returns the bytes read, 0 at
+  /// the end. Throws PlatformError naming the path.
+  std::size_t Read(std::span<std::byte> buffer);
+  /// The file's size when it was opened (0 for what is not a plain file).
+  std::uint64_t Size() const { return size_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
 /// Writes a whole target file through TTargetFile.
 void WriteTargetFile(const std::string& path, std::span<const std::byte> data);
 

@@ -1,6 +1,7 @@
 // Every file of the public BMP and JPEG suites through BrandFile: exactly one
-// result line, no crash or hang, bounded memory, and every written file
-// decodes again to the size (and, for bitmaps, the format) of its source.
+// result line, no crash or hang, bounded memory, every written file decodes
+// again to the size (and, for bitmaps, the format) of its source, and a JPEG
+// branded in bands is byte for byte the one branded whole.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -54,6 +55,20 @@ void BrandFolder(const std::string& folder, Expect expect = Expect::kEither) {
         "© Proof", kFont, source, output, [&](std::span<const std::byte>) { ++previews; }, line);
     SCOPED_TRACE(name);
     const bool ok = line.starts_with("Processed file: ");
+    if (jpeg) {
+      // Without a preview the picture streams through in bands, in one
+      // thread or two: the same outcome and, when written, the same bytes.
+      for (const int threads : {1, 2}) {
+        const std::string streamed = target / ("streamed-" + name);
+        std::string streamedLine;
+        BrandFile("© Proof", kFont, source, streamed, nullptr, streamedLine,
+                  {.Display = {}, .Threads = threads});
+        EXPECT_EQ(streamedLine, line) << threads << " threads";
+        if (ok) {
+          EXPECT_EQ(ReadBytes(streamed), ReadBytes(output)) << threads << " threads";
+        }
+      }
+    }
     if (expect != Expect::kEither) {
       EXPECT_EQ(ok, expect == Expect::kProcessed) << line;
     }

@@ -1,0 +1,241 @@
+#include "engine/BandBranding.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/BrandStamp.h"
+#include "engine/Canvas.h"
+#include "engine/Errors.h"
+#include "engine/JpegMetadata.h"
+#include "platform/PlatformDependence_Unit.h"
+
+namespace sigilon {
+
+namespace {
+
+// About this many pixel bytes per band: large enough that the per-band work
+// (a few library calls, the stamp's row arithmetic) vanishes, small enough
+// that a handful of bands of even a 100-megapixel picture cost little.
+constexpr std::size_t kBandBytes = 1 << 20;
+// The encoder takes rows in groups of 16 (two 8-row blocks of subsampled
+// luminance); bands of whole groups keep it from waiting on partial ones.
+constexpr int kRowGroup = 16;
+// Bands in flight between the decoding and the encoding thread: enough to
+// ride out the uneven pace of the two, not so many that memory grows.
+constexpr int kBandsInFlight = 4;
+
+int BandRows(const TJpegBandDecoder& decoder) {
+  const std::size_t stride = 3 * static_cast<std::size_t>(decoder.Width());
+  const auto rows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / stride));
+  return std::min(std::max(kRowGroup, rows / kRowGroup * kRowGroup), decoder.Height());
+}
+
+struct TBand {
+  TBitmap Pixels;
+  int Rows = 0;
+};
+
+// A fixed ring of bands handed from one producer thread to one consumer
+// thread. Either side may stop the other (after a failure): waits then end.
+class TBandRing {
+ public:
+  explicit TBandRing(std::vector<TBand> bands) : bands_(std::move(bands)) {}
+
+  // The next band to fill; nullptr once stopped.
+  TBand* NextEmpty() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stopped_ || produced_ - consumed_ < bands_.size(); });
+    return stopped_ ? nullptr : &bands_[produced_ % bands_.size()];
+  }
+  void Filled() {
+    {
+      std::lock_guard lock(mutex_);
+      ++produced_;
+    }
+    changed_.notify_all();
+  }
+  // The next filled band; nullptr once stopped or when the producer is done
+  // and every band has been taken.
+  TBand* NextFull() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stopped_ || done_ || consumed_ < produced_; });
+    if (stopped_ || consumed_ == produced_) return nullptr;
+    return &bands_[consumed_ % bands_.size()];
+  }
+  void Emptied() {
+    {
+      std::lock_guard lock(mutex_);
+      ++consumed_;
+    }
+    changed_.notify_all();
+  }
+  void Done() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+  }
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  std::vector<TBand> bands_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t produced_ = 0;
+  std::size_t consumed_ = 0;
+  bool done_ = false;
+  bool stopped_ = false;
+};
+
+// Decodes and stamps the next band; false when the picture is complete.
+bool Produce(TJpegBandDecoder& decoder, const TBrandStamp& stamp, TBand& band) {
+  if (decoder.NextRow() >= decoder.Height()) return false;
+  const int top = decoder.NextRow();
+  band.Rows = decoder.ReadBand(band.Pixels);
+  stamp.Paint(band.Pixels, top);
+  return true;
+}
+
+void RunInOneThread(TJpegBandDecoder& decoder, const TBrandStamp& stamp, TJpegBandEncoder& encoder,
+                    int bandRows) {
+  TBand band{decoder.NewBand(bandRows)};
+  while (Produce(decoder, stamp, band)) encoder.WriteBand(band.Pixels, band.Rows);
+  decoder.Finish();
+  encoder.Finish();
+}
+
+// This thread decodes and stamps while a second one encodes and writes.
+void RunInTwoThreads(TJpegBandDecoder& decoder, const TBrandStamp& stamp, TJpegBandEncoder& encoder,
+                     int bandRows) {
+  std::vector<TBand> bands;
+  for (int i = 0; i < kBandsInFlight; ++i) bands.push_back({decoder.NewBand(bandRows)});
+  TBandRing ring(std::move(bands));
+
+  std::exception_ptr encodeFailure;
+  std::thread encoding([&] {
+    try {
+      while (TBand* band = ring.NextFull()) {
+        encoder.WriteBand(band->Pixels, band->Rows);
+        ring.Emptied();
+      }
+    } catch (...) {
+      encodeFailure = std::current_exception();
+      ring.Stop();
+    }
+  });
+
+  std::exception_ptr decodeFailure;
+  try {
+    bool complete = false;
+    while (TBand* band = ring.NextEmpty()) {  // nullptr: the encoder failed
+      if (!Produce(decoder, stamp, *band)) {
+        complete = true;
+        break;
+      }
+      ring.Filled();
+    }
+    if (complete) decoder.Finish();
+  } catch (...) {
+    decodeFailure = std::current_exception();
+    ring.Stop();
+  }
+  ring.Done();
+  encoding.join();
+  // The first failure in picture order is the one to report: a broken source
+  // stops the encoder, not the other way round.
+  if (decodeFailure) std::rethrow_exception(decodeFailure);
+  if (encodeFailure) std::rethrow_exception(encodeFailure);
+  encoder.Finish();
+}
+
+// The bytes from the start of the file to its first scan: every marker
+// segment the metadata lives in, read without the picture data after them.
+std::vector<std::byte> ReadHeaderBytes(TFileReader& reader) {
+  std::vector<std::byte> bytes;
+  const auto have = [&](std::size_t count) {
+    while (bytes.size() < count) {
+      std::byte chunk[4096];
+      const std::size_t n = reader.Read(chunk);
+      if (n == 0) return false;
+      bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    return true;
+  };
+  const auto at = [&](std::size_t i) { return std::to_integer<unsigned>(bytes[i]); };
+  std::size_t next = 2;  // after the start-of-image marker
+  while (have(next + 4) && next < kMaxJpegFileBytes) {
+    if (at(next) != 0xFF) break;
+    const unsigned marker = at(next + 1);
+    // The first scan ends the header; stand-alone markers carry no length.
+    if (marker == 0xDA || marker == 0xD9) break;
+    if (marker == 0xFF || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      next += marker == 0xFF ? 1 : 2;
+      continue;
+    }
+    next += 2 + (at(next + 2) << 8 | at(next + 3));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+bool BrandJpegInBands(const std::string& brandText, const TFont& font,
+                      const std::string& sourcePath, const std::string& targetPath,
+                      const TJpegDecodeOptions& decodeOptions, int quality, int threads,
+                      bool keepPictureInformation, const std::function<void()>& guardTarget,
+                      std::vector<std::string>& warnings) {
+  guardTarget();
+  TFileReader source(sourcePath);
+  // The bound a whole-file read puts on a JPEG file, so both ways agree.
+  if (source.Size() > kMaxJpegFileBytes) {
+    throw ImageError(sourcePath + ": expected a JPEG file of at most " +
+                     std::to_string(kMaxJpegFileBytes) + " bytes, found " +
+                     std::to_string(source.Size()));
+  }
+  const std::vector<std::byte> header = ReadHeaderBytes(source);
+  const TJpegMetadata metadata = ReadJpegMetadata(header);
+  // Turning a picture upright moves rows across the whole picture.
+  if (metadata.Orientation != 1) return false;
+  std::size_t served = 0;
+  TJpegBandDecoder decoder(
+      [&](std::span<std::byte> buffer) {
+        if (served == header.size()) return source.Read(buffer);
+        const std::size_t n = std::min(buffer.size(), header.size() - served);
+        std::copy_n(header.begin() + static_cast<std::ptrdiff_t>(served), n, buffer.begin());
+        served += n;
+        return n;
+      },
+      source.Size(), sourcePath, decodeOptions);
+  const TBrandStamp stamp(brandText, font, decoder.Width(), decoder.Height());
+
+  guardTarget();
+  TTargetFile target(targetPath);
+  const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, keepPictureInformation);
+  TJpegBandEncoder encoder(
+      decoder.Width(), decoder.Height(), quality, sourcePath,
+      [&target](std::span<const std::byte> bytes) { target.Write(bytes); }, markers);
+  const int bandRows = BandRows(decoder);
+  if (threads >= 2 && decoder.Height() > bandRows) {
+    RunInTwoThreads(decoder, stamp, encoder, bandRows);
+  } else {
+    RunInOneThread(decoder, stamp, encoder, bandRows);
+  }
+  warnings = decoder.Warnings();
+  guardTarget();
+  target.Commit();
+  return true;
+}
+
+}  // namespace sigilon

@@ -1,0 +1,36 @@
+#pragma once
+/// Branding a JPEG file as a stream of row bands: decode a band, stamp the
+/// copies that reach into it, encode it, write it, move on. Memory stays at a
+/// few bands (plus what libjpeg must buffer for progressive or colour-
+/// quantised files) whatever the picture's size, and the target is byte for
+/// byte what branding the whole picture gives.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/JpegCodec.h"
+
+namespace sigilon {
+
+class TFont;
+
+/// Brands `sourcePath` into `targetPath` band by band at `quality`, carrying
+/// the source's colour profile (and its picture information when
+/// `keepPictureInformation` is set) as the whole-picture branding does. With
+/// `threads` of 2 or more, decoding (with stamping) and encoding overlap in
+/// two threads. The target appears only when complete (a temporary file
+/// renamed into place); on failure nothing is left behind. `guardTarget` is
+/// called before the source is opened, before the target is created and
+/// before it is put in place; `warnings` receives libjpeg's warnings (see
+/// TJpegBandDecoder::Warnings) once the picture is decoded, before that last
+/// call. Returns false, having written nothing, for a picture that must be
+/// turned upright first: only the whole picture can be turned. Throws
+/// ImageError, PlatformError, FontError.
+bool BrandJpegInBands(const std::string& brandText, const TFont& font,
+                      const std::string& sourcePath, const std::string& targetPath,
+                      const TJpegDecodeOptions& decodeOptions, int quality, int threads,
+                      bool keepPictureInformation, const std::function<void()>& guardTarget,
+                      std::vector<std::string>& warnings);
+
+}  // namespace sigilon

@@ -1,0 +1,38 @@
+#pragma once
+/// The tiled 45-degree brand pattern of one picture, prepared once and painted
+/// on any band of the picture's rows: painting every band of a picture gives
+/// exactly the pixels that stamping the whole picture gives.
+
+#include <optional>
+#include <string>
+
+#include "engine/Canvas.h"
+
+namespace sigilon {
+
+class TBrandStamp {
+ public:
+  /// Turns the font by 45 degrees, measures the text and, unless it is far
+  /// bigger than the picture, rasterises it once for a picture of `width` x
+  /// `height`. Throws FontError.
+  TBrandStamp(const std::string& text, const TFont& font, int width, int height);
+
+  /// Paints the copies that reach into `band`, whose row 0 is picture row
+  /// `top`; with `top` 0 and the whole picture, stamps the picture.
+  void Paint(TBitmap& band, int top) const;
+
+ private:
+  TCanvas Prepared(TBitmap& bitmap, int top) const;
+
+  std::string text_;
+  TFont font_;
+  int width_;
+  int height_;
+  std::int64_t w_ = 0, h_ = 0, rows_ = 0, columns_ = 0;
+  // The text measures nothing: there is nothing to draw.
+  bool nothing_ = false;
+  // The text rasterised once; none when drawing copy by copy costs less.
+  std::optional<TTextImage> image_;
+};
+
+}  // namespace sigilon
