@@ -45,6 +45,7 @@ constexpr const char* kWindowMaximizedEntry = "WindowMaximized";
 constexpr const char* kActivePageEntry = "ActivePage";
 constexpr const char* kFitImageEntry = "FitImage";
 constexpr const char* kLogDirectoryEntry = "LogDirectory";
+constexpr const char* kKeepPictureInformationEntry = "KeepPictureInformation";
 
 // Gaps of the Settings page, from the laid-out positions: a label 7 pixels
 // below the field above it, a field 3 pixels below its label.
@@ -607,6 +608,8 @@ void TMain_Form::LoadPlaces(const TConfigurationFile& store) {
     }
   }
   SetFitImage(StoredNumber(store, kFitImageEntry).value_or(0) != 0);
+  ui_.KeepPictureInformation_MenuItem->setChecked(
+      StoredNumber(store, kKeepPictureInformationEntry).value_or(0) != 0);
   if (store.HasValue(kLogDirectoryEntry)) FLogDirectory = store.ReadValue(kLogDirectoryEntry);
 }
 
@@ -622,6 +625,8 @@ void TMain_Form::SavePlaces(TConfigurationFile& store) const {
   store.WriteValue(kActivePageEntry, std::to_string(ui_.Main_PageControl->currentIndex()));
   store.WriteValue(kFitImageEntry, ui_.Working_Image->Fit() ? "1" : "0");
   store.WriteValue(kLogDirectoryEntry, FLogDirectory);
+  store.WriteValue(kKeepPictureInformationEntry,
+                   ui_.KeepPictureInformation_MenuItem->isChecked() ? "1" : "0");
 }
 
 // ---- Batch run --------------------------------------------------------------
@@ -693,6 +698,8 @@ void TMain_Form::ProcessImages() {
   // bitmap file only to read it back cost as much as a tenth of the run.
   TBatchOptions options;
   options.Brand.Display = FDisplayInfo;
+  // The photographer's EXIF, IPTC and XMP go into the copies when asked for.
+  options.Brand.KeepMetadata = ui_.KeepPictureInformation_MenuItem->isChecked();
   options.Brand.PicturePreview = [this](const TBitmap& picture) { ShowWorkingImage(picture); };
   RunBatch(CurrentBatchSettings(), hooks, options);
 }

@@ -813,6 +813,12 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui().Main_PageControl->currentIndex(), 1);
     QTest::mouseDClick(ui().Working_Image, Qt::LeftButton);
     QVERIFY(!ui().Working_Image->Fit());
+
+    // Keeping the picture information is off at first and remembered too.
+    QVERIFY(!ui().KeepPictureInformation_MenuItem->isChecked());
+    ui().KeepPictureInformation_MenuItem->trigger();
+    Restart();
+    QVERIFY(ui().KeepPictureInformation_MenuItem->isChecked());
   }
 
   void dialogsOpenAtRememberedPlaces() {
