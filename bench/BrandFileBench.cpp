@@ -78,11 +78,12 @@ Fixture& Shared() {
   return fixture;
 }
 
-void BrandLoop(benchmark::State& state, const TPreviewCallback& preview) {
+void BrandLoop(benchmark::State& state, const TPreviewCallback& preview,
+               const TBrandOptions& options = {}) {
   Fixture& f = Shared();
   for (auto _ : state) {
     std::string line;
-    BrandFile(kBrand, kFontText, f.sourcePath, f.targetPath, preview, line);
+    BrandFile(kBrand, kFontText, f.sourcePath, f.targetPath, preview, line, options);
     if (line.rfind("Processed", 0) != 0) state.SkipWithError(line.c_str());
   }
   state.counters["MP"] = kWidth * kHeight / 1e6;
@@ -94,6 +95,12 @@ void BM_BrandFilePreview(benchmark::State& state) {
   std::size_t previewBytes = 0;
   BrandLoop(state, [&](std::span<const std::byte> bytes) { previewBytes = bytes.size(); });
   benchmark::DoNotOptimize(previewBytes);
+}
+
+// The look options, each against BM_BrandFile: a brand at 2 % of the
+// shorter side (60 pixels), half opacity, a white outline, and all three.
+void BM_BrandFileLook(benchmark::State& state, TStampLook look) {
+  BrandLoop(state, nullptr, TBrandOptions{.Look = look});
 }
 
 void BM_CodecWork(benchmark::State& state) {
@@ -158,6 +165,19 @@ void BM_CommandLine(benchmark::State& state) {
 
 BENCHMARK(BM_BrandFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BrandFilePreview)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLook, RelativeSize2, TStampLook{.RelativeSize = 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLook, Opacity50, TStampLook{.Opacity = 50})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLook, Outline, TStampLook{.Outline = 0x00FFFFFF})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLook, All,
+                  TStampLook{.RelativeSize = 2, .Opacity = 50, .Outline = 0x00FFFFFF})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_CodecWork)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CommandLine)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainTranscode)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -195,7 +195,7 @@ bool BrandJpegInBands(const std::string& brandText, const TFont& font,
                       const std::string& sourcePath, const std::string& targetPath,
                       const TJpegDecodeOptions& decodeOptions, int quality, int threads,
                       bool keepPictureInformation, const std::function<void()>& guardTarget,
-                      std::vector<std::string>& warnings) {
+                      std::vector<std::string>& warnings, const TStampLook& look) {
   guardTarget();
   TFileReader source(sourcePath);
   // The bound a whole-file read puts on a JPEG file, so both ways agree.
@@ -218,7 +218,7 @@ bool BrandJpegInBands(const std::string& brandText, const TFont& font,
         return n;
       },
       source.Size(), sourcePath, decodeOptions);
-  const TBrandStamp stamp(brandText, font, decoder.Width(), decoder.Height());
+  const TBrandStamp stamp(brandText, font, decoder.Width(), decoder.Height(), look);
 
   guardTarget();
   TTargetFile target(targetPath);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/JpegCodec.h"
+#include "engine/VCLJpegBitmap_Unit.h"
 
 namespace sigilon {
 
@@ -31,6 +32,6 @@ bool BrandJpegInBands(const std::string& brandText, const TFont& font,
                       const std::string& sourcePath, const std::string& targetPath,
                       const TJpegDecodeOptions& decodeOptions, int quality, int threads,
                       bool keepPictureInformation, const std::function<void()>& guardTarget,
-                      std::vector<std::string>& warnings);
+                      std::vector<std::string>& warnings, const TStampLook& look = {});
 
 }  // namespace sigilon

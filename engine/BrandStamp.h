@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/Canvas.h"
+#include "engine/VCLJpegBitmap_Unit.h"
 
 namespace sigilon {
 
@@ -15,7 +16,8 @@ class TBrandStamp {
   /// Turns the font by 45 degrees, measures the text and, unless it is far
   /// bigger than the picture, rasterises it once for a picture of `width` x
   /// `height`. Throws FontError.
-  TBrandStamp(const std::string& text, const TFont& font, int width, int height);
+  TBrandStamp(const std::string& text, const TFont& font, int width, int height,
+              const TStampLook& look = {});
 
   /// Paints the copies that reach into `band`, whose row 0 is picture row
   /// `top`; with `top` 0 and the whole picture, stamps the picture.
@@ -28,6 +30,8 @@ class TBrandStamp {
   TFont font_;
   int width_;
   int height_;
+  int opacity_ = kMaxOpacity;
+  std::optional<TColor> outline_;
   std::int64_t w_ = 0, h_ = 0, rows_ = 0, columns_ = 0;
   // The text measures nothing: there is nothing to draw.
   bool nothing_ = false;

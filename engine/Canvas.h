@@ -169,6 +169,7 @@ class TTextImage {
   TRect bounds_;
   TSize extent_;
   std::vector<std::uint8_t> text_;        // glyph coverage
+  std::vector<std::uint8_t> outline_;     // contour coverage; empty without an outline
   std::vector<std::uint8_t> background_;  // cell coverage; empty for a clear brush
   // Runs of columns with any coverage, row by row (runs of row r are
   // runs_[rowRuns_[r]] up to runs_[rowRuns_[r + 1]]), so that painting every
@@ -181,7 +182,9 @@ class TTextImage {
   std::vector<Run> runs_;
   std::vector<std::size_t> rowRuns_;
   TRGBQuad textColor_;
+  TRGBQuad outlineColor_;
   TRGBQuad brushColor_;
+  std::uint8_t opacity_ = 255;  // of text and outline
 };
 
 /// Draws on one bitmap. Font and Brush are set by the caller before use.
@@ -197,6 +200,14 @@ class TCanvas {
 
   TFont Font;
   TBrush Brush;
+  /// Strength of text output in percent (1 to 100, clamped): glyphs and
+  /// outline are blended over the picture at this opacity; on palette
+  /// bitmaps they take the entry nearest to the blended colour.
+  int TextOpacity = 100;
+  /// When set, a contour of this colour is drawn around every glyph (and
+  /// underline or strike-out) under the text: about a sixteenth of the
+  /// character height wide, at least one pixel.
+  std::optional<TColor> TextOutline;
 
   /// The whole bitmap (for a band: the whole picture): left 0, top 0, right
   /// the width, bottom the height.
@@ -218,9 +229,9 @@ class TCanvas {
   std::optional<TTextImage> RenderText(const std::string& text,
                                        std::uint64_t maxPixels = kMaxPixels) const;
   /// Paints a rasterised text with its reference point at (x, y): blended by
-  /// coverage on 16, 24 and 32 bits (opaque at full coverage); on palette
-  /// bitmaps the entry nearest to the colour where coverage is at least one
-  /// half, so that no colour outside the palette is needed.
+  /// coverage on 16, 24 and 32 bits (opaque at full coverage and opacity); on
+  /// palette bitmaps the entry nearest to the (blended) colour where coverage
+  /// is at least one half, so that no colour outside the palette is needed.
   void Draw(std::int64_t x, std::int64_t y, const TTextImage& image);
   /// Paints the image at (x + i * dx, y + j * dy) for i < columns, j < rows.
   /// The picture is walked row by row rather than copy by copy, which keeps
@@ -234,10 +245,13 @@ class TCanvas {
   std::optional<TTextImage> Render(const std::string& text, const TRect* clip,
                                    std::uint64_t maxPixels) const;
   // The one clipping routine of the single and the tiled draw: paints row
-  // `r` of a copy whose coverage column 0 lies at bitmap column `originX`
-  // on bitmap row `by`, cut to the columns of `clip`.
-  static void PaintCopyRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
-                           const TRect& clip, drawing::Painter& text, drawing::Painter* background);
+  // `r` of `count` copies, the first with its coverage column 0 at bitmap
+  // column `originX` and each next `dx` further right, on bitmap row `by`,
+  // cut to the columns of `clip`.
+  static void PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
+                             std::int64_t dx, std::int64_t count, const TRect& clip,
+                             drawing::Painter* background, drawing::Painter* outline,
+                             drawing::Painter& text);
   // The picture rows the bitmap holds, in picture coordinates.
   TRect PaintRect() const;
   TBitmap& bitmap_;

@@ -22,20 +22,37 @@ TRect TCanvas::PaintRect() const {
   return TRect{0, top_, bitmap_.Width(), top_ + bitmap_.Height()};
 }
 
-void TCanvas::PaintCopyRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
-                           const TRect& clip, Painter& text, Painter* background) {
+void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
+                             std::int64_t dx, std::int64_t count, const TRect& clip,
+                             Painter* background, Painter* outline, Painter& text) {
   const std::size_t rowOffset = r * static_cast<std::size_t>(image.Stride());
-  const std::size_t end = image.rowRuns_[r + 1];
-  for (std::size_t k = image.rowRuns_[r]; k < end; ++k) {
-    const TTextImage::Run run = image.runs_[k];
-    const std::int64_t from = std::max<std::int64_t>(originX + run.Start, clip.Left);
-    const std::int64_t to = std::min<std::int64_t>(originX + run.Start + run.Length, clip.Right);
-    if (from >= to) continue;
-    const std::size_t offset = rowOffset + static_cast<std::size_t>(from - originX);
-    const int n = static_cast<int>(to - from);
-    if (background) background->PaintRow(by, static_cast<int>(from), &image.background_[offset], n);
-    text.PaintRow(by, static_cast<int>(from), &image.text_[offset], n);
+  const std::size_t runsBegin = image.rowRuns_[r];
+  const std::size_t runsEnd = image.rowRuns_[r + 1];
+  if (runsBegin == runsEnd) return;
+  const auto paintRuns = [&](auto paint) {
+    std::int64_t copyX = originX;
+    for (std::int64_t i = 0; i < count; ++i, copyX += dx) {
+      for (std::size_t k = runsBegin; k < runsEnd; ++k) {
+        const TTextImage::Run run = image.runs_[k];
+        const std::int64_t from = std::max<std::int64_t>(copyX + run.Start, clip.Left);
+        const std::int64_t to = std::min<std::int64_t>(copyX + run.Start + run.Length, clip.Right);
+        if (from >= to) continue;
+        paint(static_cast<int>(from), rowOffset + static_cast<std::size_t>(from - copyX),
+              static_cast<int>(to - from));
+      }
+    }
+  };
+  // The plain text alone is the common case: its loop carries no layer tests.
+  if (!background && !outline) {
+    paintRuns(
+        [&](int x, std::size_t offset, int n) { text.PaintRow(by, x, &image.text_[offset], n); });
+    return;
   }
+  paintRuns([&](int x, std::size_t offset, int n) {
+    if (background) background->PaintRow(by, x, &image.background_[offset], n);
+    if (outline) outline->PaintRow(by, x, &image.outline_[offset], n);
+    text.PaintRow(by, x, &image.text_[offset], n);
+  });
 }
 
 void TCanvas::TextOut(std::int64_t x, std::int64_t y, const std::string& text) {
@@ -61,12 +78,15 @@ void TCanvas::Draw(std::int64_t x, std::int64_t y, const TTextImage& image) {
   const std::int64_t firstRow = std::max<std::int64_t>(0, clip.Top - originY);
   const std::int64_t lastRow = std::min<std::int64_t>(rows, clip.Bottom - originY);
   if (firstRow >= lastRow) return;
-  Painter text(bitmap_, image.textColor_);
+  Painter text(bitmap_, image.textColor_, image.opacity_);
+  std::optional<Painter> outline;
+  if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
   std::optional<Painter> background;
   if (!image.background_.empty()) background.emplace(bitmap_, image.brushColor_);
   for (std::int64_t r = firstRow; r < lastRow; ++r) {
-    PaintCopyRow(image, static_cast<std::size_t>(r), static_cast<int>(originY + r - top_), originX,
-                 clip, text, background ? &*background : nullptr);
+    PaintCopiesRow(image, static_cast<std::size_t>(r), static_cast<int>(originY + r - top_),
+                   originX, 0, 1, clip, background ? &*background : nullptr,
+                   outline ? &*outline : nullptr, text);
   }
 }
 
@@ -89,7 +109,10 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
       std::max<std::int64_t>(0, (clip.Left - (left + image.Stride()) + dx) / dx);
   const std::int64_t lastColumn = std::min<std::int64_t>(
       columns, clip.Right - left <= 0 ? 0 : (clip.Right - left + dx - 1) / dx);
-  Painter text(bitmap_, image.textColor_);
+  if (lastColumn <= firstColumn) return;
+  Painter text(bitmap_, image.textColor_, image.opacity_);
+  std::optional<Painter> outline;
+  if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
   for (int by = clip.Top; by < clip.Bottom; ++by) {
     // Copy rows j with top + j * dy <= by < top + j * dy + imageRows.
     const std::int64_t rel = by - top;
@@ -99,14 +122,8 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
     for (std::int64_t j = jFirst; j <= jLast; ++j) {
       const std::int64_t r = rel - j * dy;
       if (r < 0 || r >= imageRows) continue;
-      if (image.rowRuns_[static_cast<std::size_t>(r)] ==
-          image.rowRuns_[static_cast<std::size_t>(r) + 1]) {
-        continue;
-      }
-      for (std::int64_t i = firstColumn; i < lastColumn; ++i) {
-        PaintCopyRow(image, static_cast<std::size_t>(r), by - top_, left + i * dx, clip, text,
-                     nullptr);
-      }
+      PaintCopiesRow(image, static_cast<std::size_t>(r), by - top_, left + firstColumn * dx, dx,
+                     lastColumn - firstColumn, clip, nullptr, outline ? &*outline : nullptr, text);
     }
   }
 }

@@ -75,6 +75,7 @@ LaidOutText LayOut(const std::string& text, const TLogFont& log, int pixelsPerIn
   FT_Pos descent = std::lround(winDescent * scale);
   if (height > 0 && em < kMaxEmPixels) descent = height - ascent;  // cell height exactly
   laid.ascent = ascent * 64;
+  laid.em = em64;
 
   std::int64_t pen = 0;  // whole pixels, as the advances are
   for (const char32_t cp : DecodeUtf8(text)) {

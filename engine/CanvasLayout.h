@@ -20,6 +20,7 @@ namespace sigilon::drawing {
 struct LaidOutText {
   TSize extent;
   FT_Pos ascent = 0;  // 26.6
+  FT_Pos em = 0;      // character height, 26.6
   std::vector<Outline> glyphs;
   std::vector<Outline> lines;  // underline and strike-out
   Outline cell;                // the whole cell, for an opaque background

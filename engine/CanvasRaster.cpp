@@ -1,10 +1,12 @@
 #include "engine/CanvasRaster.h"
 
 #include FT_OUTLINE_H
+#include FT_STROKER_H
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "engine/CanvasFontEngine.h"
 
@@ -38,6 +40,26 @@ void CoverageSpans(int y, int count, const FT_Span* spans, void* user) {
   }
 }
 
+struct StrokerDeleter {
+  void operator()(FT_Stroker stroker) const { FT_Stroker_Done(stroker); }
+};
+
+// One winding direction for every outline, so that glyphs and lines that
+// touch or overlap are filled as one shape (no faint seams where two
+// anti-aliased edges meet); and the control box the rasteriser culls by.
+void Normalize(Outline& o) {
+  if (o.points.empty()) return;
+  FT_Outline view = View(o, o.points.data());
+  if (FT_Outline_Get_Orientation(&view) == FT_ORIENTATION_POSTSCRIPT) FT_Outline_Reverse(&view);
+  o.cbox = {o.points[0].x, o.points[0].y, o.points[0].x, o.points[0].y};
+  for (const FT_Vector& p : o.points) {
+    o.cbox.xMin = std::min(o.cbox.xMin, p.x);
+    o.cbox.yMin = std::min(o.cbox.yMin, p.y);
+    o.cbox.xMax = std::max(o.cbox.xMax, p.x);
+    o.cbox.yMax = std::max(o.cbox.yMax, p.y);
+  }
+}
+
 }  // namespace
 
 FT_Outline View(Outline& o, FT_Vector* points) {
@@ -59,19 +81,38 @@ void Place(Outline& o, FT_Pos ascent, double radians) {
     p.x = std::lround(u * c + v * s);
     p.y = std::lround(v * c - u * s);
   }
-  if (o.points.empty()) return;
-  // One winding direction for every outline, so that glyphs and lines that
-  // touch or overlap are filled as one shape (no faint seams where two
-  // anti-aliased edges meet).
-  FT_Outline view = View(o, o.points.data());
-  if (FT_Outline_Get_Orientation(&view) == FT_ORIENTATION_POSTSCRIPT) FT_Outline_Reverse(&view);
-  o.cbox = {o.points[0].x, o.points[0].y, o.points[0].x, o.points[0].y};
-  for (const FT_Vector& p : o.points) {
-    o.cbox.xMin = std::min(o.cbox.xMin, p.x);
-    o.cbox.yMin = std::min(o.cbox.yMin, p.y);
-    o.cbox.xMax = std::max(o.cbox.xMax, p.x);
-    o.cbox.yMax = std::max(o.cbox.yMax, p.y);
+  Normalize(o);
+}
+
+Outline Stroke(Outline& o, FT_Pos radius) {
+  Outline out;
+  if (o.points.empty()) return out;
+  FT_Stroker raw = nullptr;
+  if (FT_Stroker_New(FontEngine::Instance().Library(), &raw) != 0) return out;
+  const std::unique_ptr<FT_StrokerRec_, StrokerDeleter> stroker(raw);
+  FT_Stroker_Set(raw, radius, FT_STROKER_LINECAP_ROUND, FT_STROKER_LINEJOIN_ROUND, 0);
+  FT_Outline source = View(o, o.points.data());
+  FT_UInt points = 0;
+  FT_UInt contours = 0;
+  if (FT_Stroker_ParseOutline(raw, &source, false) != 0 ||
+      FT_Stroker_GetCounts(raw, &points, &contours) != 0) {
+    return out;
   }
+  constexpr FT_UInt kMaxCount = std::numeric_limits<short>::max();
+  if (points == 0 || points > kMaxCount || contours > kMaxCount) return out;
+  out.points.resize(points);
+  out.tags.resize(points);
+  out.contours.resize(contours);
+  // The stroker appends to an outline with room for its counts.
+  FT_Outline target = View(out, out.points.data());
+  target.n_points = 0;
+  target.n_contours = 0;
+  FT_Stroker_Export(raw, &target);
+  out.points.resize(static_cast<std::size_t>(target.n_points));
+  out.tags.resize(static_cast<std::size_t>(target.n_points));
+  out.contours.resize(static_cast<std::size_t>(target.n_contours));
+  Normalize(out);
+  return out;
 }
 
 // Renders the outlines into `buffer`, a coverage image of `window` (pixels,

@@ -29,6 +29,12 @@ FT_Outline View(Outline& o, FT_Vector* points);
 /// counter-clockwise as seen on the picture, and sets its control box.
 void Place(Outline& o, FT_Pos ascent, double radians);
 
+/// The contour of a placed outline: `radius` (26.6) to each side of its
+/// edges, with round joins, as a placed outline that fills the band between
+/// its borders. Empty when FreeType cannot stroke it or the contour would
+/// exceed an outline's 16-bit point counts.
+Outline Stroke(Outline& o, FT_Pos radius);
+
 inline FT_Pos FloorPixel(FT_Pos v) { return v >= 0 ? v / 64 : -((-v + 63) / 64); }
 inline FT_Pos CeilPixel(FT_Pos v) { return -FloorPixel(-v); }
 

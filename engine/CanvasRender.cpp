@@ -28,6 +28,28 @@ namespace {
 // Longest stretch of zero coverage painted through inside one run.
 constexpr std::size_t kRunGap = 16;
 
+// Turns contour coverage into what is painted before the fill so that the
+// two together equal the fill laid over the contour and that pair blended
+// at `opacity`: painting the contour at c' * opacity and then the fill at
+// f * opacity gives exactly that when c' = c (1 - f) / (1 - f * opacity),
+// all as fractions of 255. Inside an opaque fill the contour would not show,
+// so nothing is painted there.
+void UnderFill(const std::vector<std::uint8_t>& fill, unsigned opacity,
+               std::vector<std::uint8_t>& contour) {
+  for (std::size_t i = 0; i < contour.size(); ++i) {
+    const unsigned c = contour[i];
+    const unsigned f = fill[i];
+    if (c == 0 || f == 0) continue;
+    const unsigned denominator = 255 * 255 - f * opacity;
+    if (denominator == 0) {
+      contour[i] = 0;
+      continue;
+    }
+    const unsigned value = (c * (255 - f) * 255 + denominator / 2) / denominator;
+    contour[i] = static_cast<std::uint8_t>(std::min(255u, value));
+  }
+}
+
 }  // namespace
 
 std::uint8_t TTextImage::Coverage(int x, int y) const {
@@ -56,29 +78,42 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
   std::vector<Outline*> cellOutlines;
   if (opaque) cellOutlines.push_back(&laid.cell);
 
+  for (Outline* o : textOutlines) drawing::Place(*o, laid.ascent, radians);
+  for (Outline* o : cellOutlines) drawing::Place(*o, laid.ascent, radians);
+  // The contour reaches a sixteenth of the em beyond the glyph's edge.
+  std::vector<Outline> strokes;
+  std::vector<Outline*> strokeOutlines;
+  if (TextOutline) {
+    const FT_Pos radius = std::max<FT_Pos>(64, (laid.em + 8) / 16);
+    strokes.reserve(textOutlines.size());
+    for (Outline* o : textOutlines) strokes.push_back(drawing::Stroke(*o, radius));
+    for (Outline& o : strokes) strokeOutlines.push_back(&o);
+  }
+
   std::optional<FT_BBox> box;
   const auto grow = [&](const std::vector<Outline*>& list) {
-    for (Outline* c : list) {
-      Outline& o = *c;
-      drawing::Place(o, laid.ascent, radians);
-      if (o.points.empty()) continue;
+    for (const Outline* o : list) {
+      if (o->points.empty()) continue;
       if (!box) {
-        box = o.cbox;
+        box = o->cbox;
       } else {
-        box->xMin = std::min(box->xMin, o.cbox.xMin);
-        box->yMin = std::min(box->yMin, o.cbox.yMin);
-        box->xMax = std::max(box->xMax, o.cbox.xMax);
-        box->yMax = std::max(box->yMax, o.cbox.yMax);
+        box->xMin = std::min(box->xMin, o->cbox.xMin);
+        box->yMin = std::min(box->yMin, o->cbox.yMin);
+        box->xMax = std::max(box->xMax, o->cbox.xMax);
+        box->yMax = std::max(box->yMax, o->cbox.yMax);
       }
     }
   };
   grow(textOutlines);
   grow(cellOutlines);
+  grow(strokeOutlines);
 
   TTextImage image;
   image.extent_ = laid.extent;
   image.textColor_ = ColorToRGB(Font.Color);
+  image.outlineColor_ = ColorToRGB(TextOutline.value_or(Font.Color));
   image.brushColor_ = ColorToRGB(Brush.Color);
+  image.opacity_ = static_cast<std::uint8_t>((std::clamp(TextOpacity, 1, 100) * 255 + 50) / 100);
   if (!box) return image;
 
   std::int64_t left = FloorPixel(box->xMin), top = FloorPixel(box->yMin);
@@ -105,13 +140,21 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
     image.background_.assign(pixels, 0);
     drawing::Rasterize(cellOutlines, image.bounds_, image.background_.data());
   }
+  if (TextOutline) {
+    image.outline_.assign(pixels, 0);
+    drawing::Rasterize(strokeOutlines, image.bounds_, image.outline_.data());
+    UnderFill(image.text_, image.opacity_, image.outline_);
+  }
 
   image.rowRuns_.reserve(static_cast<std::size_t>(height) + 1);
   for (std::size_t r = 0; r < height; ++r) {
     image.rowRuns_.push_back(image.runs_.size());
     const std::uint8_t* t = image.text_.data() + r * width;
     const std::uint8_t* b = opaque ? image.background_.data() + r * width : nullptr;
-    const auto used = [&](std::size_t i) { return t[i] != 0 || (b && b[i] != 0); };
+    const std::uint8_t* o = TextOutline ? image.outline_.data() + r * width : nullptr;
+    const auto used = [&](std::size_t i) {
+      return t[i] != 0 || (b && b[i] != 0) || (o && o[i] != 0);
+    };
     for (std::size_t i = 0; i < width;) {
       if (!used(i)) {
         ++i;

@@ -283,21 +283,24 @@ std::string FontToText(const TFontDescription& font) {
     }
   }
 
-  std::string color;
-  for (const auto& entry : kWindowColors) {
-    if (entry.Value == font.Color) {
-      color = entry.Ident;
-      break;
-    }
-  }
-  if (color.empty()) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "$%08X", static_cast<std::uint32_t>(font.Color));
-    color = hex;
-  }
+  return "\"" + font.Name + "\", " + std::to_string(font.Size) + ", [" + styles + "], [" +
+         ColorToText(font.Color, kWindowColors) + "]";
+}
 
-  return "\"" + font.Name + "\", " + std::to_string(font.Size) + ", [" + styles + "], [" + color +
-         "]";
+std::string ColorToText(TColor color, std::span<const TColorEntry> colorTable) {
+  for (const auto& entry : colorTable) {
+    if (entry.Value == color) return entry.Ident;
+  }
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "$%08X", static_cast<std::uint32_t>(color));
+  return hex;
+}
+
+TColor TextToColor(const std::string& text, std::span<const TColorEntry> colorTable) {
+  for (const auto& entry : colorTable) {
+    if (SameIgnoringAsciiCase(entry.Ident, text)) return entry.Value;
+  }
+  return StrToInt(text);
 }
 
 void ReadFontText(const std::string& text, TFontTextTarget& target,
@@ -319,14 +322,7 @@ void ReadFontText(const std::string& text, TFontTextTarget& target,
   DeleteFirst(rest, p);
 
   const std::string colorText = Piece(rest, 3, static_cast<std::int64_t>(rest.size()) - 3);
-  const TColorEntry* found = nullptr;
-  for (const auto& entry : colorTable) {
-    if (SameIgnoringAsciiCase(entry.Ident, colorText)) {
-      found = &entry;
-      break;
-    }
-  }
-  target.SetColor(found ? found->Value : StrToInt(colorText));
+  target.SetColor(TextToColor(colorText, colorTable));
 
   // Style words match with case, anywhere in the list and in any order.
   const std::string bars = "|" + styleText;

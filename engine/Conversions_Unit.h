@@ -53,6 +53,13 @@ std::span<const TColorEntry> DrawingColorTable();
 /// eight hex digits. Throws ConvertError "'%s' is not a valid integer value".
 std::int32_t StrToInt(const std::string& text);
 
+/// Colour text: the identifier of the first entry of `colorTable` with that
+/// value, otherwise "$" and eight upper-case hex digits.
+std::string ColorToText(TColor color, std::span<const TColorEntry> colorTable);
+/// Reads a colour text: an identifier of `colorTable` (case-insensitively) or
+/// an integer as StrToInt reads it. Throws ConvertError.
+TColor TextToColor(const std::string& text, std::span<const TColorEntry> colorTable);
+
 /// The font description text of a font.
 std::string FontToText(const TFontDescription& font);
 

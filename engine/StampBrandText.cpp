@@ -2,6 +2,7 @@
 // into a drawing font.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -46,11 +47,21 @@ void TextToFont(const std::string& text, TFont& font) {
   ReadFontText(text, target, DrawingColorTable());
 }
 
-TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, int height)
+TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, int height,
+                         const TStampLook& look)
     : text_(text), font_(font), width_(width), height_(height) {
+  opacity_ = std::clamp(look.Opacity, kMinOpacity, kMaxOpacity);
+  if (look.Outline != clNone) outline_ = look.Outline;
   TLogFont turned = font_.LogFont();
   turned.Escapement = kBrandEscapement;
   turned.Orientation = kBrandEscapement;
+  if (look.RelativeSize > 0 && width > 0 && height > 0) {
+    // A character height; the tiling below follows from what it measures.
+    const double percent = std::clamp(look.RelativeSize, kMinRelativeSize, kMaxRelativeSize);
+    const double side = std::min(width, height);
+    turned.Height =
+        -std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(percent / 100.0 * side)));
+  }
   font_.SetLogFont(turned);
 
   TBitmap none;
@@ -82,6 +93,8 @@ TCanvas TBrandStamp::Prepared(TBitmap& bitmap, int top) const {
   TCanvas canvas(bitmap, top, height_);
   canvas.Font = font_;
   canvas.Brush.Style = TBrushStyle::bsClear;
+  canvas.TextOpacity = opacity_;
+  canvas.TextOutline = outline_;
   return canvas;
 }
 
@@ -105,8 +118,9 @@ void TBrandStamp::Paint(TBitmap& band, int top) const {
   }
 }
 
-void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap) {
-  TBrandStamp(text, font, bitmap.Width(), bitmap.Height()).Paint(bitmap, 0);
+void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap,
+                    const TStampLook& look) {
+  TBrandStamp(text, font, bitmap.Width(), bitmap.Height(), look).Paint(bitmap, 0);
 }
 
 }  // namespace sigilon

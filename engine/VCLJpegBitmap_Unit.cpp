@@ -94,7 +94,7 @@ std::string BrandJpeg(const std::string& brandText, const TFont& font,
       }
     };
     if (BrandJpegInBands(brandText, font, sourcePath, targetPath, decoding, kBrandQuality,
-                         options.Threads, options.KeepMetadata, guard, warnings)) {
+                         options.Threads, options.KeepMetadata, guard, warnings, options.Look)) {
       return JoinWarnings(warnings);
     }
   }
@@ -120,7 +120,7 @@ std::string BrandJpeg(const std::string& brandText, const TFont& font,
     // viewer and the brand reads at 45 degrees once it stands as it should.
     working = TurnUpright(std::move(*decoded), metadata.Orientation);
   }
-  StampBrandText(brandText, font, working);
+  StampBrandText(brandText, font, working, options.Look);
   if (options.PicturePreview) {
     options.PicturePreview(working);
   } else if (preview) {
@@ -136,7 +136,7 @@ std::string BrandJpeg(const std::string& brandText, const TFont& font,
 }
 
 void BrandBitmap(const std::string& brandText, const TFont& font, const std::string& sourcePath,
-                 const std::string& targetPath) {
+                 const std::string& targetPath, const TStampLook& look) {
   GuardTarget(sourcePath, targetPath);
   TBitmap working;
   {
@@ -144,7 +144,7 @@ void BrandBitmap(const std::string& brandText, const TFont& font, const std::str
     if (source.empty()) throw ImageError(sourcePath + ": empty file");
     working = LoadBitmapFromBytes(source, sourcePath);
   }
-  StampBrandText(brandText, font, working);
+  StampBrandText(brandText, font, working, look);
   const std::vector<std::byte> file = working.SaveToBytes();
   GuardTarget(sourcePath, targetPath);
   WriteTargetFile(targetPath, file);
@@ -195,7 +195,7 @@ void BrandFile(const std::string& brandText, const std::string& fontText,
           BrandJpeg(brandText, font, sourcePath, targetPath, preview, options);
       if (failureReason) *failureReason = damage;
     } else {
-      BrandBitmap(brandText, font, sourcePath, targetPath);
+      BrandBitmap(brandText, font, sourcePath, targetPath, options.Look);
     }
     resultLine = kProcessed + sourcePath;
   } catch (...) {

@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+
+#include "engine/Conversions_Unit.h"
 
 namespace sigilon {
 
@@ -22,10 +25,33 @@ struct TDisplayInfo {
   int ColorDepth = 24;
 };
 
+/// Ranges of the brand's look; the front ends refuse values outside them.
+inline constexpr double kMinRelativeSize = 0.5;
+inline constexpr double kMaxRelativeSize = 50.0;
+inline constexpr int kMinOpacity = 1;
+inline constexpr int kMaxOpacity = 100;
+
+/// How the brand looks beyond its font. The defaults draw exactly what the
+/// font says: its point size, fully opaque, no outline.
+struct TStampLook {
+  /// Letter height (the em) as a percentage of the picture's shorter side,
+  /// overriding the font's point size so that the brand looks the same on
+  /// every picture size; 0 keeps the point size.
+  double RelativeSize = 0;
+  /// Strength of the brand in percent: its colour is blended over the
+  /// picture (palette pictures take the nearest entry of the blend).
+  int Opacity = kMaxOpacity;
+  /// Colour of a contour around every glyph, drawn under the glyphs so that
+  /// the brand reads on dark and bright areas alike; none when empty or
+  /// clNone.
+  std::optional<TColor> Outline{};
+  friend bool operator==(const TStampLook&, const TStampLook&) = default;
+};
+
 /// How one file is branded, beyond what the font text says. Holds what the
 /// caller knows of its surroundings; new per-file choices belong here.
 struct TBrandOptions {
-  TDisplayInfo Display;
+  TDisplayInfo Display{};
   /// Cores this one file may use. Greater than 1 only when the caller has
   /// cores to spare (a single picture on a machine of several).
   int Threads = 1;
@@ -33,7 +59,7 @@ struct TBrandOptions {
   /// of the bitmap-file bytes of the preview callback: a front end that
   /// paints pixels is spared writing and reading back a file of the picture's
   /// size. It may copy the picture; it must not keep the reference.
-  std::function<void(const TBitmap&)> PicturePreview;
+  std::function<void(const TBitmap&)> PicturePreview{};
   /// Carry the source's EXIF (upright, without its thumbnail), IPTC and XMP
   /// into a branded JPEG. Off: a copy carries its colour profile only.
   bool KeepMetadata = false;
@@ -41,6 +67,8 @@ struct TBrandOptions {
   /// early, corrupt data) instead of branding what there is; no target is
   /// written for it.
   bool Strict = false;
+  /// How the brand looks: size relative to the picture, opacity, outline.
+  TStampLook Look{};
 };
 
 /// Receives the stamped picture as the bytes of a complete bitmap file.
@@ -60,7 +88,9 @@ void BrandFile(const std::string& brandText, const std::string& fontText,
                const TBrandOptions& options = {}, std::string* failureReason = nullptr);
 
 /// Draws `text` over the whole bitmap as rows of copies turned 45 degrees.
-void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap);
+/// Look values outside their ranges are taken as the nearest in range.
+void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap,
+                    const TStampLook& look = {});
 
 /// Reads a font description text into a drawing font (drawing colour table).
 void TextToFont(const std::string& text, TFont& font);

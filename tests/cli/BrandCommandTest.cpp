@@ -127,6 +127,14 @@ TEST(ParseBrandCommandLine, DefaultsOptionsAndTrailingSlash) {
   EXPECT_TRUE(m.KeepMetadata);
   EXPECT_TRUE(m.Strict);
   EXPECT_FALSE(c.KeepMetadata || c.Strict);
+  EXPECT_EQ(c.Look, TStampLook{});
+  const auto look = ParseBrandCommandLine(
+      Args{"--relative-size", "2.5", "--opacity=40%", "--outline", "CLWHITE", "a", "b", "c"});
+  EXPECT_EQ(look.Look, (TStampLook{.RelativeSize = 2.5, .Opacity = 40, .Outline = 0x00FFFFFF}));
+  EXPECT_EQ(ParseBrandCommandLine(Args{"--outline=$00336699", "a", "b", "c"}).Look.Outline,
+            0x00336699);
+  EXPECT_EQ(ParseBrandCommandLine(Args{"--outline=clNone", "a", "b", "c"}).Look.Outline,
+            std::nullopt);
 }
 
 TEST(ParseBrandCommandLine, RefusesBadUsage) {
@@ -148,6 +156,14 @@ TEST(ParseBrandCommandLine, RefusesBadUsage) {
       {"--shard", "4/3", "a", "b", "c"},
       {"--shard=1/65537", "a", "b", "c"},
       {"a", "b", "c", "--files-from"},
+      {"--relative-size", "0.4", "a", "b", "c"},
+      {"--relative-size=50.5", "a", "b", "c"},
+      {"--relative-size=nan", "a", "b", "c"},
+      {"--opacity", "0", "a", "b", "c"},
+      {"--opacity", "101", "a", "b", "c"},
+      {"--opacity", "50.5", "a", "b", "c"},
+      {"--outline", "clText", "a", "b", "c"},
+      {"--outline=", "a", "b", "c"},
   };
   for (const auto& args : bad) {
     EXPECT_THROW(ParseBrandCommandLine(args), TUsageError) << ::testing::PrintToString(args);

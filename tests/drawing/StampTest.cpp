@@ -314,6 +314,147 @@ TEST(TextOut, SolidBrushFillsTheTurnedCell) {
   EXPECT_GT(cells.inside, 100);
 }
 
+// The brand's look: size relative to the picture, opacity, outline.
+
+TEST(StampLook, RelativeSizeScalesTheTilingWithThePicture) {
+  // The font's own 13 pixels give way to 8 % of the shorter side, and the
+  // copies step by what that size measures.
+  for (const auto& [width, height] :
+       {std::pair{300, 150}, std::pair{150, 400}, std::pair{500, 250}}) {
+    SCOPED_TRACE(::testing::Message() << width << "x" << height);
+    const int em = static_cast<int>(std::lround(0.08 * std::min(width, height)));
+    const TSize cell = Scratch(MakeFont(-em, clWhite)).canvas.TextExtent(kFullBlock);
+    TBitmap bitmap(width, height, TPixelFormat::pf24bit);
+    StampBrandText(kFullBlock, MakeFont(-13, clWhite), bitmap, {.RelativeSize = 8});
+    const CellPixels cells =
+        CheckCells(bitmap, TilePoints(width, height, cell.cx, cell.cy), cell, 1.5, kWhite, {});
+    EXPECT_EQ(cells.wrongInside, 0);
+    EXPECT_EQ(cells.wrongOutside, 0);
+    EXPECT_GT(cells.inside, width * height / 20);
+  }
+}
+
+TEST(StampLook, NeutralLookDrawsExactlyWhatTheFontSays) {
+  // A relative size giving the font's own height, full opacity and clNone
+  // as the outline take the plain path byte for byte.
+  TBitmap plain(200, 100, TPixelFormat::pf24bit);
+  Fill(plain, TRGBQuad{30, 90, 150, 0});
+  TBitmap looked = plain;
+  StampBrandText(kCopyright, MakeFont(-20, clRed), plain);
+  StampBrandText(kCopyright, MakeFont(-13, clRed), looked,
+                 {.RelativeSize = 20, .Opacity = 100, .Outline = clNone});
+  EXPECT_GT(test::DifferingPixels(plain, TBitmap(200, 100, TPixelFormat::pf24bit)), 100);
+  EXPECT_TRUE(std::equal(plain.Pixels().begin(), plain.Pixels().end(), looked.Pixels().begin()));
+}
+
+// `color` as a pixel of `format` stores it (16 bits keep five or six bits).
+TRGBQuad Stored(TPixelFormat format, TRGBQuad color) {
+  TBitmap one(1, 1, format);
+  one.SetPixel(0, 0, color);
+  return one.GetPixel(0, 0);
+}
+
+TRGBQuad Blend(TRGBQuad under, TRGBQuad over, int percent) {
+  const auto mix = [&](int u, int o) {
+    return static_cast<std::uint8_t>(std::lround(u + (o - u) * percent / 100.0));
+  };
+  return {mix(under.Blue, over.Blue), mix(under.Green, over.Green), mix(under.Red, over.Red), 0};
+}
+
+TEST(StampLook, OpacityBlendsPartWayOnEveryPixelFormat) {
+  // White at 60 % over black: direct colours go at most 60 % of the way,
+  // and full coverage gets exactly there; palettes take the entry nearest to
+  // that blend (a gray here, white with only black and white to choose).
+  constexpr TRGBQuad kBlack{0, 0, 0, 0};
+  const TRGBQuad blend = Blend(kBlack, kWhite, 60);
+  std::vector<TRGBQuad> grays(256, kBlack);
+  grays[1] = kWhite;
+  grays[2] = {100, 100, 100, 0};
+  grays[3] = {150, 150, 150, 0};
+  const struct {
+    TPixelFormat format;
+    std::vector<TRGBQuad> palette;
+    TRGBQuad expected;
+  } cases[] = {
+      {TPixelFormat::pf24bit, {}, blend},
+      {TPixelFormat::pf32bit, {}, blend},
+      {TPixelFormat::pf16bit, {}, Stored(TPixelFormat::pf16bit, blend)},
+      {TPixelFormat::pf8bit, grays, grays[3]},
+      {TPixelFormat::pf4bit, std::vector<TRGBQuad>(grays.begin(), grays.begin() + 16), grays[3]},
+      {TPixelFormat::pf1bit, {kBlack, kWhite}, kWhite},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "bits " << BitsPerPixel(c.format));
+    TBitmap bitmap(160, 120, c.format);
+    if (!c.palette.empty()) bitmap.Palette() = c.palette;
+    Fill(bitmap, kBlack);
+    StampBrandText(kCopyright, MakeFont(-30, clWhite), bitmap, {.Opacity = 60});
+    const bool palette = !c.palette.empty();
+    const int tolerance = c.format == TPixelFormat::pf16bit ? 8 : 0;
+    const int beyond = CountPixels(bitmap, [&](int x, int y) {
+      const TRGBQuad p = bitmap.GetPixel(x, y);
+      if (palette) return !(p == kBlack || p == c.expected);
+      return p.Red > c.expected.Red + tolerance || p.Green > c.expected.Green + tolerance ||
+             p.Blue > c.expected.Blue + tolerance;
+    });
+    EXPECT_EQ(beyond, 0);
+    EXPECT_GT(
+        CountPixels(bitmap, [&](int x, int y) { return bitmap.GetPixel(x, y) == c.expected; }),
+        100);
+    EXPECT_EQ(bitmap.Palette(), c.palette);
+  }
+}
+
+TEST(StampLook, OutlineRingsTheGlyphsUnderTheFill) {
+  // Full blocks at a 64-pixel em: the contour reaches 4 pixels (a sixteenth)
+  // beyond each cell. Deep inside a cell only the fill shows, also when both
+  // are half transparent; around it the contour; farther out the picture.
+  // Three blocks, so that a copy's contour does not reach the next copy.
+  constexpr TRGBQuad kUnder{100, 100, 100, 0};
+  constexpr TRGBQuad kBlack{0, 0, 0, 0};
+  const TFont font = MakeFont(-64, clWhite);
+  const std::string text = kFullBlock + kFullBlock + kFullBlock;
+  const TSize cell = Scratch(font).canvas.TextExtent(text);
+  for (const int opacity : {100, 50}) {
+    SCOPED_TRACE(::testing::Message() << "opacity " << opacity);
+    TBitmap bitmap(240, 180, TPixelFormat::pf24bit);
+    Fill(bitmap, kUnder);
+    StampBrandText(text, font, bitmap, {.Opacity = opacity, .Outline = 0x00000000});
+    const TRGBQuad fill = Blend(kUnder, kWhite, opacity);
+    const TRGBQuad contour = Blend(kUnder, kBlack, opacity);
+    const auto near = [](TRGBQuad a, TRGBQuad b) {
+      return std::abs(a.Red - b.Red) <= 1 && std::abs(a.Green - b.Green) <= 1 &&
+             std::abs(a.Blue - b.Blue) <= 1;
+    };
+    const auto points = TilePoints(240, 180, cell.cx, cell.cy);
+    int inside = 0, ring = 0, outside = 0, wrongInside = 0, wrongRing = 0, wrongOutside = 0;
+    for (int y = 0; y < 180; ++y) {
+      for (int x = 0; x < 240; ++x) {
+        double d = 1e9;
+        for (const auto& [px, py] : points) d = std::min(d, CellDistance(x, y, px, py, cell));
+        const TRGBQuad p = bitmap.GetPixel(x, y);
+        if (d < -1.5) {
+          ++inside;
+          wrongInside += !near(p, fill);
+        } else if (d > 1.5 && d < 2.5) {
+          ++ring;
+          wrongRing += !near(p, contour);
+        } else if (d > 6.5) {
+          ++outside;
+          wrongOutside += !(p == kUnder);
+        }
+      }
+    }
+    EXPECT_EQ(wrongInside, 0);
+    EXPECT_EQ(wrongOutside, 0);
+    // Round joins cut the ring's corners.
+    EXPECT_GT(ring, 500);
+    EXPECT_LT(wrongRing, ring / 10);
+    EXPECT_GT(inside, 5000);
+    EXPECT_GT(outside, 1000);
+  }
+}
+
 TEST(StampRegression, HugeTextIsDrawnCopyByCopyWithoutExhaustingMemory) {
   // A 100000-pixel height would need gigabytes of coverage if rasterised
   // whole; it is capped and clipped to the picture.

@@ -40,6 +40,33 @@ int ParseWholeNumber(const std::string& option, const std::string& text, int max
   return value;
 }
 
+// A number of the brand's look, with an optional "%" after it.
+template <typename T>
+T ParsePercentage(const std::string& option, const std::string& text, T low, T high,
+                  const char* kind) {
+  std::string digits = text;
+  if (digits.ends_with('%')) digits.pop_back();
+  T value{};
+  const char* end = digits.data() + digits.size();
+  const auto [last, error] = std::from_chars(digits.data(), end, value);
+  if (digits.empty() || error != std::errc() || last != end || !(value >= low && value <= high)) {
+    std::ostringstream message;
+    message << option << " takes " << kind << " from " << low << " to " << high << ", not '" << text
+            << "'";
+    throw TUsageError(message.str());
+  }
+  return value;
+}
+
+std::optional<TColor> ParseOutline(const std::string& text) {
+  try {
+    const TColor color = TextToColor(text, DrawingColorTable());
+    return color == clNone ? std::nullopt : std::optional<TColor>(color);
+  } catch (const ConvertError&) {
+    throw TUsageError("--outline takes a colour such as clWhite or $00BBGGRR, not '" + text + "'");
+  }
+}
+
 // Only whether the text reads matters here; the drawing font is filled per file.
 class TDiscardFont : public TFontTextTarget {
  public:
@@ -101,6 +128,14 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
       // "-j N" or "-jN".
       if (arg == "-j" && i + 1 >= args.size()) throw TUsageError("-j needs a value");
       command.Jobs = ParseWholeNumber("-j", arg == "-j" ? args[++i] : arg.substr(2), kMaxJobs);
+    } else if (auto size = value("--relative-size")) {
+      command.Look.RelativeSize = ParsePercentage("--relative-size", *size, kMinRelativeSize,
+                                                  kMaxRelativeSize, "a percentage");
+    } else if (auto opacity = value("--opacity")) {
+      command.Look.Opacity =
+          ParsePercentage("--opacity", *opacity, kMinOpacity, kMaxOpacity, "a whole percentage");
+    } else if (auto outline = value("--outline")) {
+      command.Look.Outline = ParseOutline(*outline);
     } else {
       throw TUsageError("unknown option '" + arg + "'");
     }
@@ -154,6 +189,15 @@ std::string BrandUsage() {
          "  --strict     fail a damaged JPEG (data that ends early or is corrupt) and\n"
          "               write no copy; without it the picture is branded as far as it\n"
          "               decodes and a warning names the damage\n"
+         "  --relative-size P\n"
+         "               letter height as P percent (0.5 to 50) of the picture's shorter\n"
+         "               side instead of the font's point size, so that the brand looks\n"
+         "               the same on every picture size\n"
+         "  --opacity P  blend the brand over the picture at P percent (1 to 100,\n"
+         "               default 100)\n"
+         "  --outline COLOUR\n"
+         "               draw a contour of COLOUR (as in the font text) around every\n"
+         "               letter, so that the brand reads on dark and bright areas alike\n"
          "  --help       show this text\n"
          "  --version    show the program's version\n"
          "  --           ends the options (for a brand text that begins with \"-\")\n"
@@ -231,6 +275,7 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
   options.Brand.Display.PixelsPerInch = command.PixelsPerInch;
   options.Brand.KeepMetadata = command.KeepMetadata;
   options.Brand.Strict = command.Strict;
+  options.Brand.Look = command.Look;
   options.Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs);
   options.ReportCancel = true;
   options.Shard = command.Shard;

@@ -44,6 +44,7 @@ struct TBrandCommandLine {
   bool SkipExisting = false;
   bool KeepMetadata = false;
   bool Strict = false;
+  TStampLook Look;
   bool Help = false;
   bool Version = false;
 };
