@@ -2,6 +2,7 @@
 //
 //   BM_BrandFile           the whole job as the command line runs it: read, decode,
 //                          stamp, encode, write
+//   BM_BrandFileTwoThreads the same with two threads for the one file
 //   BM_BrandFilePreview    the same with a preview callback, as the window program runs it
 //   BM_CodecWork           decode of the source + quality-100 encode of the stamped picture
 //   BM_CommandLine         a whole sigilon-brand process on a folder holding the one photo
@@ -91,6 +92,13 @@ void BrandLoop(benchmark::State& state, const TPreviewCallback& preview,
 
 void BM_BrandFile(benchmark::State& state) { BrandLoop(state, nullptr); }
 
+// One photo on two cores: decoding and stamping overlap with encoding.
+void BM_BrandFileTwoThreads(benchmark::State& state) {
+  TBrandOptions options;
+  options.Threads = 2;
+  BrandLoop(state, nullptr, options);
+}
+
 void BM_BrandFilePreview(benchmark::State& state) {
   std::size_t previewBytes = 0;
   BrandLoop(state, [&](std::span<const std::byte> bytes) { previewBytes = bytes.size(); });
@@ -164,6 +172,7 @@ void BM_CommandLine(benchmark::State& state) {
 }
 
 BENCHMARK(BM_BrandFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BrandFileTwoThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BrandFilePreview)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_BrandFileLook, RelativeSize2, TStampLook{.RelativeSize = 2})
     ->Unit(benchmark::kMillisecond)
