@@ -3,11 +3,16 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QFontInfo>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QMenu>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
+#include <optional>
 
 #include "windows/Dialogs_Unit.h"
 
@@ -40,6 +45,46 @@ QIcon SwatchIcon(const QColor& color) {
   return QIcon(pixmap);
 }
 
+// The sample as the stamp draws it: the contour under the letters, and both
+// blended over the backdrop as one layer, so the outline does not show through
+// half-transparent letters.
+QPixmap SamplePixmap(const QString& text, const QFont& font, const QColor& fill,
+                     const std::optional<QColor>& outline, int opacity, qreal pixelRatio) {
+  QPainterPath path;
+  path.addText(0, 0, font, text);
+  const QFontMetricsF metrics(font);
+  // About a sixteenth of the em, at least a pixel, as on the pictures.
+  const qreal contour = std::max(1.0, QFontInfo(font).pixelSize() / 16.0);
+  const QRectF bounds =
+      path.boundingRect()
+          .united(QRectF(0, -metrics.ascent(), metrics.horizontalAdvance(text), metrics.height()))
+          .adjusted(-contour - 1, -contour - 1, contour + 1, contour + 1);
+  QImage layer((bounds.size() * pixelRatio).toSize().expandedTo(QSize(1, 1)),
+               QImage::Format_ARGB32_Premultiplied);
+  layer.fill(Qt::transparent);
+  {
+    QPainter painter(&layer);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(pixelRatio, pixelRatio);
+    painter.translate(-bounds.topLeft());
+    if (outline) {
+      painter.strokePath(path,
+                         QPen(*outline, 2 * contour, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    }
+    painter.fillPath(path, fill);
+  }
+  QImage blended(layer.size(), QImage::Format_ARGB32_Premultiplied);
+  blended.fill(Qt::transparent);
+  {
+    QPainter painter(&blended);
+    painter.setOpacity(opacity / 100.0);
+    painter.drawImage(0, 0, layer);
+  }
+  QPixmap pixmap = QPixmap::fromImage(blended);
+  pixmap.setDevicePixelRatio(pixelRatio);
+  return pixmap;
+}
+
 void SetBackdrop(QLabel* label, const QColor& backdrop, const QColor& text) {
   QPalette palette = label->palette();
   palette.setColor(QPalette::Window, backdrop);
@@ -53,9 +98,8 @@ TBrandFont_Form::TBrandFont_Form(const TBrandLook& look, const QString& sampleTe
     : QDialog(parent), FFont(look.Font.Font), FColor(look.Font.Color) {
   ui_.setupUi(this);
   ui_.Size_SpinBox->setMaximum(kMaxWindowFontPoints);
-  const QString sample = sampleText.isEmpty() ? QStringLiteral("Sample") : sampleText;
+  FSampleText = sampleText.isEmpty() ? QStringLiteral("Sample") : sampleText;
   for (QLabel* label : {ui_.LightSample_Label, ui_.DarkSample_Label}) {
-    label->setText(sample);
     // A long brand text is cut off at its end rather than widening the dialog;
     // its beginning always shows.
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -104,16 +148,61 @@ TBrandFont_Form::TBrandFont_Form(const TBrandLook& look, const QString& sampleTe
   styleBox(ui_.Italic_CheckBox, &QFont::setItalic);
   styleBox(ui_.Underline_CheckBox, &QFont::setUnderline);
   styleBox(ui_.StrikeOut_CheckBox, &QFont::setStrikeOut);
+  // The look on the pictures. A relative size that is off still offers the
+  // last one chosen, or a tenth of the picture.
+  ui_.RelativeSize_SpinBox->setRange(kMinRelativeSize, kMaxRelativeSize);
+  const bool relative = look.Stamp.RelativeSize > 0;
+  ui_.RelativeSize_SpinBox->setValue(relative ? look.Stamp.RelativeSize : 10.0);
+  ui_.RelativeSize_CheckBox->setChecked(relative);
+  ui_.RelativeSize_SpinBox->setEnabled(relative);
+  connect(ui_.RelativeSize_CheckBox, &QCheckBox::toggled, ui_.RelativeSize_SpinBox,
+          &QWidget::setEnabled);
+  ui_.Opacity_SpinBox->setRange(kMinOpacity, kMaxOpacity);
+  ui_.Opacity_SpinBox->setValue(std::clamp(look.Stamp.Opacity, kMinOpacity, kMaxOpacity));
+  connect(ui_.Opacity_SpinBox, &QSpinBox::valueChanged, this, [this] { UpdateSample(); });
+
+  // The outline colour is picked like the brand's, from a menu of the same
+  // swatches; picking one turns the outline on.
+  FOutlineMenu = new QMenu(ui_.OutlineColor_Button);
+  for (int i = 0; i < kSwatchCount; ++i) {
+    const TColorEntry& entry = named[static_cast<std::size_t>(i)];
+    const QString ident = QString::fromLatin1(entry.Ident);
+    QAction* action =
+        FOutlineMenu->addAction(SwatchIcon(PlainColor(entry.Value)), ident.mid(2), this,
+                                [this, color = entry.Value] { SetOutlineColor(color); });
+    action->setObjectName(ident);
+  }
+  FOutlineMenu->addSeparator();
+  FOutlineMenu->addAction(QStringLiteral("Custom..."), this, [this] {
+    const QColor current = WindowColorToQColor(FOutlineColor, QApplication::palette());
+    if (const std::optional<QColor> chosen = Dialogs().ChooseColor(this, current)) {
+      SetOutlineColor(ToColorValue(*chosen));
+    }
+  });
+  ui_.OutlineColor_Button->setMenu(FOutlineMenu);
+  FOutlineColor = look.Stamp.Outline.value_or(FOutlineColor);
+  ui_.Outline_CheckBox->setChecked(look.Stamp.Outline.has_value());
+  connect(ui_.Outline_CheckBox, &QCheckBox::toggled, this, [this] { UpdateSample(); });
+
   connect(FSwatches, &QButtonGroup::idClicked, this, &TBrandFont_Form::Swatch_ButtonClick);
   connect(ui_.CustomColor_Button, &QPushButton::clicked, this,
           &TBrandFont_Form::CustomColor_ButtonClick);
   connect(ui_.Buttons_ButtonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(ui_.Buttons_ButtonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+  SetOutlineColor(FOutlineColor);
+  ui_.Outline_CheckBox->setChecked(look.Stamp.Outline.has_value());
   SetColor(FColor);
 }
 
-TBrandLook TBrandFont_Form::Look() const { return TBrandLook{TWindowFont{FFont, FColor}}; }
+TBrandLook TBrandFont_Form::Look() const {
+  TStampLook stamp;
+  if (ui_.RelativeSize_CheckBox->isChecked())
+    stamp.RelativeSize = ui_.RelativeSize_SpinBox->value();
+  stamp.Opacity = ui_.Opacity_SpinBox->value();
+  if (ui_.Outline_CheckBox->isChecked()) stamp.Outline = FOutlineColor;
+  return TBrandLook{TWindowFont{FFont, FColor}, stamp};
+}
 
 QAbstractButton* TBrandFont_Form::Swatch(int index) const { return FSwatches->button(index); }
 
@@ -141,6 +230,13 @@ void TBrandFont_Form::SetColor(TColor color) {
   UpdateSample();
 }
 
+void TBrandFont_Form::SetOutlineColor(TColor color) {
+  FOutlineColor = color;
+  ui_.OutlineColor_Button->setIcon(SwatchIcon(WindowColorToQColor(color, QApplication::palette())));
+  ui_.Outline_CheckBox->setChecked(true);
+  UpdateSample();
+}
+
 void TBrandFont_Form::UpdateSample() {
   QFont sampleFont = FFont;
   sampleFont.setPointSize(std::min(ui_.Size_SpinBox->value(), kMaxSamplePoints));
@@ -149,6 +245,14 @@ void TBrandFont_Form::UpdateSample() {
   SetBackdrop(ui_.DarkSample_Label, kDarkBackdrop, text);
   ui_.LightSample_Label->setFont(sampleFont);
   ui_.DarkSample_Label->setFont(sampleFont);
+  std::optional<QColor> outline;
+  if (ui_.Outline_CheckBox->isChecked()) {
+    outline = WindowColorToQColor(FOutlineColor, QApplication::palette());
+  }
+  const QPixmap sample = SamplePixmap(FSampleText, sampleFont, text, outline,
+                                      ui_.Opacity_SpinBox->value(), devicePixelRatioF());
+  ui_.LightSample_Label->setPixmap(sample);
+  ui_.DarkSample_Label->setPixmap(sample);
 }
 
 }  // namespace sigilon

@@ -8,16 +8,20 @@
 #include <array>
 
 #include "app/WindowFont_Unit.h"
+#include "engine/VCLJpegBitmap_Unit.h"
 #include "ui_BrandFont_Unit.h"
 
 class QAbstractButton;
 class QButtonGroup;
+class QMenu;
 
 namespace sigilon {
 
 /// What the dialog edits.
 struct TBrandLook {
   TWindowFont Font;
+  /// Size relative to the picture, opacity and outline of the stamped brand.
+  TStampLook Stamp{};
   friend bool operator==(const TBrandLook&, const TBrandLook&) = default;
 };
 
@@ -43,17 +47,25 @@ class TBrandFont_Form : public QDialog {
   const Ui::TBrandFont_Form& Form() const { return ui_; }
   /// The swatch of the named colour at `index` (0 = clBlack ... 15 = clWhite).
   QAbstractButton* Swatch(int index) const;
+  /// The outline colour menu: the named colours in swatch order, then
+  /// "Custom...".
+  QMenu* OutlineColorMenu() const { return FOutlineMenu; }
 
  private:
   void Swatch_ButtonClick(int index);
   void CustomColor_ButtonClick();
   void SetColor(TColor color);
+  void SetOutlineColor(TColor color);
   void UpdateSample();
 
   Ui::TBrandFont_Form ui_;
   QButtonGroup* FSwatches = nullptr;
   QFont FFont;
   TColor FColor = 0;
+  QMenu* FOutlineMenu = nullptr;
+  /// The outline colour offered, also while the outline is off.
+  TColor FOutlineColor = 0xFFFFFF;
+  QString FSampleText;
 };
 
 }  // namespace sigilon

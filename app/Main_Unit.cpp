@@ -20,6 +20,7 @@
 
 #include "app/BrandFont_Unit.h"
 #include "engine/BmpCodec.h"
+#include "engine/Errors.h"
 #include "platform/PlatformDependence_Unit.h"
 #include "settings/ConfigurationFile_Unit.h"
 #include "windows/About_Unit.h"
@@ -35,6 +36,10 @@ constexpr const char* kBrandTextEntry = "BrandText";
 constexpr const char* kBrandTextFontEntry = "BrandTextFont";
 constexpr const char* kSourceDirectoryEntry = "SourceDirectory";
 constexpr const char* kTargetDirectoryEntry = "TargetDirectory";
+// The brand's look on the pictures, beside its font.
+constexpr const char* kBrandRelativeSizeEntry = "BrandRelativeSize";
+constexpr const char* kBrandOpacityEntry = "BrandOpacity";
+constexpr const char* kBrandOutlineEntry = "BrandOutline";
 // Remembered places: the window's frame position, size and state, the page
 // shown, how the picture is shown, and where the log was last saved.
 constexpr const char* kWindowLeftEntry = "WindowLeft";
@@ -46,6 +51,7 @@ constexpr const char* kActivePageEntry = "ActivePage";
 constexpr const char* kFitImageEntry = "FitImage";
 constexpr const char* kLogDirectoryEntry = "LogDirectory";
 constexpr const char* kKeepPictureInformationEntry = "KeepPictureInformation";
+constexpr const char* kRefuseDamagedPicturesEntry = "RefuseDamagedPictures";
 
 // Gaps of the Settings page, from the laid-out positions: a label 7 pixels
 // below the field above it, a field 3 pixels below its label.
@@ -451,14 +457,19 @@ QLabel& TMain_Form::StatusPanel(int index) const {
 // ---- Settings commands ----------------------------------------------------
 
 void TMain_Form::SelectBrandTextFont() {
-  TBrandFont_Form dialog(TBrandLook{BrandTextFont()}, FromText(BrandText()), this);
-  if (Dialogs().RunDialog(dialog) == QDialog::Accepted) SetBrandTextFont(dialog.Look().Font);
+  TBrandFont_Form dialog(TBrandLook{BrandTextFont(), FBrandLook}, FromText(BrandText()), this);
+  if (Dialogs().RunDialog(dialog) == QDialog::Accepted) {
+    const TBrandLook look = dialog.Look();
+    SetBrandTextFont(look.Font);
+    FBrandLook = look.Stamp;
+  }
   ArrangeSettingsControls();
   ShowAndRaise();
 }
 
 void TMain_Form::ResetBrandTextFont() {
   SetBrandTextFont(OriginalBrandTextFont());
+  FBrandLook = TStampLook{};
   ArrangeSettingsControls();
 }
 
@@ -552,6 +563,7 @@ void TMain_Form::LoadSettings() {
     } catch (const std::exception&) {
       ResetBrandTextFont();
     }
+    LoadBrandLook(store);
     ArrangeSettingsControls();
     loadText(store, kSourceDirectoryEntry, [this](const std::string& v) { SetSourceDirectory(v); });
     loadText(store, kTargetDirectoryEntry, [this](const std::string& v) { SetTargetDirectory(v); });
@@ -569,6 +581,7 @@ void TMain_Form::SaveSettings() {
     store.Load();
     store.WriteValue(kBrandTextEntry, BrandText());
     store.WriteValue(kBrandTextFontEntry, FontToText(BrandTextFont()));
+    SaveBrandLook(store);
     store.WriteValue(kSourceDirectoryEntry, SourceDirectory());
     store.WriteValue(kTargetDirectoryEntry, TargetDirectory());
     SavePlaces(store);
@@ -579,6 +592,43 @@ void TMain_Form::SaveSettings() {
   if (!saved) {
     Message("I was not able to save your configuration.\rMaybe the file has been made read only?");
   }
+}
+
+void TMain_Form::LoadBrandLook(const TConfigurationFile& store) {
+  // A value that does not read, or lies out of range, is the default: the
+  // brand as it looks without these settings.
+  FBrandLook = TStampLook{};
+  const auto read = [&store](const char* name) -> std::optional<std::string> {
+    try {
+      if (store.HasValue(name)) return store.ReadValue(name);
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+  };
+  if (const auto size = read(kBrandRelativeSizeEntry)) {
+    bool ok = false;
+    const double value = QString::fromStdString(*size).trimmed().toDouble(&ok);
+    if (ok && value >= kMinRelativeSize && value <= kMaxRelativeSize)
+      FBrandLook.RelativeSize = value;
+  }
+  if (const std::optional<int> opacity = StoredNumber(store, kBrandOpacityEntry)) {
+    if (*opacity >= kMinOpacity && *opacity <= kMaxOpacity) FBrandLook.Opacity = *opacity;
+  }
+  if (const auto outline = read(kBrandOutlineEntry); outline && !outline->empty()) {
+    try {
+      const TColor color = TextToColor(*outline, DrawingColorTable());
+      if (color != clNone) FBrandLook.Outline = color;
+    } catch (const ConvertError&) {
+    }
+  }
+}
+
+void TMain_Form::SaveBrandLook(TConfigurationFile& store) const {
+  store.WriteValue(kBrandRelativeSizeEntry,
+                   ToText(QString::number(FBrandLook.RelativeSize, 'g', 4)));
+  store.WriteValue(kBrandOpacityEntry, std::to_string(FBrandLook.Opacity));
+  store.WriteValue(kBrandOutlineEntry,
+                   FBrandLook.Outline ? ColorToText(*FBrandLook.Outline, DrawingColorTable()) : "");
 }
 
 void TMain_Form::LoadPlaces(const TConfigurationFile& store) {
@@ -610,6 +660,8 @@ void TMain_Form::LoadPlaces(const TConfigurationFile& store) {
   SetFitImage(StoredNumber(store, kFitImageEntry).value_or(0) != 0);
   ui_.KeepPictureInformation_MenuItem->setChecked(
       StoredNumber(store, kKeepPictureInformationEntry).value_or(0) != 0);
+  ui_.RefuseDamagedPictures_MenuItem->setChecked(
+      StoredNumber(store, kRefuseDamagedPicturesEntry).value_or(0) != 0);
   if (store.HasValue(kLogDirectoryEntry)) FLogDirectory = store.ReadValue(kLogDirectoryEntry);
 }
 
@@ -627,6 +679,8 @@ void TMain_Form::SavePlaces(TConfigurationFile& store) const {
   store.WriteValue(kLogDirectoryEntry, FLogDirectory);
   store.WriteValue(kKeepPictureInformationEntry,
                    ui_.KeepPictureInformation_MenuItem->isChecked() ? "1" : "0");
+  store.WriteValue(kRefuseDamagedPicturesEntry,
+                   ui_.RefuseDamagedPictures_MenuItem->isChecked() ? "1" : "0");
 }
 
 // ---- Batch run --------------------------------------------------------------
@@ -700,6 +754,9 @@ void TMain_Form::ProcessImages() {
   options.Brand.Display = FDisplayInfo;
   // The photographer's EXIF, IPTC and XMP go into the copies when asked for.
   options.Brand.KeepMetadata = ui_.KeepPictureInformation_MenuItem->isChecked();
+  // A damaged picture fails instead of being branded as far as it decodes.
+  options.Brand.Strict = ui_.RefuseDamagedPictures_MenuItem->isChecked();
+  options.Brand.Look = FBrandLook;
   options.Brand.PicturePreview = [this](const TBitmap& picture) { ShowWorkingImage(picture); };
   RunBatch(CurrentBatchSettings(), hooks, options);
 }

@@ -67,6 +67,9 @@ class TMain_Form : public QMainWindow {
   /// The field's font as laid out, taken before the settings were loaded.
   const TWindowFont& OriginalBrandTextFont() const;
   void SetOriginalBrandTextFont(const TWindowFont& font);
+  /// How the brand looks on the pictures beyond its font: size relative to
+  /// the picture, opacity, outline. Reset with the font.
+  const TStampLook& BrandLook() const { return FBrandLook; }
   std::string SourceDirectory() const;
   /// Appends "/" to a non-empty value that does not end with one.
   void SetSourceDirectory(const std::string& value);
@@ -146,6 +149,8 @@ class TMain_Form : public QMainWindow {
 
   void LoadSettings();
   void SaveSettings();
+  void LoadBrandLook(const TConfigurationFile& store);
+  void SaveBrandLook(TConfigurationFile& store) const;
   void LoadPlaces(const TConfigurationFile& store);
   void SavePlaces(TConfigurationFile& store) const;
 
@@ -162,6 +167,7 @@ class TMain_Form : public QMainWindow {
   bool FBusy = false;
   std::unique_ptr<TWindowFont> FOriginalBrandTextFont;
   TColor FBrandTextColor = 0;
+  TStampLook FBrandLook{};
   TDisplayInfo FDisplayInfo;
   std::vector<std::string> FLogLines;
   /// Height of the window and bottom of the last Settings field as laid out:

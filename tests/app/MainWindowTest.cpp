@@ -2,11 +2,13 @@
 // commands, with every dialog answered from a script.
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
@@ -756,6 +758,95 @@ class MainWindowTest : public QObject {
     }
     QVERIFY(red > 200);
     QCOMPARE(other, 0);
+  }
+
+  void lookChosenInTheDialogReachesThePixelsAndIsRemembered() {
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    QImage white(200, 150, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    QVERIFY(white.save(source_ + u"/white.bmp"_s, "BMP"));
+    SetUpSettings(source_, target_);
+
+    // Red at half strength, outlined in black, a fifth of the picture high.
+    ScriptFontDialog([](TBrandFont_Form& dialog) {
+      dialog.Swatch(9)->click();  // clRed
+      dialog.Form().Opacity_SpinBox->setValue(50);
+      dialog.Form().RelativeSize_CheckBox->setChecked(true);
+      dialog.Form().RelativeSize_SpinBox->setValue(20);
+      QVERIFY(!dialog.Form().Outline_CheckBox->isChecked());
+      dialog.OutlineColorMenu()->findChild<QAction*>(u"clBlack"_s)->trigger();
+      QVERIFY(dialog.Form().Outline_CheckBox->isChecked());
+      // The samples show the blend: no pixel of them is full red.
+      const QImage sample = dialog.Form().LightSample_Label->pixmap().toImage();
+      int blended = 0;
+      for (int y = 0; y < sample.height(); ++y) {
+        for (int x = 0; x < sample.width(); ++x) {
+          const QColor pixel = sample.pixelColor(x, y);
+          QVERIFY(pixel.alpha() <= 130);
+          blended += pixel.alpha() > 120;
+        }
+      }
+      QVERIFY(blended > 20);
+    });
+    ui().SelectBrandTextFont_MenuItem->trigger();
+    const TStampLook chosen{.RelativeSize = 20, .Opacity = 50, .Outline = 0x000000};
+    QVERIFY(form_->BrandLook() == chosen);
+
+    Process();
+    const QImage branded(target_ + u"/white.bmp"_s);
+    // Half red over white is pink, half black over white is grey; nothing
+    // comes out full strength.
+    int pink = 0, grey = 0, dark = 0;
+    for (int y = 0; y < branded.height(); ++y) {
+      for (int x = 0; x < branded.width(); ++x) {
+        const QColor pixel = branded.pixelColor(x, y);
+        pink += pixel.red() > 250 && std::abs(pixel.green() - 128) < 6 &&
+                std::abs(pixel.blue() - 128) < 6;
+        grey += std::abs(pixel.red() - 128) < 6 && std::abs(pixel.green() - 128) < 6 &&
+                std::abs(pixel.blue() - 128) < 6;
+        dark += std::min({pixel.red(), pixel.green(), pixel.blue()}) < 118;
+      }
+    }
+    QVERIFY(pink > 100);
+    QVERIFY(grey > 50);
+    QCOMPARE(dark, 0);
+
+    // Remembered across a restart and shown by the dialog; a garbled entry
+    // is its default; resetting the font resets the look.
+    Restart();
+    QVERIFY(form_->BrandLook() == chosen);
+    ScriptFontDialog({}, false);
+    ui().SelectBrandTextFont_MenuItem->trigger();
+    QVERIFY(fontPresets_.back().Stamp == chosen);
+    OpenWithStored({{"BrandOpacity", "half"}, {"BrandOutline", "clPuce"}});
+    QVERIFY(form_->BrandLook() == (TStampLook{.RelativeSize = 20}));
+    ui().ResetBrandTextFont_MenuItem->trigger();
+    QVERIFY(form_->BrandLook() == TStampLook{});
+  }
+
+  void refusingDamagedPicturesFailsATruncatedJpeg() {
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    QImage photo(320, 240, QImage::Format_RGB888);
+    photo.fill(QColor(90, 140, 200));
+    QBuffer encoded;
+    QVERIFY(encoded.open(QIODevice::WriteOnly) && photo.save(&encoded, "JPEG", 90));
+    QFile cut(source_ + u"/cut.jpg"_s);
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(encoded.data().left(encoded.data().size() / 2));
+    cut.close();
+    SetUpSettings(source_, target_);
+
+    Process();
+    QVERIFY(QFile::exists(target_ + u"/cut.jpg"_s));
+    QVERIFY(QFile::remove(target_ + u"/cut.jpg"_s));
+
+    QVERIFY(!ui().RefuseDamagedPictures_MenuItem->isChecked());
+    ui().RefuseDamagedPictures_MenuItem->trigger();
+    Restart();
+    QVERIFY(ui().RefuseDamagedPictures_MenuItem->isChecked());
+    Process();
+    QVERIFY(Log().join(u'\n').contains(u"Failed to process file: "_s));
+    QVERIFY(!QFile::exists(target_ + u"/cut.jpg"_s));
   }
 
   void bigPreviewShowsWithoutAFullSizeCopy() {
