@@ -14,6 +14,27 @@ extern char** environ;
 
 namespace sigilon::bench {
 
+/// A scratch folder with empty "source/" and "target/" folders in it, named
+/// for the benchmark and this process; removed with everything in it.
+struct TScratchFolders {
+  std::filesystem::path root;
+  std::string source, target;  ///< each ends with "/"
+
+  explicit TScratchFolders(const std::string& name)
+      : root(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()))),
+        source((root / "source").string() + "/"),
+        target((root / "target").string() + "/") {
+    std::filesystem::create_directories(source);
+    std::filesystem::create_directories(target);
+  }
+  ~TScratchFolders() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+  }
+  TScratchFolders(const TScratchFolders&) = delete;
+  TScratchFolders& operator=(const TScratchFolders&) = delete;
+};
+
 /// The sigilon-brand built into the same folder as the running benchmark.
 inline std::string BrandProgram() {
   return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "sigilon-brand").string();

@@ -12,9 +12,6 @@
 // from the same run: the machine is shared, so only ratios mean anything.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -22,14 +19,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "bench/BenchSupport.h"
 #include "bench/Photo.h"
 #include "engine/Bitmap.h"
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
-
-extern char** environ;
 
 namespace sigilon {
 namespace {
@@ -43,18 +39,15 @@ const std::string kFontText = "\"DejaVu Sans\", 10, [], [clBlack]";
 const std::string kBrand = "© Studio Proof";
 
 struct Fixture {
-  fs::path root;
-  std::string sourceDir, targetDir, sourcePath, targetPath;
+  bench::TScratchFolders folders{"sigilon-bench"};
+  const std::string& sourceDir = folders.source;
+  const std::string& targetDir = folders.target;
+  std::string sourcePath, targetPath;
   std::vector<std::byte> sourceBytes;
   TBitmap stamped;
   TBitmap plain;
 
   Fixture() {
-    root = fs::temp_directory_path() / ("sigilon-bench-" + std::to_string(::getpid()));
-    sourceDir = (root / "source").string() + "/";
-    targetDir = (root / "target").string() + "/";
-    fs::create_directories(sourceDir);
-    fs::create_directories(targetDir);
     sourcePath = sourceDir + "photo.jpg";
     targetPath = targetDir + "photo.jpg";
     plain = Photo(kWidth, kHeight);
@@ -67,10 +60,6 @@ struct Fixture {
     TFont font;
     TextToFont(kFontText, font);
     StampBrandText(kBrand, font, stamped);
-  }
-  ~Fixture() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
   }
 };
 
@@ -133,42 +122,17 @@ void BM_PlainTranscode(benchmark::State& state) {
 
 void BM_CommandLine(benchmark::State& state) {
   Fixture& f = Shared();
-  // The command line is built into the same folder as this benchmark.
-  const std::string program =
-      (fs::read_symlink("/proc/self/exe").parent_path() / "sigilon-brand").string();
+  const std::string program = bench::BrandProgram();
   if (!fs::exists(program)) {
     state.SkipWithError("sigilon-brand not built");
     return;
   }
-  std::string font = kFontText;
-  std::string brand = kBrand;
-  std::string source = f.sourceDir;
-  std::string target = f.targetDir;
-  std::string fontFlag = "--font";
-  char* argv[] = {const_cast<char*>(program.c_str()),
-                  fontFlag.data(),
-                  font.data(),
-                  brand.data(),
-                  source.data(),
-                  target.data(),
-                  nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   for (auto _ : state) {
-    pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) != 0) {
-      state.SkipWithError("cannot start sigilon-brand");
-      break;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (bench::RunQuietly({program, "--font", kFontText, kBrand, f.sourceDir, f.targetDir}) != 0) {
       state.SkipWithError("sigilon-brand failed");
       break;
     }
   }
-  posix_spawn_file_actions_destroy(&actions);
 }
 
 BENCHMARK(BM_BrandFile)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -28,44 +28,13 @@ constexpr int kPhotos = 16;
 constexpr int kWidth = 4000;
 constexpr int kHeight = 3000;
 
-struct Folder {
-  fs::path root;
-  std::string source, target;
-
-  Folder() {
-    root = fs::temp_directory_path() / ("sigilon-jobs-bench-" + std::to_string(::getpid()));
-    source = (root / "source").string() + "/";
-    target = (root / "target").string() + "/";
-    fs::create_directories(source);
-    fs::create_directories(target);
+struct Folder : bench::TScratchFolders {
+  Folder() : TScratchFolders("sigilon-jobs-bench") {
     for (int i = 0; i < kPhotos; ++i) {
       WriteWholeFile(source + "IMG_" + std::to_string(1000 + i) + ".JPG",
                      EncodeJpeg(Photo(kWidth, kHeight, 2463534242u + 7919u * i), 92, "photo"));
     }
   }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
 };
-
-void BM_Folder(benchmark::State& state) {
-  static const Folder folder;
-  const std::string program = bench::BrandProgram();
-  const std::string jobs = std::to_string(state.range(0));
-  for (auto _ : state) {
-    if (bench::RunQuietly(
-            {program, "--jobs", jobs, "© Studio Proof", folder.source, folder.target}) != 0) {
-      state.SkipWithError("sigilon-brand failed or is not built");
-      break;
-    }
-  }
-  state.counters["photos/s"] =
-      benchmark::Counter(static_cast<double>(kPhotos) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate);
-}
-
-BENCHMARK(BM_Folder)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
-
 }  // namespace
 }  // namespace sigilon

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "app/Main_Unit.h"
+#include "bench/BenchSupport.h"
 #include "bench/Photo.h"
 #include "engine/JpegCodec.h"
 #include "platform/PlatformDependence_Unit.h"
@@ -51,24 +52,20 @@ class TCountedMessages : public TDialogs {
 
 // Made on first use, released before the application object goes.
 struct Fixture {
-  fs::path root;
-  std::string sourceDir, targetDir;
+  bench::TScratchFolders folders{"sigilon-windowbench"};
+  const std::string& sourceDir = folders.source;
+  const std::string& targetDir = folders.target;
   TCountedMessages messages;
   std::unique_ptr<TMain_Form> form;
 
   Fixture() {
-    root = fs::temp_directory_path() / ("sigilon-windowbench-" + std::to_string(::getpid()));
-    sourceDir = (root / "source").string() + "/";
-    targetDir = (root / "target").string() + "/";
-    fs::create_directories(sourceDir);
-    fs::create_directories(targetDir);
     for (int i = 0; i < kPictures; ++i) {
       const std::vector<std::byte> bytes =
           EncodeJpeg(Photo(kWidth, kHeight, 2463534242u + 7919u * i), 92, "photo");
       WriteWholeFile(sourceDir + "photo" + std::to_string(i) + ".jpg", bytes);
     }
     // The configuration file and its splash record stay in the scratch folder.
-    SetStartDirectoryForTesting(root.string() + "/");
+    SetStartDirectoryForTesting(folders.root.string() + "/");
     SetDialogs(&messages);
     SplashScreenDue();
     form = std::make_unique<TMain_Form>();
@@ -88,8 +85,6 @@ struct Fixture {
   ~Fixture() {
     form.reset();
     SetDialogs(nullptr);
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
   }
 };
 
