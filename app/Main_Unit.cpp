@@ -757,7 +757,13 @@ void TMain_Form::ProcessImages() {
   // A damaged picture fails instead of being branded as far as it decodes.
   options.Brand.Strict = ui_.RefuseDamagedPictures_MenuItem->isChecked();
   options.Brand.Look = FBrandLook;
-  options.Brand.PicturePreview = [this](const TBitmap& picture) { ShowWorkingImage(picture); };
+  options.Brand.PicturePreview = [this](std::shared_ptr<const TBitmap> picture) {
+    ShowWorkingImage(std::move(picture));
+  };
+  // The window brands one file at a time; the engine may give that file a
+  // second core, encoding while the next rows are decoded and while the
+  // preview is shown.
+  options.Brand.Threads = OnlineProcessors();
   RunBatch(CurrentBatchSettings(), hooks, options);
 }
 
@@ -790,19 +796,19 @@ void TMain_Form::ClearLog() {
 void TMain_Form::ShowWorkingImage(std::span<const std::byte> picture) {
   // A picture that cannot be shown is not worth stopping the run for; the
   // control then keeps the picture it holds.
-  std::optional<TBitmap> bitmap;
+  std::shared_ptr<const TBitmap> bitmap;
   try {
-    bitmap = LoadBitmapFromBytes(picture, "preview");
+    bitmap = std::make_shared<const TBitmap>(LoadBitmapFromBytes(picture, "preview"));
   } catch (...) {
   }
-  if (bitmap) ShowWorkingImage(*bitmap);
+  if (bitmap) ShowWorkingImage(std::move(bitmap));
 }
 
-void TMain_Form::ShowWorkingImage(const TBitmap& picture) {
+void TMain_Form::ShowWorkingImage(std::shared_ptr<const TBitmap> picture) {
   try {
-    // The control paints from its copy of the pixels, converting only what
-    // the screen shows; no full-size screen image is ever made.
-    ui_.Working_Image->SetPicture(std::make_shared<const TBitmap>(picture));
+    // The control paints from the engine's own pixels, converting only what
+    // the screen shows; no full-size copy is ever made.
+    ui_.Working_Image->SetPicture(std::move(picture));
   } catch (...) {
   }
   try {

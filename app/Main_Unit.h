@@ -139,7 +139,7 @@ class TMain_Form : public QMainWindow {
   void ClearLog();
   /// The preview: the bytes of a bitmap file, or the stamped pixels.
   void ShowWorkingImage(std::span<const std::byte> picture);
-  void ShowWorkingImage(const TBitmap& picture);
+  void ShowWorkingImage(std::shared_ptr<const TBitmap> picture);
 
   void SelectBrandTextFont();
   void ResetBrandTextFont();

@@ -4,7 +4,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -28,6 +30,38 @@ constexpr int kRowGroup = 16;
 // Bands in flight between the decoding and the encoding thread: enough to
 // ride out the uneven pace of the two, not so many that memory grows.
 constexpr int kBandsInFlight = 4;
+
+// How many rows of a whole picture are decoded and stamped, published by the
+// decoding thread to the encoding one.
+class TRowProgress {
+ public:
+  void Publish(int rows) {
+    {
+      std::lock_guard lock(mutex_);
+      ready_ = rows;
+    }
+    changed_.notify_all();
+  }
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;
+    }
+    changed_.notify_all();
+  }
+  // Waits for more than `have` rows; -1 once stopped.
+  int WaitBeyond(int have) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stopped_ || ready_ > have; });
+    return stopped_ ? -1 : ready_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int ready_ = 0;
+  bool stopped_ = false;
+};
 
 int BandRows(const TJpegBandDecoder& decoder) {
   const std::size_t stride = 3 * static_cast<std::size_t>(decoder.Width());
@@ -189,13 +223,94 @@ std::vector<std::byte> ReadHeaderBytes(TFileReader& reader) {
   return bytes;
 }
 
+// Keeps the whole stamped picture to show it, and shows it before a failure
+// to save is reported. With two threads the encoder follows the decoder row
+// by row instead of waiting for the whole picture, and is still finishing
+// while the picture is shown.
+void BrandWholePicture(TJpegBandDecoder& decoder, const TBrandStamp& stamp,
+                       const std::string& sourcePath, const std::string& targetPath,
+                       const std::vector<TJpegSegment>& markers, int quality, int threads,
+                       int bandRows, const std::function<void()>& guardTarget,
+                       std::vector<std::string>& warnings,
+                       const TStampedPictureHandler& showPicture) {
+  const int height = decoder.Height();
+  const auto picture = std::make_shared<TBitmap>(decoder.NewBand(height));
+  const bool twoThreads = threads >= 2 && height > bandRows;
+
+  std::exception_ptr saveFailure;
+  std::optional<TTargetFile> target;
+  std::optional<TJpegBandEncoder> encoder;
+  try {
+    target.emplace(targetPath);
+    encoder.emplace(
+        decoder.Width(), height, quality, sourcePath,
+        [&](std::span<const std::byte> bytes) { target->Write(bytes); }, markers);
+  } catch (...) {
+    saveFailure = std::current_exception();
+  }
+
+  TRowProgress progress;
+  std::thread encoding;
+  if (twoThreads && encoder) {
+    encoding = std::thread([&] {
+      try {
+        for (int done = 0; done < height;) {
+          const int ready = progress.WaitBeyond(done);
+          if (ready < 0) return;  // the picture was given up
+          encoder->WriteRows(*picture, done, ready - done);
+          done = ready;
+        }
+        encoder->Finish();
+      } catch (...) {
+        saveFailure = std::current_exception();
+      }
+    });
+  }
+  // However this ends, the encoding thread is stopped and joined first.
+  struct TStopEncoding {
+    TRowProgress& progress;
+    std::thread& thread;
+    ~TStopEncoding() {
+      if (!thread.joinable()) return;
+      progress.Stop();
+      thread.join();
+    }
+  } stopEncoding{progress, encoding};
+
+  for (int top = 0; top < height;) {
+    const int rows = decoder.ReadRows(*picture, top, std::min(bandRows, height - top));
+    stamp.PaintRows(*picture, top, rows);
+    top += rows;
+    progress.Publish(top);
+  }
+  decoder.Finish();
+  warnings = decoder.Warnings();
+  guardTarget();
+  showPicture(picture);
+
+  if (encoding.joinable()) {
+    encoding.join();
+  } else if (encoder) {
+    try {
+      encoder->WriteRows(*picture, 0, height);
+      encoder->Finish();
+    } catch (...) {
+      saveFailure = std::current_exception();
+    }
+  }
+  if (saveFailure) std::rethrow_exception(saveFailure);
+  guardTarget();
+  target->Commit();
+}
+
 }  // namespace
 
 bool BrandJpegInBands(const std::string& brandText, const TFont& font,
                       const std::string& sourcePath, const std::string& targetPath,
                       const TJpegDecodeOptions& decodeOptions, int quality, int threads,
                       bool keepPictureInformation, const std::function<void()>& guardTarget,
-                      std::vector<std::string>& warnings, const TStampLook& look) {
+                      std::vector<std::string>& warnings, const TStampLook& look,
+                      const TStampedPictureHandler& showPicture) {
   guardTarget();
   TFileReader source(sourcePath);
   // The bound a whole-file read puts on a JPEG file, so both ways agree.
@@ -221,12 +336,17 @@ bool BrandJpegInBands(const std::string& brandText, const TFont& font,
   const TBrandStamp stamp(brandText, font, decoder.Width(), decoder.Height(), look);
 
   guardTarget();
-  TTargetFile target(targetPath);
   const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, keepPictureInformation);
+  const int bandRows = BandRows(decoder);
+  if (showPicture) {
+    BrandWholePicture(decoder, stamp, sourcePath, targetPath, markers, quality, threads, bandRows,
+                      guardTarget, warnings, showPicture);
+    return true;
+  }
+  TTargetFile target(targetPath);
   TJpegBandEncoder encoder(
       decoder.Width(), decoder.Height(), quality, sourcePath,
       [&target](std::span<const std::byte> bytes) { target.Write(bytes); }, markers);
-  const int bandRows = BandRows(decoder);
   if (threads >= 2 && decoder.Height() > bandRows) {
     RunInTwoThreads(decoder, stamp, encoder, bandRows);
   } else {

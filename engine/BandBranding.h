@@ -6,6 +6,7 @@
 /// byte what branding the whole picture gives.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,12 @@
 
 namespace sigilon {
 
+class TBitmap;
 class TFont;
+
+/// Receives a whole stamped picture; it may keep it (the pixels never change
+/// again).
+using TStampedPictureHandler = std::function<void(std::shared_ptr<const TBitmap>)>;
 
 /// Brands `sourcePath` into `targetPath` band by band at `quality`, carrying
 /// the source's colour profile (and its picture information when
@@ -28,10 +34,17 @@ class TFont;
 /// call. Returns false, having written nothing, for a picture that must be
 /// turned upright first: only the whole picture can be turned. Throws
 /// ImageError, PlatformError, FontError.
+///
+/// With `showPicture`, the whole stamped picture is kept and handed to it on
+/// the calling thread once it is complete and the guard has passed, while
+/// the encoding of its last rows may go on; a target that cannot be created
+/// or written is reported only after that, as when the picture is encoded
+/// after it is shown. When `showPicture` throws, nothing is written.
 bool BrandJpegInBands(const std::string& brandText, const TFont& font,
                       const std::string& sourcePath, const std::string& targetPath,
                       const TJpegDecodeOptions& decodeOptions, int quality, int threads,
                       bool keepPictureInformation, const std::function<void()>& guardTarget,
-                      std::vector<std::string>& warnings, const TStampLook& look = {});
+                      std::vector<std::string>& warnings, const TStampLook& look = {},
+                      const TStampedPictureHandler& showPicture = {});
 
 }  // namespace sigilon

@@ -230,17 +230,25 @@ int TBitmap::NearestPaletteIndex(TRGBQuad color) const {
 
 TBitmap TBitmap::ToBits24() const {
   if (Empty()) return {};
-  TBitmap out(width_, height_, TPixelFormat::pf24bit);
-  out.XPelsPerMeter = XPelsPerMeter;
-  out.YPelsPerMeter = YPelsPerMeter;
   if (format_ == TPixelFormat::pf24bit) {
+    TBitmap out(width_, height_, TPixelFormat::pf24bit);
+    out.XPelsPerMeter = XPelsPerMeter;
+    out.YPelsPerMeter = YPelsPerMeter;
     out.pixels_ = pixels_;
     return out;
   }
-  for (int y = 0; y < height_; ++y) {
+  return RowsToBits24(0, height_);
+}
+
+TBitmap TBitmap::RowsToBits24(int firstRow, int rows) const {
+  if (firstRow < 0 || rows <= 0 || rows > height_ - firstRow) return {};
+  TBitmap out(width_, rows, TPixelFormat::pf24bit);
+  out.XPelsPerMeter = XPelsPerMeter;
+  out.YPelsPerMeter = YPelsPerMeter;
+  for (int y = 0; y < rows; ++y) {
     std::uint8_t* dst = out.Row(y).data();
     for (int x = 0; x < width_; ++x) {
-      const TRGBQuad c = GetPixel(x, y);
+      const TRGBQuad c = GetPixel(x, firstRow + y);
       dst[3 * x] = c.Blue;
       dst[3 * x + 1] = c.Green;
       dst[3 * x + 2] = c.Red;

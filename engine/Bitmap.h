@@ -117,6 +117,9 @@ class TBitmap {
 
   /// A copy converted to 24 bits per pixel.
   TBitmap ToBits24() const;
+  /// Rows `firstRow` to `firstRow + rows` (within the picture) as a picture
+  /// of 24 bits per pixel.
+  TBitmap RowsToBits24(int firstRow, int rows) const;
 
   /// The picture as a complete bitmap file (file header "BM", info header,
   /// colour table where the format has one, pixel rows), in its own format

@@ -22,9 +22,16 @@ class TBrandStamp {
   /// Paints the copies that reach into `band`, whose row 0 is picture row
   /// `top`; with `top` 0 and the whole picture, stamps the picture.
   void Paint(TBitmap& band, int top) const;
+  /// Paints rows `firstRow` to `firstRow + rows` of the whole `picture`,
+  /// touching no other row.
+  void PaintRows(TBitmap& picture, int firstRow, int rows) const;
 
  private:
-  TCanvas Prepared(TBitmap& bitmap, int top) const;
+  // The canvas with the brand's font, opacity and outline.
+  TCanvas Prepared(TCanvas canvas) const;
+  // Paints on a prepared canvas the copies that reach picture rows `top` to
+  // `bottom`.
+  void PaintOn(TCanvas& canvas, std::int64_t top, std::int64_t bottom) const;
 
   std::string text_;
   TFont font_;

@@ -197,6 +197,15 @@ class TCanvas {
   /// band, exactly as drawing on the whole picture paints those rows.
   TCanvas(TBitmap& band, int top, int pictureHeight)
       : bitmap_(band), top_(top), pictureHeight_(pictureHeight) {}
+  /// Rows of a picture, from `First` up to (not including) `End`.
+  struct TRows {
+    int First;
+    int End;
+  };
+  /// A canvas over a whole picture that paints only `rows` of it, exactly as
+  /// drawing on the whole picture paints those rows; the others stay as they
+  /// are, so that another thread may read them meanwhile.
+  TCanvas(TBitmap& picture, TRows rows) : bitmap_(picture), rows_(rows) {}
 
   TFont Font;
   TBrush Brush;
@@ -256,7 +265,8 @@ class TCanvas {
   TRect PaintRect() const;
   TBitmap& bitmap_;
   int top_ = 0;
-  int pictureHeight_ = -1;  // below 0: the bitmap's own height
+  int pictureHeight_ = -1;     // below 0: the bitmap's own height
+  std::optional<TRows> rows_;  // none: every row the bitmap holds
 };
 
 }  // namespace sigilon

@@ -19,6 +19,10 @@ TRect TCanvas::ClipRect() const {
 }
 
 TRect TCanvas::PaintRect() const {
+  if (rows_) {
+    return TRect{0, std::clamp(rows_->First, 0, bitmap_.Height()), bitmap_.Width(),
+                 std::clamp(rows_->End, 0, bitmap_.Height())};
+  }
   return TRect{0, top_, bitmap_.Width(), top_ + bitmap_.Height()};
 }
 
@@ -57,20 +61,20 @@ void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std
 
 void TCanvas::TextOut(std::int64_t x, std::int64_t y, const std::string& text) {
   if (bitmap_.Empty()) return;
-  // Only the part that lands on the bitmap is rasterised.
+  // Only the part that lands on the rows painted is rasterised.
   const std::int64_t limit = std::numeric_limits<int>::max();
-  const TRect clip{
-      static_cast<int>(std::clamp<std::int64_t>(-x, -limit, limit)),
-      static_cast<int>(std::clamp<std::int64_t>(top_ - y, -limit, limit)),
-      static_cast<int>(std::clamp<std::int64_t>(bitmap_.Width() - x, -limit, limit)),
-      static_cast<int>(std::clamp<std::int64_t>(top_ + bitmap_.Height() - y, -limit, limit))};
+  const TRect paint = PaintRect();
+  const TRect clip{static_cast<int>(std::clamp<std::int64_t>(-x, -limit, limit)),
+                   static_cast<int>(std::clamp<std::int64_t>(paint.Top - y, -limit, limit)),
+                   static_cast<int>(std::clamp<std::int64_t>(bitmap_.Width() - x, -limit, limit)),
+                   static_cast<int>(std::clamp<std::int64_t>(paint.Bottom - y, -limit, limit))};
   const std::optional<TTextImage> image = Render(text, &clip, kMaxPixels);
   if (image) Draw(x, y, *image);
 }
 
 void TCanvas::Draw(std::int64_t x, std::int64_t y, const TTextImage& image) {
   if (image.Empty() || bitmap_.Empty()) return;
-  // Only the rows the bitmap holds (all of them, unless it is a band).
+  // Only the rows painted (all of them, unless a band or rows were asked for).
   const TRect clip = PaintRect();
   const std::int64_t originX = x + image.bounds_.Left;
   const std::int64_t originY = y + image.bounds_.Top;
@@ -99,7 +103,7 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
     }
     return;
   }
-  // Only the rows the bitmap holds (all of them, unless it is a band).
+  // Only the rows painted (all of them, unless a band or rows were asked for).
   const TRect clip = PaintRect();
   const std::int64_t top = y + image.bounds_.Top;  // first picture row of copy row 0
   const std::int64_t imageRows = image.bounds_.Bottom - image.bounds_.Top;

@@ -423,17 +423,22 @@ TBitmap TJpegBandDecoder::NewBand(int rows) const {
   return band;
 }
 
-int TJpegBandDecoder::ReadBand(TBitmap& band) {
+int TJpegBandDecoder::ReadBand(TBitmap& band) { return ReadRows(band, 0, band.Height()); }
+
+int TJpegBandDecoder::ReadRows(TBitmap& band, int firstRow, int rows) {
   Impl& d = *impl_;
   jpeg_decompress_struct& info = d.session.info();
-  if (band.Width() != Width() || band.PixelFormat() != d.format) {
+  if (band.Width() != Width() || band.PixelFormat() != d.format || firstRow < 0 || rows < 0 ||
+      rows > band.Height() - firstRow) {
     throw ImageError(d.name + ": expected a band of " + std::to_string(Width()) +
                      " pixels per row in the decoded format, found " +
-                     std::to_string(band.Width()));
+                     std::to_string(band.Width()) + " by " + std::to_string(band.Height()) +
+                     " for rows " + std::to_string(firstRow) + " to " +
+                     std::to_string(firstRow + rows));
   }
-  const int wanted = std::min(band.Height(), Height() - d.rowsOut);
-  std::uint8_t* const pixels = band.Pixels().data();
+  const int wanted = std::min(rows, Height() - d.rowsOut);
   const std::size_t stride = band.Stride();
+  std::uint8_t* const pixels = band.Pixels().data() + static_cast<std::size_t>(firstRow) * stride;
   int done = 0;
   if (d.cmyk) {
     JSAMPROW sample = d.scratch.data();
@@ -468,7 +473,7 @@ int TJpegBandDecoder::ReadBand(TBitmap& band) {
   }
   // A band is reused: what it held before must not show through where the
   // file gave nothing.
-  for (int i = done; i < band.Height(); ++i) {
+  for (int i = done; i < rows; ++i) {
     std::memset(pixels + static_cast<std::size_t>(i) * stride, 0, stride);
   }
   d.rowsOut += wanted;
@@ -612,9 +617,17 @@ TJpegBandEncoder::TJpegBandEncoder(int width, int height, int quality, const std
 TJpegBandEncoder::~TJpegBandEncoder() = default;
 
 void TJpegBandEncoder::WriteBand(const TBitmap& band, int rows) {
+  WriteRows(band, 0, std::min(rows, band.Height()));
+}
+
+void TJpegBandEncoder::WriteRows(const TBitmap& band, int firstRow, int rows) {
   Impl& e = *impl_;
   jpeg_compress_struct& info = e.session.info();
-  rows = std::min(rows, band.Height());
+  if (firstRow < 0 || rows > band.Height() - firstRow) {
+    throw ImageError(e.name + ": expected rows within the " + std::to_string(band.Height()) +
+                     " of the picture to encode, found rows " + std::to_string(firstRow) + " to " +
+                     std::to_string(firstRow + rows));
+  }
   if (band.Width() != static_cast<int>(info.image_width) ||
       static_cast<JDIMENSION>(rows) > info.image_height - info.next_scanline) {
     throw ImageError(e.name + ": expected at most " +
@@ -624,10 +637,14 @@ void TJpegBandEncoder::WriteBand(const TBitmap& band, int rows) {
   }
   if (rows <= 0) return;
   std::optional<TBitmap> converted;
-  if (band.PixelFormat() != TPixelFormat::pf24bit) converted = band.ToBits24();
+  if (band.PixelFormat() != TPixelFormat::pf24bit) {
+    converted = band.RowsToBits24(firstRow, rows);
+    firstRow = 0;
+  }
   const TBitmap& bgr = converted ? *converted : band;
   // libjpeg only reads the rows it is given; its interface lacks const.
-  auto* const pixels = const_cast<std::uint8_t*>(bgr.Pixels().data());
+  auto* const pixels = const_cast<std::uint8_t*>(bgr.Pixels().data()) +
+                       static_cast<std::size_t>(firstRow) * bgr.Stride();
   e.rowPointers.resize(static_cast<std::size_t>(rows));
   for (int i = 0; i < rows; ++i)
     e.rowPointers[i] = pixels + static_cast<std::size_t>(i) * bgr.Stride();
@@ -657,11 +674,12 @@ std::vector<std::byte> EncodeJpeg(const TBitmap& bitmap, int quality, const std:
   } catch (const std::exception&) {
     // Growing by doubling still works, only slower.
   }
-  TJpegBandEncoder encoder(bitmap.Width(), bitmap.Height(), quality, name,
-                           [&out](std::span<const std::byte> bytes) {
-                             out.insert(out.end(), bytes.begin(), bytes.end());
-                           },
-                           markers);
+  TJpegBandEncoder encoder(
+      bitmap.Width(), bitmap.Height(), quality, name,
+      [&out](std::span<const std::byte> bytes) {
+        out.insert(out.end(), bytes.begin(), bytes.end());
+      },
+      markers);
   encoder.WriteBand(bitmap, bitmap.Height());
   encoder.Finish();
   return out;

@@ -137,6 +137,9 @@ class TJpegBandDecoder {
   /// it is full or the picture ends; returns how many rows it holds now.
   /// Rows a damaged file never delivers are black. Throws ImageError.
   int ReadBand(TBitmap& band);
+  /// As ReadBand, into rows `firstRow` to `firstRow + rows` of `picture` (made
+  /// by NewBand, at least that high), leaving its other rows as they are.
+  int ReadRows(TBitmap& picture, int firstRow, int rows);
   /// Ends decoding once every row has been read. Throws ImageError.
   void Finish();
   /// libjpeg's warnings so far (data that ends early, corrupt data), each
@@ -165,6 +168,8 @@ class TJpegBandEncoder {
   /// Encodes the first `rows` rows of `band` (any pixel format, the picture's
   /// width) as the next rows of the picture. Throws ImageError.
   void WriteBand(const TBitmap& band, int rows);
+  /// As WriteBand, with rows `firstRow` to `firstRow + rows` of `picture`.
+  void WriteRows(const TBitmap& picture, int firstRow, int rows);
   /// Completes the stream after the last row and hands out its last bytes.
   void Finish();
 

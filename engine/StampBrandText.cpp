@@ -65,7 +65,7 @@ TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, 
   font_.SetLogFont(turned);
 
   TBitmap none;
-  const TCanvas canvas = Prepared(none, 0);
+  const TCanvas canvas = Prepared(TCanvas(none, 0, height_));
   const TSize extent = canvas.TextExtent(text);
   w_ = extent.cx;
   h_ = extent.cy;
@@ -89,8 +89,7 @@ TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, 
   image_ = canvas.RenderText(text, std::min(kMaxStampCoverage, coverage));
 }
 
-TCanvas TBrandStamp::Prepared(TBitmap& bitmap, int top) const {
-  TCanvas canvas(bitmap, top, height_);
+TCanvas TBrandStamp::Prepared(TCanvas canvas) const {
   canvas.Font = font_;
   canvas.Brush.Style = TBrushStyle::bsClear;
   canvas.TextOpacity = opacity_;
@@ -100,20 +99,28 @@ TCanvas TBrandStamp::Prepared(TBitmap& bitmap, int top) const {
 
 void TBrandStamp::Paint(TBitmap& band, int top) const {
   if (nothing_ || band.Empty()) return;
-  TCanvas canvas = Prepared(band, top);
+  TCanvas canvas = Prepared(TCanvas(band, top, height_));
+  PaintOn(canvas, top, static_cast<std::int64_t>(top) + band.Height());
+}
+
+void TBrandStamp::PaintRows(TBitmap& picture, int firstRow, int rows) const {
+  if (nothing_ || picture.Empty() || rows <= 0) return;
+  TCanvas canvas = Prepared(TCanvas(picture, TCanvas::TRows{firstRow, firstRow + rows}));
+  PaintOn(canvas, firstRow, static_cast<std::int64_t>(firstRow) + rows);
+}
+
+void TBrandStamp::PaintOn(TCanvas& canvas, std::int64_t top, std::int64_t bottom) const {
   if (image_) {
     canvas.DrawTiled(0, 0, w_, columns_, 2 * h_, rows_, *image_);
     return;
   }
-  // Copy by copy, each rasterised only where it lands on the band. A copy
+  // Copy by copy, each rasterised only where it lands on the rows. A copy
   // turned about its corner reaches at most its width plus its height above
   // or below it: rows of copies farther away are not even laid out.
   const std::int64_t reach = w_ + h_;
-  const std::int64_t bandTop = top;
-  const std::int64_t bandBottom = bandTop + band.Height();
   for (std::int64_t j = 0; j < rows_; ++j) {
     const std::int64_t y = j * 2 * h_;
-    if (y + reach < bandTop || y - reach >= bandBottom) continue;
+    if (y + reach < top || y - reach >= bottom) continue;
     for (std::int64_t i = 0; i < columns_; ++i) canvas.TextOut(i * w_, y, text_);
   }
 }

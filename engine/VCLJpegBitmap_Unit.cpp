@@ -81,23 +81,30 @@ std::string JoinWarnings(const std::vector<std::string>& warnings) {
 std::string BrandJpeg(const std::string& brandText, const TFont& font,
                       const std::string& sourcePath, const std::string& targetPath,
                       const TPreviewCallback& preview, const TBrandOptions& options) {
-  // Nothing needs the whole stamped picture: brand it as a stream of bands
-  // in a few megabytes, whatever its size.
-  if (!preview && !options.PicturePreview) {
-    const TJpegDecodeOptions decoding = TJPEGImage(options.Display.ColorDepth).DecodeOptions();
-    std::vector<std::string> warnings;
-    const auto guard = [&] {
-      GuardTarget(sourcePath, targetPath);
-      // Warnings are known once the picture is decoded, before it is put in place.
-      if (options.Strict && !warnings.empty()) {
-        throw ImageError(sourcePath + ": damaged JPEG data: " + JoinWarnings(warnings));
-      }
-    };
-    if (BrandJpegInBands(brandText, font, sourcePath, targetPath, decoding, kBrandQuality,
-                         options.Threads, options.KeepMetadata, guard, warnings, options.Look)) {
-      return JoinWarnings(warnings);
+  // Brand it as a stream of bands: in a few megabytes whatever its size when
+  // nothing needs the whole stamped picture, and with the encoding following
+  // the decoding on a second core when there is one.
+  const TJpegDecodeOptions decoding = TJPEGImage(options.Display.ColorDepth).DecodeOptions();
+  std::vector<std::string> warnings;
+  const auto guard = [&] {
+    GuardTarget(sourcePath, targetPath);
+    // Warnings are known once the picture is decoded, before it is shown or put in place.
+    if (options.Strict && !warnings.empty()) {
+      throw ImageError(sourcePath + ": damaged JPEG data: " + JoinWarnings(warnings));
     }
+  };
+  TStampedPictureHandler show;
+  if (options.PicturePreview) {
+    show = options.PicturePreview;
+  } else if (preview) {
+    show = [&](const std::shared_ptr<const TBitmap>& picture) { ShowPreview(*picture, preview); };
   }
+  if (BrandJpegInBands(brandText, font, sourcePath, targetPath, decoding, kBrandQuality,
+                       options.Threads, options.KeepMetadata, guard, warnings, options.Look,
+                       show)) {
+    return JoinWarnings(warnings);
+  }
+  // A picture that must be turned upright first is branded whole.
   GuardTarget(sourcePath, targetPath);
   TBitmap working;
   TJpegMetadata metadata;
@@ -121,15 +128,16 @@ std::string BrandJpeg(const std::string& brandText, const TFont& font,
     working = TurnUpright(std::move(*decoded), metadata.Orientation);
   }
   StampBrandText(brandText, font, working, options.Look);
+  const auto stamped = std::make_shared<const TBitmap>(std::move(working));
   if (options.PicturePreview) {
-    options.PicturePreview(working);
+    options.PicturePreview(stamped);
   } else if (preview) {
-    ShowPreview(working, preview);
+    ShowPreview(*stamped, preview);
   }
   // The colour profile always goes with the pixels (without it an Adobe RGB
   // photo shows washed out); camera data and captions only when asked for.
   const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, options.KeepMetadata);
-  const std::vector<std::byte> encoded = EncodeJpeg(working, kBrandQuality, sourcePath, markers);
+  const std::vector<std::byte> encoded = EncodeJpeg(*stamped, kBrandQuality, sourcePath, markers);
   GuardTarget(sourcePath, targetPath);
   WriteTargetFile(targetPath, encoded);
   return damage;

@@ -55,11 +55,12 @@ struct TBrandOptions {
   /// Cores this one file may use. Greater than 1 only when the caller has
   /// cores to spare (a single picture on a machine of several).
   int Threads = 1;
-  /// Receives a JPEG's stamped picture itself, before it is encoded, in place
-  /// of the bitmap-file bytes of the preview callback: a front end that
-  /// paints pixels is spared writing and reading back a file of the picture's
-  /// size. It may copy the picture; it must not keep the reference.
-  std::function<void(const TBitmap&)> PicturePreview{};
+  /// Receives a JPEG's stamped picture itself, before the file is written,
+  /// in place of the bitmap-file bytes of the preview callback: a front end
+  /// that paints pixels is spared writing and reading back a file of the
+  /// picture's size. It may keep the picture (its pixels never change again);
+  /// the encoder may still be reading it on another thread meanwhile.
+  std::function<void(std::shared_ptr<const TBitmap>)> PicturePreview{};
   /// Carry the source's EXIF (upright, without its thumbnail), IPTC and XMP
   /// into a branded JPEG. Off: a copy carries its colour profile only.
   bool KeepMetadata = false;

@@ -1,16 +1,25 @@
 // JPEG branding band by band gives the bytes that branding the whole picture
 // gives, at heights around the band boundaries and with brand copies that
-// cross them, in one thread and in two; a failure leaves nothing behind.
+// cross them, in one thread and in two, also when the whole stamped picture
+// is kept to be shown; a failure leaves nothing behind.
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 
 #include "engine/BandBranding.h"
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
 #include "engine/VCLJpegBitmap_Unit.h"
+#include "platform/PlatformDependence_Unit.h"
 #include "tests/support/TempDirectory.h"
 
 namespace sigilon {
@@ -31,12 +40,17 @@ TBitmap Picture(int width, int height) {
   return bitmap;
 }
 
-// What branding the whole picture writes.
-std::vector<std::byte> WholePicture(const std::vector<std::byte>& source, const TFont& font,
-                                    const std::string& text, const TJpegDecodeOptions& options) {
+// What branding the whole picture stamps and writes.
+struct TWhole {
+  TBitmap Stamped;
+  std::vector<std::byte> Written;
+};
+TWhole WholePicture(const std::vector<std::byte>& source, const TFont& font,
+                    const std::string& text, const TJpegDecodeOptions& options) {
   TBitmap picture = DecodeJpeg(source, "whole", options);
   StampBrandText(text, font, picture);
-  return EncodeJpeg(picture, 100, "whole");
+  std::vector<std::byte> written = EncodeJpeg(picture, 100, "whole");
+  return {std::move(picture), std::move(written)};
 }
 
 TFont BrandFont(int points) {
@@ -63,12 +77,21 @@ TEST(BandBranding, StreamedBytesEqualWholePictureAtAwkwardHeights) {
         test::WriteBytes(source, file);
         const TFont font = BrandFont(points);
         const TJpegDecodeOptions options{.ToPalette = palette};
-        const auto expected = WholePicture(file, font, "Proof ©", options);
+        const TWhole expected = WholePicture(file, font, "Proof ©", options);
         for (const int threads : {1, 2}) {
           std::vector<std::string> warnings;
           ASSERT_TRUE(BrandJpegInBands("Proof ©", font, source, target, options, 100, threads,
                                        false, noGuard, warnings));
-          EXPECT_EQ(test::ReadBytes(target), expected) << threads << " threads";
+          EXPECT_EQ(test::ReadBytes(target), expected.Written) << threads << " threads";
+
+          std::shared_ptr<const TBitmap> shown;
+          ASSERT_TRUE(BrandJpegInBands(
+              "Proof ©", font, source, target, options, 100, threads, false, noGuard, warnings, {},
+              [&](std::shared_ptr<const TBitmap> picture) { shown = std::move(picture); }));
+          EXPECT_EQ(test::ReadBytes(target), expected.Written) << threads << " threads, shown";
+          ASSERT_TRUE(shown);
+          EXPECT_TRUE(std::ranges::equal(shown->Pixels(), expected.Stamped.Pixels()))
+              << threads << " threads";
         }
       }
     }
@@ -96,7 +119,63 @@ TEST(BandBranding, FailureBeforeCompletionLeavesTheOldTargetAndNoTemporary) {
     EXPECT_EQ(guards, 3);
     EXPECT_EQ(test::ReadBytes(target).size(), 3u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1);
+
+    // A picture to be shown that the viewer refuses is not written either.
+    EXPECT_THROW(
+        BrandJpegInBands(
+            "Proof", BrandFont(12), source, target, {}, 100, threads, false, [] {}, warnings, {},
+            [](std::shared_ptr<const TBitmap>) { throw std::runtime_error("refused"); }),
+        std::runtime_error);
+    EXPECT_EQ(test::ReadBytes(target).size(), 3u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1);
+
+    // A target that cannot be created fails the file only after the picture is shown.
+    int shown = 0;
+    EXPECT_THROW(BrandJpegInBands(
+                     "Proof", BrandFont(12), source, dir / "missing/in.jpg", {}, 100, threads,
+                     false, [] {}, warnings, {},
+                     [&](std::shared_ptr<const TBitmap> picture) { shown += !picture->Empty(); }),
+                 PlatformError);
+    EXPECT_EQ(shown, 1);
   }
+}
+
+TEST(BandBranding, AWriteErrorOnTheWritingThreadFailsTheFileAndLeavesNothing) {
+  test::TempDirectory dir;
+  const std::string source = dir / "in.jpg";
+  fs::create_directory(dir / "out");
+  const std::string target = dir / "out/in.jpg";
+  // Several bands high, and far more than the limit below once encoded.
+  test::WriteBytes(source, EncodeJpeg(Picture(3000, 600), 90, "in"));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A file size limit stands in for a full disk.
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100000, 100000};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    int wrong = 0;
+    for (const bool shown : {false, true}) {
+      std::vector<std::string> warnings;
+      TStampedPictureHandler show;
+      if (shown) show = [](std::shared_ptr<const TBitmap>) {};
+      try {
+        BrandJpegInBands(
+            "Proof", BrandFont(12), source, target, {}, 100, 2, false, [] {}, warnings, {}, show);
+        wrong |= 1;
+      } catch (const PlatformError&) {
+      } catch (...) {
+        wrong |= 2;
+      }
+    }
+    ::_exit(wrong);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "1: a failed write was not reported, 2: not as a write error";
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
 }  // namespace

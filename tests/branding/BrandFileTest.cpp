@@ -187,7 +187,7 @@ TEST_F(BrandFileTest, PreviewIsTheStampedPictureAsABitmapFile) {
   int files = 0;
   std::string line;
   TBrandOptions options;
-  options.PicturePreview = [&](const TBitmap& picture) { pixels = picture; };
+  options.PicturePreview = [&](std::shared_ptr<const TBitmap> picture) { pixels = *picture; };
   BrandFile(
       "Sigilon", kFont, Source("a.jpg"), Target("a.jpg"),
       [&](std::span<const std::byte>) { ++files; }, line, options);
