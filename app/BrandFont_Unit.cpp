@@ -154,9 +154,11 @@ TBrandFont_Form::TBrandFont_Form(const TBrandLook& look, const QString& sampleTe
   const bool relative = look.Stamp.RelativeSize > 0;
   ui_.RelativeSize_SpinBox->setValue(relative ? look.Stamp.RelativeSize : 10.0);
   ui_.RelativeSize_CheckBox->setChecked(relative);
-  ui_.RelativeSize_SpinBox->setEnabled(relative);
-  connect(ui_.RelativeSize_CheckBox, &QCheckBox::toggled, ui_.RelativeSize_SpinBox,
-          &QWidget::setEnabled);
+  for (QWidget* part : {static_cast<QWidget*>(ui_.RelativeSize_SpinBox),
+                        static_cast<QWidget*>(ui_.RelativeSizeUnit_Label)}) {
+    part->setEnabled(relative);
+    connect(ui_.RelativeSize_CheckBox, &QCheckBox::toggled, part, &QWidget::setEnabled);
+  }
   ui_.Opacity_SpinBox->setRange(kMinOpacity, kMaxOpacity);
   ui_.Opacity_SpinBox->setValue(std::clamp(look.Stamp.Opacity, kMinOpacity, kMaxOpacity));
   connect(ui_.Opacity_SpinBox, &QSpinBox::valueChanged, this, [this] { UpdateSample(); });

@@ -12,6 +12,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabBar>
 #include <QTextCursor>
 #include <QTime>
 #include <climits>
@@ -57,6 +60,17 @@ constexpr const char* kRefuseDamagedPicturesEntry = "RefuseDamagedPictures";
 // below the field above it, a field 3 pixels below its label.
 constexpr int kLabelGap = 7;
 constexpr int kFieldGap = 3;
+// Laid-out heights of the labels and fields: a larger window font makes
+// them taller, a smaller one never shorter.
+constexpr int kLaidOutLabelHeight = 13;
+constexpr int kLaidOutFieldHeight = 21;
+constexpr int kLaidOutBrandTextTop = 20;
+// The laid-out status bar: a line of text in a sunken panel, and 4 pixels
+// around the panel.
+constexpr int kLaidOutStatusBarHeight = 19;
+constexpr int kStatusBarPadding = 4;
+// Space kept below the last Settings field, as on its sides.
+constexpr int kSettingsPageMargin = 4;
 
 constexpr int kSettingsPageIndex = 0;
 
@@ -187,6 +201,7 @@ TMain_Form::TMain_Form(QWidget* parent) : QMainWindow(parent) {
 
   // The Brand Text field's height follows its font, the laid-out font too.
   FitBrandTextEditHeight();
+  FitControlsToWindowFont();
   ArrangeSettingsControls();
   CentreOnScreen(*this);
   ui_.Main_PageControl->setFocus();
@@ -249,6 +264,11 @@ void TMain_Form::resizeEvent(QResizeEvent* event) {
 void TMain_Form::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+  // The laid-out font arrives while the controls are still being made.
+  if (event->type() == QEvent::FontChange && FLaidOutMinimumHeight != 0) {
+    FitControlsToWindowFont();
+    ArrangeSettingsControls();
+  }
 }
 
 void TMain_Form::closeEvent(QCloseEvent* event) {
@@ -264,7 +284,10 @@ void TMain_Form::closeEvent(QCloseEvent* event) {
 bool TMain_Form::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (watched == ui_.Settings_TabSheet) {
-    if (type == QEvent::Resize) Settings_TabSheetResize();
+    if (type == QEvent::Resize) {
+      Settings_TabSheetResize();
+      FitMinimumHeight();
+    }
     return false;
   }
 
@@ -382,7 +405,42 @@ void TMain_Form::FitMinimumHeight() {
   // A taller Brand Text field must not push the last field behind the
   // buttons: the window may not get smaller than the page then needs.
   const int grown = std::max(0, Bottom(ui_.TargetDirectory_Edit) - FLaidOutSettingsBottom);
-  setMinimumHeight(FLaidOutMinimumHeight + grown);
+  int minimum = FLaidOutMinimumHeight + grown;
+  // A large window font also thickens the bars around the page, so the
+  // laid-out height may not hold even the laid-out fields: the page on
+  // screen tells how much the window lacks.
+  const QWidget* page = ui_.Settings_TabSheet;
+  if (page->isVisible()) {
+    minimum = std::max(minimum, height() - page->height() + Bottom(ui_.TargetDirectory_Edit) +
+                                    kSettingsPageMargin);
+  }
+  if (minimum != minimumHeight()) setMinimumHeight(minimum);
+}
+
+void TMain_Form::FitControlsToWindowFont() {
+  // Labels and the directory fields take the size of their text: a fixed
+  // laid-out size would cut the letters off under a large window font.
+  for (QLabel* label :
+       {ui_.BrandText_Label, ui_.SourceDirectory_Label, ui_.TargetDirectory_Label}) {
+    const QSize text = label->sizeHint();
+    label->resize(text.width(), std::max(kLaidOutLabelHeight, text.height()));
+  }
+  // The Brand Text field stays where laid out unless its label has grown
+  // into it.
+  ui_.BrandText_Edit->move(ui_.BrandText_Edit->x(),
+                           std::max(kLaidOutBrandTextTop, Bottom(ui_.BrandText_Label) + kFieldGap));
+  for (QLineEdit* edit : {ui_.SourceDirectory_Edit, ui_.TargetDirectory_Edit}) {
+    edit->resize(edit->width(), std::max(kLaidOutFieldHeight, edit->sizeHint().height()));
+  }
+  for (QLabel* label : {ui_.WorkingImage_Label, ui_.ResultsLog_Label}) {
+    label->setFixedHeight(std::max(kLaidOutLabelHeight, label->sizeHint().height()));
+  }
+  const int panel = FStatusPanel0->fontMetrics().height() + 2 * FStatusPanel0->frameWidth();
+  ui_.Main_StatusBar->setFixedHeight(std::max(kLaidOutStatusBarHeight, panel + kStatusBarPadding));
+  // Every page's tab in sight, not behind the tab bar's scroll buttons.
+  const int tabs = ui_.Main_PageControl->tabBar()->sizeHint().width() +
+                   2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+  if (tabs > minimumWidth()) setMinimumWidth(tabs);
 }
 
 void TMain_Form::SetFitImage(bool fit) {

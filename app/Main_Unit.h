@@ -128,6 +128,7 @@ class TMain_Form : public QMainWindow {
   void ArrangeSettingsControls();
   void FitBrandTextEditHeight();
   void FitMinimumHeight();
+  void FitControlsToWindowFont();
   void SetFitImage(bool fit);
   void StartProgress(std::int64_t total);
   void ShowProgress(std::int64_t done);

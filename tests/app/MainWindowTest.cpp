@@ -306,6 +306,23 @@ class MainWindowTest : public QObject {
     checkStack();
     QCOMPARE(form_->minimumSize(), QSize(259, 250));
     checkLastFieldShows();
+
+    // A large window font thickens the bars and the labels: no label is cut
+    // off, and the last field still stands above the buttons.
+    QFont large = form_->font();
+    large.setPointSize(20);
+    form_->setFont(large);
+    for (const QLabel* label :
+         {ui().BrandText_Label, ui().SourceDirectory_Label, ui().TargetDirectory_Label}) {
+      const QFontMetrics metrics(label->font());
+      QVERIFY(label->width() >= metrics.horizontalAdvance(label->text()));
+      QVERIFY(label->height() >= metrics.height());
+    }
+    QVERIFY(ui().WorkingImage_Label->height() >= QFontMetrics(large).height());
+    QTRY_VERIFY(form_->StatusPanel(0).height() >= QFontMetrics(large).height());
+    QVERIFY(form_->BrandTextFont() == laidOut);
+    checkStack();
+    checkLastFieldShows();
   }
 
   void activatingTheMainWindowHandsTheFocusToAnOpenAuxiliaryWindow() {
@@ -822,6 +839,40 @@ class MainWindowTest : public QObject {
     QVERIFY(form_->BrandLook() == (TStampLook{.RelativeSize = 20}));
     ui().ResetBrandTextFont_MenuItem->trigger();
     QVERIFY(form_->BrandLook() == TStampLook{});
+  }
+
+  void fontDialogTextsShowWholeAtALargeFont() {
+    TBrandFont_Form dialog(TBrandLook{form_->BrandTextFont()}, u"Kestro"_s);
+    QFont large = dialog.font();
+    large.setPointSize(16);
+    dialog.setFont(large);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // Squeezed to its smallest, no spin box cuts off its value or suffix.
+    dialog.resize(1, 1);
+    QTRY_COMPARE(dialog.size(), dialog.minimumSize());
+    const auto& form = dialog.Form();
+    form.RelativeSize_CheckBox->setChecked(true);
+    form.Size_SpinBox->setValue(form.Size_SpinBox->maximum());
+    form.RelativeSize_SpinBox->setValue(form.RelativeSize_SpinBox->maximum());
+    form.Opacity_SpinBox->setValue(form.Opacity_SpinBox->maximum());
+    for (QAbstractSpinBox* box : {static_cast<QAbstractSpinBox*>(form.Size_SpinBox),
+                                  static_cast<QAbstractSpinBox*>(form.RelativeSize_SpinBox),
+                                  static_cast<QAbstractSpinBox*>(form.Opacity_SpinBox)}) {
+      QStyleOptionSpinBox option;
+      option.initFrom(box);
+      option.frame = box->hasFrame();
+      option.buttonSymbols = box->buttonSymbols();
+      option.subControls = QStyle::SC_SpinBoxFrame | QStyle::SC_SpinBoxEditField |
+                           QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown;
+      const QRect field = box->style()->subControlRect(QStyle::CC_SpinBox, &option,
+                                                       QStyle::SC_SpinBoxEditField, box);
+      QVERIFY2(field.width() >= box->fontMetrics().horizontalAdvance(box->text()),
+               qPrintable(box->text()));
+    }
+    const QLabel* unit = form.RelativeSizeUnit_Label;
+    QVERIFY(unit->isVisible() && unit->isEnabled());
+    QVERIFY(unit->width() >= unit->fontMetrics().horizontalAdvance(unit->text()));
   }
 
   void refusingDamagedPicturesFailsATruncatedJpeg() {
