@@ -19,13 +19,18 @@ namespace sigilon::bench {
 struct TScratchFolders {
   std::filesystem::path root;
   std::string source, target;  ///< each ends with "/"
+  /// Where the baselines write: a file the program just wrote is still being
+  /// written back, and rewriting it costs more than writing a new one.
+  std::string baseline;
 
   explicit TScratchFolders(const std::string& name)
       : root(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()))),
         source((root / "source").string() + "/"),
-        target((root / "target").string() + "/") {
+        target((root / "target").string() + "/"),
+        baseline((root / "baseline").string() + "/") {
     std::filesystem::create_directories(source);
     std::filesystem::create_directories(target);
+    std::filesystem::create_directories(baseline);
   }
   ~TScratchFolders() {
     std::error_code ignored;

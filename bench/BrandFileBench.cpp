@@ -117,7 +117,7 @@ void BM_PlainTranscode(benchmark::State& state) {
   for (auto _ : state) {
     TBitmap decoded = DecodeJpeg(ReadWholeFile(f.sourcePath), "photo");
     std::vector<std::byte> encoded = EncodeJpeg(decoded, 100, "photo");
-    WriteWholeFile(f.targetPath, encoded);
+    WriteWholeFile(f.folders.baseline + "plain.jpg", encoded);
   }
 }
 
@@ -136,7 +136,7 @@ void BM_PlainStreamed(benchmark::State& state) {
     while (decoder.NextRow() < decoder.Height()) encoder.WriteBand(band, decoder.ReadBand(band));
     decoder.Finish();
     encoder.Finish();
-    WriteWholeFile(f.targetPath, encoded);
+    WriteWholeFile(f.folders.baseline + "streamed.jpg", encoded);
   }
 }
 

@@ -129,7 +129,7 @@ void BM_PlainTranscode(benchmark::State& state) {
     for (int i = 0; i < kPictures; ++i) {
       const std::string name = "photo" + std::to_string(i) + ".jpg";
       const TBitmap decoded = DecodeJpeg(ReadWholeFile(f.sourceDir + name), "photo");
-      WriteWholeFile(f.targetDir + name, EncodeJpeg(decoded, 100, "photo"));
+      WriteWholeFile(f.folders.baseline + name, EncodeJpeg(decoded, 100, "photo"));
     }
   }
   state.counters["pictures"] = kPictures;
