@@ -236,6 +236,14 @@ void TMain_Form::FormDestroy() { FOriginalBrandTextFont.reset(); }
 
 void TMain_Form::FormResize() {
   FStatusPanel0->setMaximumWidth(std::max(0, width() - kStatusPanel0Margin));
+  FitProgressBar();
+}
+
+void TMain_Form::FitProgressBar() {
+  // Three fifths of the window for the bar and panel 1, less the gaps
+  // between the panels and the size grip (about five paddings).
+  const int room = width() * 3 / 5 - FStatusPanel1->width() - 5 * kStatusPanelPadding;
+  FProgressBar->setFixedWidth(std::clamp(room, kMinProgressBarWidth, kProgressBarWidth));
 }
 
 void TMain_Form::FormActivate() {
@@ -379,6 +387,7 @@ void TMain_Form::ShowProgress(std::int64_t done) {
   const int needed = FStatusPanel1->fontMetrics().horizontalAdvance(FStatusPanel1->text()) +
                      2 * FStatusPanel1->frameWidth() + kStatusPanelPadding;
   FStatusPanel1->setFixedWidth(std::max(kStatusPanel1Width, needed));
+  FitProgressBar();
 }
 
 void TMain_Form::Settings_TabSheetResize() {

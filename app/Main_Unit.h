@@ -41,6 +41,9 @@ inline constexpr int kStatusPanel0Margin = 100;
 /// During a run panel 1 widens to its progress text; the bar stands beside it.
 inline constexpr int kStatusPanelPadding = 8;
 inline constexpr int kProgressBarWidth = 120;
+/// On a narrow window the bar gives way, down to this width, so that panel 0
+/// keeps two fifths of the window for the line it shows.
+inline constexpr int kMinProgressBarWidth = 24;
 /// The time left is shown once this many files and milliseconds have passed.
 inline constexpr int kFilesBeforeTimeLeft = 3;
 inline constexpr int kMillisecondsBeforeTimeLeft = 1000;
@@ -121,6 +124,7 @@ class TMain_Form : public QMainWindow {
   void FormCreate();
   void FormDestroy();
   void FormResize();
+  void FitProgressBar();
   void FormActivate();
   void FormCloseQuery(bool& canClose);
 

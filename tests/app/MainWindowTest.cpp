@@ -563,6 +563,8 @@ class MainWindowTest : public QObject {
     // At every pump: the busy state and the count, from before the first file.
     bool busyBeforeFirstFile = false;
     QStringList progress;
+    int messageRoom = INT_MAX;  // fifths of the window
+    form_->resize(form_->minimumSize());
     TPumpHook hook([&] {
       if (!form_->Busy()) return false;
       const std::size_t done = form_->LogLines().size();
@@ -575,6 +577,8 @@ class MainWindowTest : public QObject {
                                 .arg(form_->ProgressBar().maximum())
                                 .arg(form_->StatusPanel(1).text());
       if (progress.isEmpty() || progress.last() != shown) progress << shown;
+      // At the window's smallest the line in panel 0 keeps its share beside the bar.
+      messageRoom = std::min(messageRoom, form_->StatusPanel(0).width() * 5 / form_->width());
       if (done < 2) return false;
       QTest::keyClick(form_.get(), Qt::Key_Escape);
       return true;
@@ -583,6 +587,7 @@ class MainWindowTest : public QObject {
     QVERIFY(hook.Finished());
     QVERIFY(busyBeforeFirstFile);
     QCOMPARE(progress, (QStringList{u"0 of 4: 0 / 4"_s, u"1 of 4: 1 / 4"_s, u"2 of 4: 2 / 4"_s}));
+    QCOMPARE_GE(messageRoom, 2);
     QVERIFY(Log().contains(u"Operation Canceled by User."_s));
     QCOMPARE(Log().last(), u"2 files processed."_s);
     QCOMPARE(FileCount(target_), 2);
