@@ -1,15 +1,21 @@
 // Every file of the public BMP and JPEG suites through BrandFile: exactly one
 // result line, no crash or hang, bounded memory, every written file decodes
-// again to the size (and, for bitmaps, the format) of its source, and a JPEG
-// branded in bands is byte for byte the one branded whole.
+// again to the size (and, for bitmaps, the format) of its source, a JPEG's
+// preview shows the pixels that decoding and stamping it whole give, and its
+// copy is byte for byte the same in one thread or two, with or without a
+// preview.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 
 #include "engine/BmpCodec.h"
+#include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
+#include "engine/JpegMetadata.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "tests/support/TempDirectory.h"
 
@@ -51,21 +57,32 @@ void BrandFolder(const std::string& folder, Expect expect = Expect::kEither) {
     const std::string output = target / name;
     std::string line;
     int previews = 0;
+    std::vector<std::byte> shown;
     BrandFile(
-        "© Proof", kFont, source, output, [&](std::span<const std::byte>) { ++previews; }, line);
+        "© Proof", kFont, source, output,
+        [&](std::span<const std::byte> picture) {
+          ++previews;
+          shown.assign(picture.begin(), picture.end());
+        },
+        line);
     SCOPED_TRACE(name);
     const bool ok = line.starts_with("Processed file: ");
     if (jpeg) {
-      // Without a preview the picture streams through in bands, in one
-      // thread or two: the same outcome and, when written, the same bytes.
+      // Streamed without a preview, or encoded on a second thread while the
+      // preview is shown: the same outcome and, when written, the same bytes.
       for (const int threads : {1, 2}) {
-        const std::string streamed = target / ("streamed-" + name);
-        std::string streamedLine;
-        BrandFile("© Proof", kFont, source, streamed, nullptr, streamedLine,
-                  {.Display = {}, .Threads = threads});
-        EXPECT_EQ(streamedLine, line) << threads << " threads";
-        if (ok) {
-          EXPECT_EQ(ReadBytes(streamed), ReadBytes(output)) << threads << " threads";
+        for (const bool preview : {false, true}) {
+          if (threads == 1 && preview) continue;  // the run above
+          const std::string again = target / ("again-" + name);
+          std::string againLine;
+          TBrandOptions options{.Display = {}, .Threads = threads};
+          if (preview) options.PicturePreview = [](std::shared_ptr<const TBitmap>) {};
+          BrandFile("© Proof", kFont, source, again, nullptr, againLine, options);
+          EXPECT_EQ(againLine, line) << threads << " threads, preview " << preview;
+          if (ok) {
+            EXPECT_EQ(ReadBytes(again), ReadBytes(output))
+                << threads << " threads, preview " << preview;
+          }
         }
       }
     }
@@ -78,6 +95,17 @@ void BrandFolder(const std::string& folder, Expect expect = Expect::kEither) {
       EXPECT_EQ(previews, jpeg ? 1 : 0);
       if (jpeg) {
         const TBitmap in = DecodeJpeg(ReadBytes(source), name);
+        // An upright picture's preview: the whole picture decoded and stamped.
+        if (ReadJpegMetadata(ReadBytes(source)).Orientation == 1) {
+          TBitmap stamped = in;
+          TFont font;
+          TextToFont(kFont, font);
+          StampBrandText("© Proof", font, stamped);
+          const TBitmap preview = LoadBitmapFromBytes(shown, "preview").ToBits24();
+          EXPECT_EQ(preview.Width(), stamped.Width());
+          EXPECT_EQ(preview.Height(), stamped.Height());
+          EXPECT_TRUE(std::ranges::equal(preview.Pixels(), stamped.ToBits24().Pixels()));
+        }
         const TJpegHeader header = ReadJpegHeader(ReadBytes(output), name);
         EXPECT_EQ(header.Components, 3);
         EXPECT_FALSE(header.Progressive);
