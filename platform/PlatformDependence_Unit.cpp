@@ -499,6 +499,10 @@ void ReplaceFileAtomically(const std::string& path, std::span<const std::byte> d
 
 namespace {
 
+// Bytes of a replacing target handed to the disk at a time: a few of the
+// encoder's output buffers, few enough calls to cost nothing.
+constexpr std::uint64_t kWriteOutChunk = 4 << 20;
+
 // ".sigilon-partial.HOST.PID.COUNTER.NAME": hidden, says what it is, and
 // names its writer so a later run can tell a dead writer's file from a live one.
 constexpr const char* kPartialPrefix = ".sigilon-partial.";
@@ -533,6 +537,7 @@ TTargetFile::TTargetFile(const std::string& path) : path_(path) {
     if (S_ISREG(existing.st_mode) && (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
       ThrowPlatformError("Cannot write file", path, EACCES);
     }
+    replacing_ = S_ISREG(existing.st_mode);
   }
   // In the target's own directory, since rename is atomic only within one
   // file system. A name longer than the system allows is cut: the temporary
@@ -562,6 +567,17 @@ void TTargetFile::Write(std::span<const std::byte> data) {
   if (fd_ < 0) ThrowPlatformError("Cannot write file", path_, EBADF);
   int error = 0;
   if (!WriteAll(fd_, data, error)) ThrowPlatformError("Cannot write file", path_, error);
+  written_ += data.size();
+  // A file renamed over another is written out by the file system at the
+  // rename (ext4 does, so that a crash cannot leave an empty file where the
+  // old one was): for a 24-megapixel copy a stall of a tenth of its
+  // branding. Starting that writeout as the bytes come spreads it over the
+  // encoding. Only a hint: write errors still surface in write and close.
+  if (replacing_ && written_ - handedToDisk_ >= kWriteOutChunk) {
+    ::sync_file_range(fd_, static_cast<off_t>(handedToDisk_),
+                      static_cast<off_t>(written_ - handedToDisk_), SYNC_FILE_RANGE_WRITE);
+    handedToDisk_ = written_;
+  }
 }
 
 void TTargetFile::Commit() {

@@ -153,6 +153,11 @@ class TTargetFile {
   std::string temporary_;
   int fd_ = -1;
   bool committed_ = false;
+  // An existing file is being replaced: its successor is handed to the disk
+  // as it is written (see Write).
+  bool replacing_ = false;
+  std::uint64_t written_ = 0;
+  std::uint64_t handedToDisk_ = 0;
 };
 
 /// A file read from start to end in pieces, for data too big to hold whole.

@@ -156,6 +156,18 @@ TEST_F(Files, TargetFileAppearsWholeOrNotAtAll) {
   EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                 fs::perms::others_read);
+  // Replacing it with more than is handed to the disk at a time.
+  std::string big(9 << 20, 'b');
+  for (std::size_t i = 0; i < big.size(); i += 4099) big[i] = static_cast<char>('a' + i % 26);
+  {
+    TTargetFile file(path);
+    for (std::size_t at = 0; at < big.size(); at += 1 << 18) {
+      file.Write(Bytes(big.substr(at, 1 << 18)));
+    }
+    file.Commit();
+  }
+  EXPECT_TRUE(ReadText(path) == big);
+  WriteTargetFile(path, Bytes("first second"));
   // Dropped before Commit (an exception, a cancelled run): the old file stays.
   {
     TTargetFile file(path);
