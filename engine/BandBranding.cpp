@@ -14,6 +14,7 @@
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
 #include "engine/JpegMetadata.h"
+#include "engine/Orientation.h"
 #include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
@@ -63,14 +64,15 @@ class TRowProgress {
   bool stopped_ = false;
 };
 
-int BandRows(const TJpegBandDecoder& decoder) {
-  const std::size_t stride = 3 * static_cast<std::size_t>(decoder.Width());
+int BandRows(int width, int height) {
+  const std::size_t stride = 3 * static_cast<std::size_t>(width);
   const auto rows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / stride));
-  return std::min(std::max(kRowGroup, rows / kRowGroup * kRowGroup), decoder.Height());
+  return std::min(std::max(kRowGroup, rows / kRowGroup * kRowGroup), height);
 }
 
 struct TBand {
   TBitmap Pixels;
+  int Top = 0;  // the picture row of its first row
   int Rows = 0;
 };
 
@@ -133,39 +135,45 @@ class TBandRing {
   bool stopped_ = false;
 };
 
-// Decodes and stamps the next band; false when the picture is complete.
-bool Produce(TJpegBandDecoder& decoder, const TBrandStamp& stamp, TBand& band) {
+// What happens to each decoded band: `Prepare` on the decoding thread (the
+// stamping), then `Use` (encoding, or putting its rows upright), on a second
+// thread when there are two.
+struct TBandWork {
+  std::function<void(TBand&)> Prepare;
+  std::function<void(const TBand&)> Use;
+};
+
+// Decodes the next band and prepares it; false when the picture is complete.
+bool Produce(TJpegBandDecoder& decoder, const TBandWork& work, TBand& band) {
   if (decoder.NextRow() >= decoder.Height()) return false;
-  const int top = decoder.NextRow();
+  band.Top = decoder.NextRow();
   band.Rows = decoder.ReadBand(band.Pixels);
-  stamp.Paint(band.Pixels, top);
+  if (work.Prepare) work.Prepare(band);
   return true;
 }
 
-void RunInOneThread(TJpegBandDecoder& decoder, const TBrandStamp& stamp, TJpegBandEncoder& encoder,
-                    int bandRows) {
-  TBand band{decoder.NewBand(bandRows)};
-  while (Produce(decoder, stamp, band)) encoder.WriteBand(band.Pixels, band.Rows);
-  decoder.Finish();
-  encoder.Finish();
-}
-
-// This thread decodes and stamps while a second one encodes and writes.
-void RunInTwoThreads(TJpegBandDecoder& decoder, const TBrandStamp& stamp, TJpegBandEncoder& encoder,
-                     int bandRows) {
+// Decodes the whole picture band by band, each band prepared and used before
+// the next; with `twoThreads` the using runs on a second thread.
+void RunBands(TJpegBandDecoder& decoder, int bandRows, bool twoThreads, const TBandWork& work) {
+  if (!twoThreads) {
+    TBand band{decoder.NewBand(bandRows)};
+    while (Produce(decoder, work, band)) work.Use(band);
+    decoder.Finish();
+    return;
+  }
   std::vector<TBand> bands;
   for (int i = 0; i < kBandsInFlight; ++i) bands.push_back({decoder.NewBand(bandRows)});
   TBandRing ring(std::move(bands));
 
-  std::exception_ptr encodeFailure;
-  std::thread encoding([&] {
+  std::exception_ptr useFailure;
+  std::thread using_([&] {
     try {
       while (TBand* band = ring.NextFull()) {
-        encoder.WriteBand(band->Pixels, band->Rows);
+        work.Use(*band);
         ring.Emptied();
       }
     } catch (...) {
-      encodeFailure = std::current_exception();
+      useFailure = std::current_exception();
       ring.Stop();
     }
   });
@@ -173,8 +181,8 @@ void RunInTwoThreads(TJpegBandDecoder& decoder, const TBrandStamp& stamp, TJpegB
   std::exception_ptr decodeFailure;
   try {
     bool complete = false;
-    while (TBand* band = ring.NextEmpty()) {  // nullptr: the encoder failed
-      if (!Produce(decoder, stamp, *band)) {
+    while (TBand* band = ring.NextEmpty()) {  // nullptr: the other thread failed
+      if (!Produce(decoder, work, *band)) {
         complete = true;
         break;
       }
@@ -186,12 +194,11 @@ void RunInTwoThreads(TJpegBandDecoder& decoder, const TBrandStamp& stamp, TJpegB
     ring.Stop();
   }
   ring.Done();
-  encoding.join();
+  using_.join();
   // The first failure in picture order is the one to report: a broken source
   // stops the encoder, not the other way round.
   if (decodeFailure) std::rethrow_exception(decodeFailure);
-  if (encodeFailure) std::rethrow_exception(encodeFailure);
-  encoder.Finish();
+  if (useFailure) std::rethrow_exception(useFailure);
 }
 
 // The bytes from the start of the file to its first scan: every marker
@@ -223,18 +230,29 @@ std::vector<std::byte> ReadHeaderBytes(TFileReader& reader) {
   return bytes;
 }
 
-// Keeps the whole stamped picture to show it, and shows it before a failure
-// to save is reported. With two threads the encoder follows the decoder row
-// by row instead of waiting for the whole picture, and is still finishing
-// while the picture is shown.
-void BrandWholePicture(TJpegBandDecoder& decoder, const TBrandStamp& stamp,
+// Keeps the whole stamped picture: to show it, or because it must be turned
+// upright (each decoded band is put where it belongs as it comes). A picture
+// to be shown is shown before a failure to save is reported. With two
+// threads the encoder follows the stamping row by row instead of waiting for
+// the whole picture, and is still finishing while the picture is shown.
+void BrandWholePicture(TJpegBandDecoder& decoder, int orientation, const TBrandStamp& stamp,
                        const std::string& sourcePath, const std::string& targetPath,
                        const std::vector<TJpegSegment>& markers, int quality, int threads,
-                       int bandRows, const std::function<void()>& guardTarget,
-                       std::vector<std::string>& warnings,
+                       const std::function<void()>& guardTarget, std::vector<std::string>& warnings,
                        const TStampedPictureHandler& showPicture) {
-  const int height = decoder.Height();
-  const auto picture = std::make_shared<TBitmap>(decoder.NewBand(height));
+  const bool turned = orientation != 1;
+  const bool swaps = OrientationSwapsSides(orientation);
+  const int width = swaps ? decoder.Height() : decoder.Width();
+  const int height = swaps ? decoder.Width() : decoder.Height();
+  const int bandRows = BandRows(width, height);
+  std::shared_ptr<TBitmap> picture;
+  if (turned) {
+    const TBitmap row = decoder.NewBand(1);
+    picture = std::make_shared<TBitmap>(width, height, row.PixelFormat());
+    picture->Palette() = row.Palette();
+  } else {
+    picture = std::make_shared<TBitmap>(decoder.NewBand(height));
+  }
   const bool twoThreads = threads >= 2 && height > bandRows;
 
   std::exception_ptr saveFailure;
@@ -243,7 +261,7 @@ void BrandWholePicture(TJpegBandDecoder& decoder, const TBrandStamp& stamp,
   try {
     target.emplace(targetPath);
     encoder.emplace(
-        decoder.Width(), height, quality, sourcePath,
+        width, height, quality, sourcePath,
         [&](std::span<const std::byte> bytes) { target->Write(bytes); }, markers);
   } catch (...) {
     saveFailure = std::current_exception();
@@ -277,16 +295,27 @@ void BrandWholePicture(TJpegBandDecoder& decoder, const TBrandStamp& stamp,
     }
   } stopEncoding{progress, encoding};
 
+  if (turned) {
+    // No upright row is complete before the last stored row is in; a second
+    // thread puts the rows in place while the next ones decode.
+    const int storedRows = BandRows(decoder.Width(), decoder.Height());
+    RunBands(decoder, storedRows, threads >= 2 && decoder.Height() > storedRows,
+             {.Prepare = {}, .Use = [&](const TBand& band) {
+                PlaceUpright(band.Pixels, band.Top, band.Rows, decoder.Height(), orientation,
+                             *picture);
+              }});
+  }
   for (int top = 0; top < height;) {
-    const int rows = decoder.ReadRows(*picture, top, std::min(bandRows, height - top));
+    const int rows = std::min(bandRows, height - top);
+    if (!turned) decoder.ReadRows(*picture, top, rows);
     stamp.PaintRows(*picture, top, rows);
     top += rows;
     progress.Publish(top);
   }
-  decoder.Finish();
+  if (!turned) decoder.Finish();
   warnings = decoder.Warnings();
   guardTarget();
-  showPicture(picture);
+  if (showPicture) showPicture(picture);
 
   if (encoding.joinable()) {
     encoding.join();
@@ -305,7 +334,7 @@ void BrandWholePicture(TJpegBandDecoder& decoder, const TBrandStamp& stamp,
 
 }  // namespace
 
-bool BrandJpegInBands(const std::string& brandText, const TFont& font,
+void BrandJpegInBands(const std::string& brandText, const TFont& font,
                       const std::string& sourcePath, const std::string& targetPath,
                       const TJpegDecodeOptions& decodeOptions, int quality, int threads,
                       bool keepPictureInformation, const std::function<void()>& guardTarget,
@@ -321,8 +350,6 @@ bool BrandJpegInBands(const std::string& brandText, const TFont& font,
   }
   const std::vector<std::byte> header = ReadHeaderBytes(source);
   const TJpegMetadata metadata = ReadJpegMetadata(header);
-  // Turning a picture upright moves rows across the whole picture.
-  if (metadata.Orientation != 1) return false;
   std::size_t served = 0;
   TJpegBandDecoder decoder(
       [&](std::span<std::byte> buffer) {
@@ -333,29 +360,32 @@ bool BrandJpegInBands(const std::string& brandText, const TFont& font,
         return n;
       },
       source.Size(), sourcePath, decodeOptions);
-  const TBrandStamp stamp(brandText, font, decoder.Width(), decoder.Height(), look);
+  // Stamped and written upright, so the copy looks like the source in every
+  // viewer and the brand reads at 45 degrees once it stands as it should.
+  const bool swaps = OrientationSwapsSides(metadata.Orientation);
+  const TBrandStamp stamp(brandText, font, swaps ? decoder.Height() : decoder.Width(),
+                          swaps ? decoder.Width() : decoder.Height(), look);
 
   guardTarget();
   const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, keepPictureInformation);
-  const int bandRows = BandRows(decoder);
-  if (showPicture) {
-    BrandWholePicture(decoder, stamp, sourcePath, targetPath, markers, quality, threads, bandRows,
-                      guardTarget, warnings, showPicture);
-    return true;
+  // Turning a picture upright moves rows across the whole picture.
+  if (showPicture || metadata.Orientation != 1) {
+    BrandWholePicture(decoder, metadata.Orientation, stamp, sourcePath, targetPath, markers,
+                      quality, threads, guardTarget, warnings, showPicture);
+    return;
   }
+  const int bandRows = BandRows(decoder.Width(), decoder.Height());
   TTargetFile target(targetPath);
   TJpegBandEncoder encoder(
       decoder.Width(), decoder.Height(), quality, sourcePath,
       [&target](std::span<const std::byte> bytes) { target.Write(bytes); }, markers);
-  if (threads >= 2 && decoder.Height() > bandRows) {
-    RunInTwoThreads(decoder, stamp, encoder, bandRows);
-  } else {
-    RunInOneThread(decoder, stamp, encoder, bandRows);
-  }
+  RunBands(decoder, bandRows, threads >= 2 && decoder.Height() > bandRows,
+           {.Prepare = [&](TBand& band) { stamp.Paint(band.Pixels, band.Top); },
+            .Use = [&](const TBand& band) { encoder.WriteBand(band.Pixels, band.Rows); }});
+  encoder.Finish();
   warnings = decoder.Warnings();
   guardTarget();
   target.Commit();
-  return true;
 }
 
 }  // namespace sigilon

@@ -3,7 +3,9 @@
 /// copies that reach into it, encode it, write it, move on. Memory stays at a
 /// few bands (plus what libjpeg must buffer for progressive or colour-
 /// quantised files) whatever the picture's size, and the target is byte for
-/// byte what branding the whole picture gives.
+/// byte what branding the whole picture gives. A picture whose EXIF
+/// orientation says it must be turned upright is held whole once: each
+/// decoded band goes straight to its upright place.
 
 #include <functional>
 #include <memory>
@@ -31,16 +33,15 @@ using TStampedPictureHandler = std::function<void(std::shared_ptr<const TBitmap>
 /// called before the source is opened, before the target is created and
 /// before it is put in place; `warnings` receives libjpeg's warnings (see
 /// TJpegBandDecoder::Warnings) once the picture is decoded, before that last
-/// call. Returns false, having written nothing, for a picture that must be
-/// turned upright first: only the whole picture can be turned. Throws
-/// ImageError, PlatformError, FontError.
+/// call. The picture is stamped and written upright. Throws ImageError,
+/// PlatformError, FontError.
 ///
 /// With `showPicture`, the whole stamped picture is kept and handed to it on
 /// the calling thread once it is complete and the guard has passed, while
 /// the encoding of its last rows may go on; a target that cannot be created
 /// or written is reported only after that, as when the picture is encoded
 /// after it is shown. When `showPicture` throws, nothing is written.
-bool BrandJpegInBands(const std::string& brandText, const TFont& font,
+void BrandJpegInBands(const std::string& brandText, const TFont& font,
                       const std::string& sourcePath, const std::string& targetPath,
                       const TJpegDecodeOptions& decodeOptions, int quality, int threads,
                       bool keepPictureInformation, const std::function<void()>& guardTarget,

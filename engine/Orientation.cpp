@@ -96,6 +96,53 @@ TBitmap Turn(TBitmap picture, int orientation) {
   return out;
 }
 
+// Stored pixel (sx, sy) goes to upright (ux, uy). A quarter turn makes each
+// stored column an upright row: the band is walked column by column within
+// blocks that stay in the cache, so each upright row is written a run at a
+// time.
+template <int Bytes>
+void Place(const TBitmap& band, int top, int rows, int storedHeight, int orientation,
+           TBitmap& upright) {
+  const int width = band.Width();
+  const std::uint8_t* const in = band.Pixels().data();
+  const std::size_t inStride = band.Stride();
+  std::uint8_t* const out = upright.Pixels().data();
+  const std::size_t outStride = upright.Stride();
+  if (!OrientationSwapsSides(orientation)) {
+    const bool flipX = orientation == 2 || orientation == 3;
+    const bool flipY = orientation == 3 || orientation == 4;
+    for (int r = 0; r < rows; ++r) {
+      const std::uint8_t* from = in + static_cast<std::size_t>(r) * inStride;
+      const int uy = flipY ? storedHeight - 1 - (top + r) : top + r;
+      std::uint8_t* to = out + static_cast<std::size_t>(uy) * outStride;
+      if (!flipX) {
+        std::memcpy(to, from, static_cast<std::size_t>(width) * Bytes);
+        continue;
+      }
+      for (int sx = 0; sx < width; ++sx) {
+        CopyPixel<Bytes>(from + static_cast<std::size_t>(sx) * Bytes,
+                         to + static_cast<std::size_t>(width - 1 - sx) * Bytes);
+      }
+    }
+    return;
+  }
+  // The inverse of Transpose.
+  const bool flipColumn = orientation == 7 || orientation == 8;
+  const bool flipRow = orientation == 6 || orientation == 7;
+  const std::ptrdiff_t step = flipRow ? -Bytes : Bytes;
+  const int firstX = flipRow ? storedHeight - 1 - top : top;
+  for (int bx = 0; bx < width; bx += kBlock) {
+    const int xEnd = std::min(bx + kBlock, width);
+    for (int sx = bx; sx < xEnd; ++sx) {
+      const int uy = flipColumn ? width - 1 - sx : sx;
+      std::uint8_t* to =
+          out + static_cast<std::size_t>(uy) * outStride + static_cast<std::size_t>(firstX) * Bytes;
+      const std::uint8_t* from = in + static_cast<std::size_t>(sx) * Bytes;
+      for (int r = 0; r < rows; ++r, to += step, from += inStride) CopyPixel<Bytes>(from, to);
+    }
+  }
+}
+
 }  // namespace
 
 bool OrientationSwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
@@ -114,6 +161,35 @@ TBitmap TurnUpright(TBitmap picture, int orientation) {
     default:
       throw ImageError("expected a picture of whole bytes per pixel to turn upright, found " +
                        std::to_string(picture.BitsPerPixel()) + " bits per pixel");
+  }
+}
+
+void PlaceUpright(const TBitmap& band, int top, int rows, int storedHeight, int orientation,
+                  TBitmap& upright) {
+  if (orientation < 1 || orientation > 8) orientation = 1;
+  const bool swaps = OrientationSwapsSides(orientation);
+  const int width = band.Width();
+  if (band.PixelFormat() != upright.PixelFormat() || rows < 0 || rows > band.Height() || top < 0 ||
+      rows > storedHeight - top || upright.Width() != (swaps ? storedHeight : width) ||
+      upright.Height() != (swaps ? width : storedHeight)) {
+    throw ImageError("expected rows " + std::to_string(top) + " to " + std::to_string(top + rows) +
+                     " of a " + std::to_string(width) + " x " + std::to_string(storedHeight) +
+                     " picture to place upright, found a band of " + std::to_string(band.Height()) +
+                     " rows and an upright picture of " + std::to_string(upright.Width()) + " x " +
+                     std::to_string(upright.Height()));
+  }
+  switch (band.BitsPerPixel()) {
+    case 8:
+      return Place<1>(band, top, rows, storedHeight, orientation, upright);
+    case 16:
+      return Place<2>(band, top, rows, storedHeight, orientation, upright);
+    case 24:
+      return Place<3>(band, top, rows, storedHeight, orientation, upright);
+    case 32:
+      return Place<4>(band, top, rows, storedHeight, orientation, upright);
+    default:
+      throw ImageError("expected a picture of whole bytes per pixel to turn upright, found " +
+                       std::to_string(band.BitsPerPixel()) + " bits per pixel");
   }
 }
 

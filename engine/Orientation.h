@@ -18,4 +18,13 @@ bool OrientationSwapsSides(int orientation);
 /// pixel (8, 16, 24, 32 bits); throws ImageError for others.
 TBitmap TurnUpright(TBitmap picture, int orientation);
 
+/// Places the first `rows` rows of `band`, rows `top` on of a stored picture
+/// `storedWidth` x `storedHeight`, where they belong in `upright`, the upright
+/// picture TurnUpright would make (its size, format and palette): placing
+/// every row of the stored picture gives what TurnUpright gives, without the
+/// stored picture ever being whole. Throws ImageError as TurnUpright, and
+/// for a band or picture of another format or size.
+void PlaceUpright(const TBitmap& band, int top, int rows, int storedHeight, int orientation,
+                  TBitmap& upright);
+
 }  // namespace sigilon

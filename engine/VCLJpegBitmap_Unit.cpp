@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <new>
-#include <optional>
 
 #include "engine/BandBranding.h"
 #include "engine/Bitmap.h"
@@ -11,8 +10,6 @@
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegImage.h"
-#include "engine/JpegMetadata.h"
-#include "engine/Orientation.h"
 #include "platform/PlatformDependence_Unit.h"
 
 namespace sigilon {
@@ -99,48 +96,9 @@ std::string BrandJpeg(const std::string& brandText, const TFont& font,
   } else if (preview) {
     show = [&](const std::shared_ptr<const TBitmap>& picture) { ShowPreview(*picture, preview); };
   }
-  if (BrandJpegInBands(brandText, font, sourcePath, targetPath, decoding, kBrandQuality,
-                       options.Threads, options.KeepMetadata, guard, warnings, options.Look,
-                       show)) {
-    return JoinWarnings(warnings);
-  }
-  // A picture that must be turned upright first is branded whole.
-  GuardTarget(sourcePath, targetPath);
-  TBitmap working;
-  TJpegMetadata metadata;
-  std::string damage;
-  {
-    // The source picture (compressed bytes and decoded copy) is released as
-    // soon as the working bitmap holds the pixels: big photos would otherwise
-    // keep three copies alive at once.
-    TJPEGImage source(options.Display.ColorDepth);
-    source.LoadFromFile(sourcePath);
-    metadata = ReadJpegMetadata(source.CompressedBytes());
-    source.Decode();
-    damage = JoinWarnings(source.Warnings());
-    if (options.Strict && !damage.empty()) {
-      throw ImageError(sourcePath + ": damaged JPEG data: " + damage);
-    }
-    std::unique_ptr<TBitmap> decoded = JpegToBitmap(std::move(source));
-    if (!decoded) throw ImageError(sourcePath + ": no picture in the JPEG file");
-    // Stamped and written upright, so the copy looks like the source in every
-    // viewer and the brand reads at 45 degrees once it stands as it should.
-    working = TurnUpright(std::move(*decoded), metadata.Orientation);
-  }
-  StampBrandText(brandText, font, working, options.Look);
-  const auto stamped = std::make_shared<const TBitmap>(std::move(working));
-  if (options.PicturePreview) {
-    options.PicturePreview(stamped);
-  } else if (preview) {
-    ShowPreview(*stamped, preview);
-  }
-  // The colour profile always goes with the pixels (without it an Adobe RGB
-  // photo shows washed out); camera data and captions only when asked for.
-  const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, options.KeepMetadata);
-  const std::vector<std::byte> encoded = EncodeJpeg(*stamped, kBrandQuality, sourcePath, markers);
-  GuardTarget(sourcePath, targetPath);
-  WriteTargetFile(targetPath, encoded);
-  return damage;
+  BrandJpegInBands(brandText, font, sourcePath, targetPath, decoding, kBrandQuality,
+                   options.Threads, options.KeepMetadata, guard, warnings, options.Look, show);
+  return JoinWarnings(warnings);
 }
 
 void BrandBitmap(const std::string& brandText, const TFont& font, const std::string& sourcePath,

@@ -18,8 +18,10 @@
 #include "engine/BandBranding.h"
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
+#include "engine/Orientation.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
+#include "tests/support/JpegSegments.h"
 #include "tests/support/TempDirectory.h"
 
 namespace sigilon {
@@ -80,18 +82,56 @@ TEST(BandBranding, StreamedBytesEqualWholePictureAtAwkwardHeights) {
         const TWhole expected = WholePicture(file, font, "Proof ©", options);
         for (const int threads : {1, 2}) {
           std::vector<std::string> warnings;
-          ASSERT_TRUE(BrandJpegInBands("Proof ©", font, source, target, options, 100, threads,
-                                       false, noGuard, warnings));
+          BrandJpegInBands("Proof ©", font, source, target, options, 100, threads, false, noGuard,
+                           warnings);
           EXPECT_EQ(test::ReadBytes(target), expected.Written) << threads << " threads";
 
           std::shared_ptr<const TBitmap> shown;
-          ASSERT_TRUE(BrandJpegInBands(
+          BrandJpegInBands(
               "Proof ©", font, source, target, options, 100, threads, false, noGuard, warnings, {},
-              [&](std::shared_ptr<const TBitmap> picture) { shown = std::move(picture); }));
+              [&](std::shared_ptr<const TBitmap> picture) { shown = std::move(picture); });
           EXPECT_EQ(test::ReadBytes(target), expected.Written) << threads << " threads, shown";
           ASSERT_TRUE(shown);
           EXPECT_TRUE(std::ranges::equal(shown->Pixels(), expected.Stamped.Pixels()))
               << threads << " threads";
+        }
+      }
+    }
+  }
+}
+
+TEST(BandBranding, PicturesTurnedUprightEqualTurningTheWholePicture) {
+  test::TempDirectory dir;
+  const std::string source = dir / "in.jpg";
+  const std::string target = dir / "out.jpg";
+  const TFont font = BrandFont(20);
+  // Two bands high whichever way the picture stands.
+  const TBitmap stored = Picture(1100, 337);
+  for (int orientation = 2; orientation <= 8; ++orientation) {
+    const TJpegSegment exif{0xE1, test::ExifPayload({.Orientation = orientation})};
+    const auto file = EncodeJpeg(stored, 90, "in", std::span(&exif, 1));
+    test::WriteBytes(source, file);
+    for (const bool palette : {false, true}) {
+      SCOPED_TRACE(testing::Message()
+                   << "orientation " << orientation << (palette ? ", palette" : ""));
+      const TJpegDecodeOptions options{.ToPalette = palette};
+      TBitmap upright = TurnUpright(DecodeJpeg(file, "whole", options), orientation);
+      StampBrandText("Proof", font, upright);
+      const std::vector<std::byte> expected = EncodeJpeg(upright, 100, "whole");
+      for (const int threads : {1, 2}) {
+        for (const bool show : {false, true}) {
+          std::shared_ptr<const TBitmap> shown;
+          std::vector<std::string> warnings;
+          BrandJpegInBands(
+              "Proof", font, source, target, options, 100, threads, false, [] {}, warnings, {},
+              show ? TStampedPictureHandler(
+                         [&](std::shared_ptr<const TBitmap> p) { shown = std::move(p); })
+                   : TStampedPictureHandler());
+          EXPECT_EQ(test::ReadBytes(target), expected) << threads << " threads, shown " << show;
+          if (show) {
+            ASSERT_TRUE(shown);
+            EXPECT_TRUE(std::ranges::equal(shown->Pixels(), upright.Pixels()));
+          }
         }
       }
     }
