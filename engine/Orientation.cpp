@@ -97,8 +97,8 @@ TBitmap Turn(TBitmap picture, int orientation) {
 }
 
 // Stored pixel (sx, sy) goes to upright (ux, uy). A quarter turn makes each
-// stored column an upright row: the band is walked column by column within
-// blocks that stay in the cache, so each upright row is written a run at a
+// stored column an upright row: the band is walked column by column (its few
+// dozen rows stay in the cache), so each upright row is written a run at a
 // time.
 template <int Bytes>
 void Place(const TBitmap& band, int top, int rows, int storedHeight, int orientation,
@@ -131,15 +131,12 @@ void Place(const TBitmap& band, int top, int rows, int storedHeight, int orienta
   const bool flipRow = orientation == 6 || orientation == 7;
   const std::ptrdiff_t step = flipRow ? -Bytes : Bytes;
   const int firstX = flipRow ? storedHeight - 1 - top : top;
-  for (int bx = 0; bx < width; bx += kBlock) {
-    const int xEnd = std::min(bx + kBlock, width);
-    for (int sx = bx; sx < xEnd; ++sx) {
-      const int uy = flipColumn ? width - 1 - sx : sx;
-      std::uint8_t* to =
-          out + static_cast<std::size_t>(uy) * outStride + static_cast<std::size_t>(firstX) * Bytes;
-      const std::uint8_t* from = in + static_cast<std::size_t>(sx) * Bytes;
-      for (int r = 0; r < rows; ++r, to += step, from += inStride) CopyPixel<Bytes>(from, to);
-    }
+  for (int sx = 0; sx < width; ++sx) {
+    const int uy = flipColumn ? width - 1 - sx : sx;
+    std::uint8_t* to =
+        out + static_cast<std::size_t>(uy) * outStride + static_cast<std::size_t>(firstX) * Bytes;
+    const std::uint8_t* from = in + static_cast<std::size_t>(sx) * Bytes;
+    for (int r = 0; r < rows; ++r, to += step, from += inStride) CopyPixel<Bytes>(from, to);
   }
 }
 
