@@ -5,11 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -21,6 +16,7 @@
 #include "engine/Orientation.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/JpegSegments.h"
 #include "tests/support/TempDirectory.h"
 
@@ -187,13 +183,8 @@ TEST(BandBranding, AWriteErrorOnTheWritingThreadFailsTheFileAndLeavesNothing) {
   const std::string target = dir / "out/in.jpg";
   // Several bands high, and far more than the limit below once encoded.
   test::WriteBytes(source, EncodeJpeg(Picture(3000, 600), 90, "in"));
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // A file size limit stands in for a full disk.
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{100000, 100000};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+  // A file size limit stands in for a full disk.
+  const int status = test::RunUnderFileSizeLimit(100000, [&] {
     int wrong = 0;
     for (const bool shown : {false, true}) {
       std::vector<std::string> warnings;
@@ -208,10 +199,8 @@ TEST(BandBranding, AWriteErrorOnTheWritingThreadFailsTheFileAndLeavesNothing) {
         wrong |= 2;
       }
     }
-    ::_exit(wrong);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+    return wrong;
+  });
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0)
       << "1: a failed write was not reported, 2: not as a write error";

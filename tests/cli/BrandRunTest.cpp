@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include "engine/JpegMetadata.h"
 #include "engine/VCLJpegBitmap_Unit.h"
 #include "platform/PlatformDependence_Unit.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/JpegSegments.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TextFiles.h"
@@ -188,19 +188,12 @@ TEST_F(BrandRunTest, AWriteErrorFailsThatFileAndTheRunGoesOn) {
   // A file size limit stands in for a full disk: b.JPG is branded small
   // enough, the large picture is not.
   WriteWholeFile(source + "large.bmp", Gradient(600, 400).SaveToBytes());
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{200000, 200000};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    const int status = Run({"-j1", "B", source, target});
+  const int status = test::RunUnderFileSizeLimit(200000, [&] {
+    const int exitCode = Run({"-j1", "B", source, target});
     std::ofstream(temp.Path() + "/out") << out;
     std::ofstream(temp.Path() + "/err") << err;
-    ::_exit(status);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+    return exitCode;
+  });
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), kExitFileFailed);
   out = test::ReadText(temp.Path() + "/out");

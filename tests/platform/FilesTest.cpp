@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "platform/PlatformDependence_Unit.h"
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TextFiles.h"
 #include "tests/support/Throws.h"
@@ -225,21 +225,14 @@ TEST_F(Files, KilledWriterLeavesNoPartialFileAndItsLeftoverIsRemovedLater) {
 
 TEST_F(Files, WriteErrorLeavesNothingBehind) {
   // A file size limit stands in for a full disk: both fail the write itself.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+  const int status = test::RunUnderFileSizeLimit(4096, [&] {
     try {
       WriteTargetFile(dir_ + "/big.jpg", Bytes(std::string(100000, 'x')));
     } catch (const PlatformError& error) {
-      ::_exit(error.Reason() == "File too large" ? 0 : 2);
+      return error.Reason() == "File too large" ? 0 : 2;
     }
-    ::_exit(1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+    return 1;
+  });
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_TRUE(Names().empty());
 }

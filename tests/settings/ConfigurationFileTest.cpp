@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -10,6 +7,7 @@
 #include "settings/ConfigurationFile_Unit.h"
 #include "settings/KestroDataEncode_Unit.h"
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TextFiles.h"
 
@@ -201,19 +199,15 @@ TEST_F(ConfigurationFile, OtherUsersEntriesSurvive) {
 /// Runs a Save of a large value in a child process whose file size limit is
 /// too small for it; `killed` lets the limit's signal end the child mid-write.
 int SaveUnderSizeLimit(bool killed) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
-    const rlimit limit{4096, 4096};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    TConfigurationFile config;
-    config.Load();
-    config.WriteValue("BrandText", std::string(100000, 'z'));
-    ::_exit(config.Save() ? 1 : 0);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return status;
+  return test::RunUnderFileSizeLimit(
+      4096,
+      [] {
+        TConfigurationFile config;
+        config.Load();
+        config.WriteValue("BrandText", std::string(100000, 'z'));
+        return config.Save() ? 1 : 0;
+      },
+      killed);
 }
 
 TEST_F(ConfigurationFile, FailedSavesKeepTheOldFile) {
