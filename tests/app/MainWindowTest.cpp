@@ -186,6 +186,18 @@ class MainWindowTest : public QObject {
     SetUpSettings(source_, target_);
   }
 
+  // A source of one white bitmap, white.bmp, and an empty target, set up.
+  QImage SetUpWhiteRun(QSize size) {
+    QImage white(size, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    if (!QDir().mkpath(source_) || !QDir().mkpath(target_) ||
+        !white.save(source_ + u"/white.bmp"_s, "BMP")) {
+      QTest::qFail("cannot write the white source", __FILE__, __LINE__);
+    }
+    SetUpSettings(source_, target_);
+    return white;
+  }
+
   void Process() { QTest::mouseClick(ui().Process_Button, Qt::LeftButton); }
 
   void CheckIdle() {
@@ -736,11 +748,7 @@ class MainWindowTest : public QObject {
   // ---- Brand colour, preview, remembered places -------------------------
 
   void colourChosenInTheDialogReachesTheStampedPixels() {
-    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
-    QImage white(160, 120, QImage::Format_RGB888);
-    white.fill(Qt::white);
-    QVERIFY(white.save(source_ + u"/white.bmp"_s, "BMP"));
-    SetUpSettings(source_, target_);
+    const QImage white = SetUpWhiteRun(QSize(160, 120));
 
     // A custom colour first, then the red swatch; the samples follow each.
     dialogs_->ColorAnswers.push_back(QColor(10, 200, 30));
@@ -783,11 +791,7 @@ class MainWindowTest : public QObject {
   }
 
   void lookChosenInTheDialogReachesThePixelsAndIsRemembered() {
-    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
-    QImage white(200, 150, QImage::Format_RGB888);
-    white.fill(Qt::white);
-    QVERIFY(white.save(source_ + u"/white.bmp"_s, "BMP"));
-    SetUpSettings(source_, target_);
+    SetUpWhiteRun(QSize(200, 150));
 
     // Red at half strength, outlined in black, a fifth of the picture high.
     ScriptFontDialog([](TBrandFont_Form& dialog) {
