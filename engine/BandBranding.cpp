@@ -32,34 +32,47 @@ constexpr int kRowGroup = 16;
 // ride out the uneven pace of the two, not so many that memory grows.
 constexpr int kBandsInFlight = 4;
 
-// How many rows of a whole picture are decoded and stamped, published by the
-// decoding thread to the encoding one.
-class TRowProgress {
- public:
-  void Publish(int rows) {
+// State shared by two threads: every change wakes whoever waits on it.
+class TSharedState {
+ protected:
+  template <class Change>
+  void Update(Change change) {
     {
       std::lock_guard lock(mutex_);
-      ready_ = rows;
+      change();
     }
     changed_.notify_all();
   }
-  void Stop() {
-    {
-      std::lock_guard lock(mutex_);
-      stopped_ = true;
-    }
-    changed_.notify_all();
-  }
-  // Waits for more than `have` rows; -1 once stopped.
-  int WaitBeyond(int have) {
+  // Waits until `ready` holds; the lock is held while the caller reads.
+  template <class Ready>
+  std::unique_lock<std::mutex> Await(Ready ready) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stopped_ || ready_ > have; });
-    return stopped_ ? -1 : ready_;
+    changed_.wait(lock, ready);
+    return lock;
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
+};
+
+// How many rows of a whole picture are decoded and stamped, published by the
+// decoding thread to the encoding one.
+class TRowProgress : TSharedState {
+ public:
+  void Publish(int rows) {
+    Update([&] { ready_ = rows; });
+  }
+  void Stop() {
+    Update([&] { stopped_ = true; });
+  }
+  // Waits for more than `have` rows; -1 once stopped.
+  int WaitBeyond(int have) {
+    const auto lock = Await([&] { return stopped_ || ready_ > have; });
+    return stopped_ ? -1 : ready_;
+  }
+
+ private:
   int ready_ = 0;
   bool stopped_ = false;
 };
@@ -78,57 +91,37 @@ struct TBand {
 
 // A fixed ring of bands handed from one producer thread to one consumer
 // thread. Either side may stop the other (after a failure): waits then end.
-class TBandRing {
+class TBandRing : TSharedState {
  public:
   explicit TBandRing(std::vector<TBand> bands) : bands_(std::move(bands)) {}
 
   // The next band to fill; nullptr once stopped.
   TBand* NextEmpty() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stopped_ || produced_ - consumed_ < bands_.size(); });
+    const auto lock = Await([&] { return stopped_ || produced_ - consumed_ < bands_.size(); });
     return stopped_ ? nullptr : &bands_[produced_ % bands_.size()];
   }
   void Filled() {
-    {
-      std::lock_guard lock(mutex_);
-      ++produced_;
-    }
-    changed_.notify_all();
+    Update([&] { ++produced_; });
   }
   // The next filled band; nullptr once stopped or when the producer is done
   // and every band has been taken.
   TBand* NextFull() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stopped_ || done_ || consumed_ < produced_; });
+    const auto lock = Await([&] { return stopped_ || done_ || consumed_ < produced_; });
     if (stopped_ || consumed_ == produced_) return nullptr;
     return &bands_[consumed_ % bands_.size()];
   }
   void Emptied() {
-    {
-      std::lock_guard lock(mutex_);
-      ++consumed_;
-    }
-    changed_.notify_all();
+    Update([&] { ++consumed_; });
   }
   void Done() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    changed_.notify_all();
+    Update([&] { done_ = true; });
   }
   void Stop() {
-    {
-      std::lock_guard lock(mutex_);
-      stopped_ = true;
-    }
-    changed_.notify_all();
+    Update([&] { stopped_ = true; });
   }
 
  private:
   std::vector<TBand> bands_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
   std::size_t produced_ = 0;
   std::size_t consumed_ = 0;
   bool done_ = false;
