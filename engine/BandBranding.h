@@ -8,7 +8,6 @@
 /// decoded band goes straight to its upright place.
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,12 +16,7 @@
 
 namespace sigilon {
 
-class TBitmap;
 class TFont;
-
-/// Receives a whole stamped picture; it may keep it (the pixels never change
-/// again).
-using TStampedPictureHandler = std::function<void(std::shared_ptr<const TBitmap>)>;
 
 /// Brands `sourcePath` into `targetPath` band by band at `quality`, carrying
 /// the source's colour profile (and its picture information when

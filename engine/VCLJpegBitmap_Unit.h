@@ -48,6 +48,10 @@ struct TStampLook {
   friend bool operator==(const TStampLook&, const TStampLook&) = default;
 };
 
+/// Receives a whole stamped picture; it may keep it (the pixels never change
+/// again).
+using TStampedPictureHandler = std::function<void(std::shared_ptr<const TBitmap>)>;
+
 /// How one file is branded, beyond what the font text says. Holds what the
 /// caller knows of its surroundings; new per-file choices belong here.
 struct TBrandOptions {
@@ -60,7 +64,7 @@ struct TBrandOptions {
   /// that paints pixels is spared writing and reading back a file of the
   /// picture's size. It may keep the picture (its pixels never change again);
   /// the encoder may still be reading it on another thread meanwhile.
-  std::function<void(std::shared_ptr<const TBitmap>)> PicturePreview{};
+  TStampedPictureHandler PicturePreview{};
   /// Carry the source's EXIF (upright, without its thumbnail), IPTC and XMP
   /// into a branded JPEG. Off: a copy carries its colour profile only.
   bool KeepMetadata = false;
