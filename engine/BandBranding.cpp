@@ -189,7 +189,7 @@ void RunBands(TJpegBandDecoder& decoder, int bandRows, bool twoThreads, const TB
   ring.Done();
   using_.join();
   // The first failure in picture order is the one to report: a broken source
-  // stops the encoder, not the other way round.
+  // stops the other thread, not the other way round.
   if (decodeFailure) std::rethrow_exception(decodeFailure);
   if (useFailure) std::rethrow_exception(useFailure);
 }
