@@ -87,6 +87,10 @@ struct TBand {
   TBitmap Pixels;
   int Top = 0;  // the picture row of its first row
   int Rows = 0;
+  TJpegBlocks Blocks{};  // the pixels turned into the encoder's blocks
+  // With two threads: one of them has taken the conversion; it is done.
+  bool Claimed = false;
+  bool Converted = false;
 };
 
 // A fixed ring of bands handed from one producer thread to one consumer
@@ -95,13 +99,51 @@ class TBandRing : TSharedState {
  public:
   explicit TBandRing(std::vector<TBand> bands) : bands_(std::move(bands)) {}
 
-  // The next band to fill; nullptr once stopped.
-  TBand* NextEmpty() {
-    const auto lock = Await([&] { return stopped_ || produced_ - consumed_ < bands_.size(); });
-    return stopped_ ? nullptr : &bands_[produced_ % bands_.size()];
+  // The producer's next step: a band to fill or, while every band is full and
+  // `help` is set, a filled one to convert for the consumer. Both are null
+  // once stopped.
+  struct TProducerStep {
+    TBand* Fill = nullptr;
+    TBand* Convert = nullptr;
+  };
+  TProducerStep NextForProducer(bool help) {
+    const auto lock = Await([&] {
+      return stopped_ || produced_ - consumed_ < bands_.size() || (help && NewestUnclaimed());
+    });
+    if (stopped_) return {};
+    if (produced_ - consumed_ < bands_.size()) return {.Fill = &bands_[produced_ % bands_.size()]};
+    TBand* band = NewestUnclaimed();
+    band->Claimed = true;
+    return {.Convert = band};
+  }
+  // Once every band is produced: a filled band left to convert, or null.
+  TBand* ClaimLeftover() {
+    TBand* band = nullptr;
+    Update([&] {
+      band = stopped_ ? nullptr : NewestUnclaimed();
+      if (band) band->Claimed = true;
+    });
+    return band;
   }
   void Filled() {
-    Update([&] { ++produced_; });
+    Update([&] {
+      TBand& band = bands_[produced_ % bands_.size()];
+      band.Claimed = band.Converted = false;
+      ++produced_;
+    });
+  }
+  enum class TClaim { Mine, Converted, Stopped };
+  // The consumer's turn on the band: convert it, or use what the producer
+  // converted, once that is done.
+  TClaim Claim(TBand& band) {
+    const auto lock = Await([&] { return stopped_ || !band.Claimed || band.Converted; });
+    if (stopped_) return TClaim::Stopped;
+    if (band.Claimed) return TClaim::Converted;
+    band.Claimed = true;
+    return TClaim::Mine;
+  }
+  void MarkConverted(TBand& band) {
+    Update([&] { band.Converted = true; });
   }
   // The next filled band; nullptr once stopped or when the producer is done
   // and every band has been taken.
@@ -121,6 +163,16 @@ class TBandRing : TSharedState {
   }
 
  private:
+  // The consumer takes bands oldest first, so the producer helps from the
+  // other end; the oldest is left alone, the consumer being about to take it.
+  TBand* NewestUnclaimed() {
+    for (std::size_t i = produced_; i > consumed_ + 1; --i) {
+      TBand& band = bands_[(i - 1) % bands_.size()];
+      if (!band.Claimed) return &band;
+    }
+    return nullptr;
+  }
+
   std::vector<TBand> bands_;
   std::size_t produced_ = 0;
   std::size_t consumed_ = 0;
@@ -129,11 +181,13 @@ class TBandRing : TSharedState {
 };
 
 // What happens to each decoded band: `Prepare` on the decoding thread (the
-// stamping), then `Use` (encoding, or putting its rows upright), on a second
-// thread when there are two.
+// stamping), then `Convert` (making the encoder's blocks) on whichever thread
+// is free, then `Use` (encoding, or putting its rows upright), in picture
+// order on a second thread when there are two.
 struct TBandWork {
-  std::function<void(TBand&)> Prepare;
-  std::function<void(const TBand&)> Use;
+  std::function<void(TBand&)> Prepare{};
+  std::function<void(TBand&)> Convert{};
+  std::function<void(const TBand&)> Use{};
 };
 
 // Decodes the next band and prepares it; false when the picture is complete.
@@ -145,12 +199,15 @@ bool Produce(TJpegBandDecoder& decoder, const TBandWork& work, TBand& band) {
   return true;
 }
 
-// Decodes the whole picture band by band, each band prepared and used before
-// the next; with `twoThreads` the using runs on a second thread.
+// Decodes the whole picture band by band, each band prepared, converted and
+// used before the next; with `twoThreads` the using runs on a second thread.
 void RunBands(TJpegBandDecoder& decoder, int bandRows, bool twoThreads, const TBandWork& work) {
   if (!twoThreads) {
     TBand band{decoder.NewBand(bandRows)};
-    while (Produce(decoder, work, band)) work.Use(band);
+    while (Produce(decoder, work, band)) {
+      if (work.Convert) work.Convert(band);
+      work.Use(band);
+    }
     decoder.Finish();
     return;
   }
@@ -162,6 +219,11 @@ void RunBands(TJpegBandDecoder& decoder, int bandRows, bool twoThreads, const TB
   std::thread using_([&] {
     try {
       while (TBand* band = ring.NextFull()) {
+        if (work.Convert) {
+          const TBandRing::TClaim claim = ring.Claim(*band);
+          if (claim == TBandRing::TClaim::Stopped) return;
+          if (claim == TBandRing::TClaim::Mine) work.Convert(*band);
+        }
         work.Use(*band);
         ring.Emptied();
       }
@@ -173,15 +235,34 @@ void RunBands(TJpegBandDecoder& decoder, int bandRows, bool twoThreads, const TB
 
   std::exception_ptr decodeFailure;
   try {
+    const auto convert = [&](TBand& band) {
+      work.Convert(band);
+      ring.MarkConverted(band);
+    };
+    // While the consumer is behind, this thread converts for it instead of
+    // waiting; nothing here waits for anything but a free band.
     bool complete = false;
-    while (TBand* band = ring.NextEmpty()) {  // nullptr: the other thread failed
-      if (!Produce(decoder, work, *band)) {
+    for (;;) {
+      const TBandRing::TProducerStep step = ring.NextForProducer(work.Convert != nullptr);
+      if (step.Convert) {
+        convert(*step.Convert);
+        continue;
+      }
+      if (!step.Fill) break;  // the other thread failed
+      if (!Produce(decoder, work, *step.Fill)) {
         complete = true;
         break;
       }
       ring.Filled();
     }
-    if (complete) decoder.Finish();
+    if (complete) {
+      decoder.Finish();
+      while (work.Convert) {
+        TBand* band = ring.ClaimLeftover();
+        if (!band) break;
+        convert(*band);
+      }
+    }
   } catch (...) {
     decodeFailure = std::current_exception();
     ring.Stop();
@@ -368,13 +449,24 @@ void BrandJpegInBands(const std::string& brandText, const TFont& font,
     return;
   }
   const int bandRows = BandRows(decoder.Width(), decoder.Height());
+  const bool twoThreads = threads >= 2 && decoder.Height() > bandRows;
   TTargetFile target(targetPath);
+  // Entropy coding runs through the picture in one chain; on two threads the
+  // rest of the encoding (making the blocks) goes to whichever thread is free.
   TJpegBandEncoder encoder(
       decoder.Width(), decoder.Height(), quality, sourcePath,
-      [&target](std::span<const std::byte> bytes) { target.Write(bytes); }, markers);
-  RunBands(decoder, bandRows, threads >= 2 && decoder.Height() > bandRows,
-           {.Prepare = [&](TBand& band) { stamp.Paint(band.Pixels, band.Top); },
-            .Use = [&](const TBand& band) { encoder.WriteBand(band.Pixels, band.Rows); }});
+      [&target](std::span<const std::byte> bytes) { target.Write(bytes); }, markers,
+      twoThreads ? TJpegBandEncoder::TInput::Blocks : TJpegBandEncoder::TInput::Rows);
+  TBandWork work{.Prepare = [&](TBand& band) { stamp.Paint(band.Pixels, band.Top); }};
+  if (twoThreads) {
+    work.Convert = [&](TBand& band) {
+      encoder.MakeBlocks(band.Pixels, 0, band.Rows, band.Top, band.Blocks);
+    };
+    work.Use = [&](const TBand& band) { encoder.WriteBlocks(band.Blocks); };
+  } else {
+    work.Use = [&](const TBand& band) { encoder.WriteBand(band.Pixels, band.Rows); };
+  }
+  RunBands(decoder, bandRows, twoThreads, work);
   encoder.Finish();
   warnings = decoder.Warnings();
   guardTarget();

@@ -152,15 +152,38 @@ class TJpegBandDecoder {
   std::unique_ptr<Impl> impl_;
 };
 
+/// Rows of a picture turned into an encoder's quantised DCT blocks
+/// (TJpegBandEncoder::MakeBlocks). Making them is the half of encoding that
+/// bands can share out between threads; the entropy coding that follows must
+/// take them in picture order. Reusable: making blocks again keeps the memory.
+class TJpegBlocks {
+ public:
+  /// The picture rows they cover.
+  int Top() const { return top_; }
+  int Rows() const { return rows_; }
+
+ private:
+  friend class TJpegBandEncoder;
+  std::vector<std::int16_t> coefficients_;
+  int width_ = 0;
+  int top_ = 0;
+  int rows_ = 0;
+};
+
 /// A baseline JFIF stream (as EncodeJpeg writes it) encoded a band of rows at
 /// a time, its bytes going to `sink` as they are produced. The stream is
 /// byte for byte what EncodeJpeg gives for the whole picture.
 class TJpegBandEncoder {
  public:
+  /// What the encoder is given.
+  enum class TInput {
+    Rows,    ///< rows of pixels (WriteBand, WriteRows)
+    Blocks,  ///< blocks made by MakeBlocks (WriteBlocks), the same stream
+  };
   /// Throws ImageError for a size below 1 x 1 or a quality outside 1..100.
   /// `markers` follow the JFIF header, in the given order.
   TJpegBandEncoder(int width, int height, int quality, const std::string& name, TByteSink sink,
-                   std::span<const TJpegSegment> markers = {});
+                   std::span<const TJpegSegment> markers = {}, TInput input = TInput::Rows);
   ~TJpegBandEncoder();
   TJpegBandEncoder(const TJpegBandEncoder&) = delete;
   TJpegBandEncoder& operator=(const TJpegBandEncoder&) = delete;
@@ -170,6 +193,18 @@ class TJpegBandEncoder {
   void WriteBand(const TBitmap& band, int rows);
   /// As WriteBand, with rows `firstRow` to `firstRow + rows` of `picture`.
   void WriteRows(const TBitmap& picture, int firstRow, int rows);
+  /// Blocks start on a group of this many rows (16) and hold whole groups,
+  /// but for the last, which ends the picture.
+  int RowGroup() const;
+  /// Turns rows `firstRow` to `firstRow + rows` of `band` (any pixel format,
+  /// the picture's width), which are the picture's rows from `pictureRow` on,
+  /// into blocks. Leaves the encoder as it is, so another thread may make
+  /// blocks while this one writes. Throws ImageError.
+  void MakeBlocks(const TBitmap& band, int firstRow, int rows, int pictureRow,
+                  TJpegBlocks& blocks) const;
+  /// Entropy-codes blocks as the next rows of the picture (TInput::Blocks
+  /// only). Throws ImageError.
+  void WriteBlocks(const TJpegBlocks& blocks);
   /// Completes the stream after the last row and hands out its last bytes.
   void Finish();
 

@@ -96,6 +96,24 @@ TEST(BandBranding, StreamedBytesEqualWholePictureAtAwkwardHeights) {
   }
 }
 
+// Many bands, a dense brand: the writing thread falls behind, and the
+// decoding thread makes the blocks of bands it has not reached.
+TEST(BandBranding, TwoThreadsSharingTheEncodingWriteTheSameBytes) {
+  test::TempDirectory dir;
+  const std::string source = dir / "in.jpg";
+  const std::string target = dir / "out.jpg";
+  const auto file = EncodeJpeg(Picture(3000, 2000), 90, "in");
+  test::WriteBytes(source, file);
+  const TFont font = BrandFont(9);
+  const std::vector<std::byte> expected = WholePicture(file, font, "Proof ©", {}).Written;
+  for (int run = 0; run < 3; ++run) {
+    std::vector<std::string> warnings;
+    BrandJpegInBands(
+        "Proof ©", font, source, target, {}, 100, 2, false, [] {}, warnings);
+    EXPECT_EQ(test::ReadBytes(target), expected) << "run " << run;
+  }
+}
+
 TEST(BandBranding, PicturesTurnedUprightEqualTurningTheWholePicture) {
   test::TempDirectory dir;
   const std::string source = dir / "in.jpg";

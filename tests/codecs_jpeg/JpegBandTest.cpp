@@ -57,6 +57,24 @@ std::vector<std::byte> EncodeInBands(const TBitmap& picture, int rows) {
   return out;
 }
 
+// Makes the blocks of every band of `rows` (whole row groups) last band
+// first, as threads may, and only then encodes them in picture order.
+std::vector<std::byte> EncodeInBlocks(const TBitmap& picture, int rows) {
+  std::vector<std::byte> out;
+  TJpegBandEncoder encoder(
+      picture.Width(), picture.Height(), 100, "blocks",
+      [&](std::span<const std::byte> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); },
+      {}, TJpegBandEncoder::TInput::Blocks);
+  std::vector<TJpegBlocks> bands((picture.Height() + rows - 1) / rows);
+  for (int i = static_cast<int>(bands.size()) - 1; i >= 0; --i) {
+    const int top = i * rows;
+    encoder.MakeBlocks(picture, top, std::min(rows, picture.Height() - top), top, bands[i]);
+  }
+  for (const TJpegBlocks& band : bands) encoder.WriteBlocks(band);
+  encoder.Finish();
+  return out;
+}
+
 void ExpectSamePicture(const TBitmap& a, const TBitmap& b) {
   ASSERT_EQ(a.Width(), b.Width());
   ASSERT_EQ(a.Height(), b.Height());
@@ -95,7 +113,9 @@ TEST(JpegBands, CorpusDecodesAndEncodesAlikeInBands) {
       TJpegBandDecoder chunked(ChunkedSource(data, 4093), data.size(), "chunked", options);
       ExpectSamePicture(DecodeInBands(chunked, 13), whole);
       if (!toPalette) {
-        EXPECT_EQ(EncodeInBands(whole, 7), EncodeJpeg(whole, 100, "whole"));
+        const std::vector<std::byte> expected = EncodeJpeg(whole, 100, "whole");
+        EXPECT_EQ(EncodeInBands(whole, 7), expected);
+        EXPECT_EQ(EncodeInBlocks(whole, 32), expected);
         ++compared;
       }
     }
@@ -108,6 +128,28 @@ TEST(JpegBands, PaletteBandsEncodeAsTheWholePicture) {
   const TBitmap quantised = DecodeJpeg(file, "q", {.ToPalette = true});
   ASSERT_EQ(quantised.PixelFormat(), TPixelFormat::pf8bit);
   EXPECT_EQ(EncodeInBands(quantised, 16), EncodeJpeg(quantised, 100, "q"));
+  EXPECT_EQ(EncodeInBlocks(quantised, 16), EncodeJpeg(quantised, 100, "q"));
+}
+
+// Blocks of a band equal the whole picture's only from the start of a row
+// group, and the entropy coding must take them in order.
+TEST(JpegBands, BlocksAreRefusedOffTheRowGroupsOrOutOfOrder) {
+  const TBitmap picture =
+      DecodeJpeg(test::EncodeSamples(40, 40, test::GradientRgb(40, 40), {}), "p");
+  const auto discard = [](std::span<const std::byte>) {};
+  TJpegBandEncoder encoder(40, 40, 100, "blocks.jpg", discard, {},
+                           TJpegBandEncoder::TInput::Blocks);
+  ASSERT_EQ(encoder.RowGroup(), 16);
+  TJpegBlocks blocks;
+  EXPECT_THROW(encoder.MakeBlocks(picture, 8, 16, 8, blocks), ImageError);  // off a group
+  EXPECT_THROW(encoder.MakeBlocks(picture, 0, 8, 0, blocks), ImageError);   // part of one
+  EXPECT_THROW(encoder.MakeBlocks(picture, 0, 48, 0, blocks), ImageError);  // beyond the band
+  EXPECT_THROW(encoder.WriteRows(picture, 0, 16), ImageError);              // rows, not blocks
+  encoder.MakeBlocks(picture, 16, 24, 16, blocks);        // a partial group may end the picture
+  EXPECT_THROW(encoder.WriteBlocks(blocks), ImageError);  // rows 0-15 first
+
+  TJpegBandEncoder rows(40, 40, 100, "rows.jpg", discard);
+  EXPECT_THROW(rows.WriteBlocks(blocks), ImageError);
 }
 
 TEST(JpegBands, FailuresOfSourceAndSinkReachTheCallerUnchanged) {
@@ -133,6 +175,18 @@ TEST(JpegBands, FailuresOfSourceAndSinkReachTheCallerUnchanged) {
           throw std::runtime_error("full");
         });
         encoder.WriteBand(picture, 64);
+        encoder.Finish();
+      },
+      std::runtime_error);
+  EXPECT_THROW(
+      {
+        TJpegBandEncoder encoder(
+            64, 64, 100, "target.jpg",
+            [](std::span<const std::byte>) { throw std::runtime_error("full"); }, {},
+            TJpegBandEncoder::TInput::Blocks);
+        TJpegBlocks blocks;
+        encoder.MakeBlocks(picture, 0, 64, 0, blocks);
+        encoder.WriteBlocks(blocks);
         encoder.Finish();
       },
       std::runtime_error);
