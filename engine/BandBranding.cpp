@@ -1,9 +1,11 @@
 #include "engine/BandBranding.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -186,15 +188,24 @@ class TBandRing : TSharedState {
 // order on a second thread when there are two.
 struct TBandWork {
   std::function<void(TBand&)> Prepare{};
+  // False while preparing would wait for something made on another thread
+  // (the brand): the decoding thread decodes ahead meanwhile.
+  std::function<bool()> CanPrepare{};
   std::function<void(TBand&)> Convert{};
   std::function<void(const TBand&)> Use{};
 };
 
-// Decodes the next band and prepares it; false when the picture is complete.
-bool Produce(TJpegBandDecoder& decoder, const TBandWork& work, TBand& band) {
+// Decodes the next band; false when the picture is complete.
+bool Decode(TJpegBandDecoder& decoder, TBand& band) {
   if (decoder.NextRow() >= decoder.Height()) return false;
   band.Top = decoder.NextRow();
   band.Rows = decoder.ReadBand(band.Pixels);
+  return true;
+}
+
+// Decodes the next band and prepares it; false when the picture is complete.
+bool Produce(TJpegBandDecoder& decoder, const TBandWork& work, TBand& band) {
+  if (!Decode(decoder, band)) return false;
   if (work.Prepare) work.Prepare(band);
   return true;
 }
@@ -213,6 +224,13 @@ void RunBands(TJpegBandDecoder& decoder, int bandRows, bool twoThreads, const TB
   }
   std::vector<TBand> bands;
   for (int i = 0; i < kBandsInFlight; ++i) bands.push_back({decoder.NewBand(bandRows)});
+  // The first bands, decoded while they cannot be prepared yet; they are
+  // the first to be filled below.
+  std::size_t decodedAhead = 0;
+  while (work.CanPrepare && decodedAhead < bands.size() && !work.CanPrepare() &&
+         Decode(decoder, bands[decodedAhead])) {
+    ++decodedAhead;
+  }
   TBandRing ring(std::move(bands));
 
   std::exception_ptr useFailure;
@@ -249,7 +267,10 @@ void RunBands(TJpegBandDecoder& decoder, int bandRows, bool twoThreads, const TB
         continue;
       }
       if (!step.Fill) break;  // the other thread failed
-      if (!Produce(decoder, work, *step.Fill)) {
+      if (decodedAhead > 0) {
+        --decodedAhead;
+        if (work.Prepare) work.Prepare(*step.Fill);
+      } else if (!Produce(decoder, work, *step.Fill)) {
         complete = true;
         break;
       }
@@ -437,40 +458,67 @@ void BrandJpegInBands(const std::string& brandText, const TFont& font,
   // Stamped and written upright, so the copy looks like the source in every
   // viewer and the brand reads at 45 degrees once it stands as it should.
   const bool swaps = OrientationSwapsSides(metadata.Orientation);
-  const TBrandStamp stamp(brandText, font, swaps ? decoder.Height() : decoder.Width(),
-                          swaps ? decoder.Width() : decoder.Height(), look);
-
-  guardTarget();
-  const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, keepPictureInformation);
+  const int uprightWidth = swaps ? decoder.Height() : decoder.Width();
+  const int uprightHeight = swaps ? decoder.Width() : decoder.Height();
+  const auto makeStamp = [&] {
+    return TBrandStamp(brandText, font, uprightWidth, uprightHeight, look);
+  };
   // Turning a picture upright moves rows across the whole picture.
-  if (showPicture || metadata.Orientation != 1) {
-    BrandWholePicture(decoder, metadata.Orientation, stamp, sourcePath, targetPath, markers,
-                      quality, threads, guardTarget, warnings, showPicture);
-    return;
-  }
+  const bool wholePicture = showPicture || metadata.Orientation != 1;
   const int bandRows = BandRows(decoder.Width(), decoder.Height());
-  const bool twoThreads = threads >= 2 && decoder.Height() > bandRows;
-  TTargetFile target(targetPath);
-  // Entropy coding runs through the picture in one chain; on two threads the
-  // rest of the encoding (making the blocks) goes to whichever thread is free.
-  TJpegBandEncoder encoder(
-      decoder.Width(), decoder.Height(), quality, sourcePath,
-      [&target](std::span<const std::byte> bytes) { target.Write(bytes); }, markers,
-      twoThreads ? TJpegBandEncoder::TInput::Blocks : TJpegBandEncoder::TInput::Rows);
-  TBandWork work{.Prepare = [&](TBand& band) { stamp.Paint(band.Pixels, band.Top); }};
+  const bool twoThreads = !wholePicture && threads >= 2 && decoder.Height() > bandRows;
+  // A run's first brand waits some milliseconds for its font (fontconfig
+  // reads its whole configuration): on two threads it is made on the other
+  // one while this one starts decoding.
+  std::future<TBrandStamp> making;
+  std::optional<TBrandStamp> stamp;
   if (twoThreads) {
-    work.Convert = [&](TBand& band) {
-      encoder.MakeBlocks(band.Pixels, 0, band.Rows, band.Top, band.Blocks);
-    };
-    work.Use = [&](const TBand& band) { encoder.WriteBlocks(band.Blocks); };
+    making = std::async(std::launch::async, makeStamp);
   } else {
-    work.Use = [&](const TBand& band) { encoder.WriteBand(band.Pixels, band.Rows); };
+    stamp.emplace(makeStamp());
   }
-  RunBands(decoder, bandRows, twoThreads, work);
-  encoder.Finish();
-  warnings = decoder.Warnings();
-  guardTarget();
-  target.Commit();
+  try {
+    guardTarget();
+    const std::vector<TJpegSegment> markers = BrandedCopySegments(metadata, keepPictureInformation);
+    if (wholePicture) {
+      BrandWholePicture(decoder, metadata.Orientation, *stamp, sourcePath, targetPath, markers,
+                        quality, threads, guardTarget, warnings, showPicture);
+      return;
+    }
+    TTargetFile target(targetPath);
+    // Entropy coding runs through the picture in one chain; on two threads
+    // the rest of the encoding (making the blocks) goes to whichever thread
+    // is free.
+    TJpegBandEncoder encoder(
+        decoder.Width(), decoder.Height(), quality, sourcePath,
+        [&target](std::span<const std::byte> bytes) { target.Write(bytes); }, markers,
+        twoThreads ? TJpegBandEncoder::TInput::Blocks : TJpegBandEncoder::TInput::Rows);
+    TBandWork work{.Prepare = [&](TBand& band) {
+      if (!stamp) stamp.emplace(making.get());
+      stamp->Paint(band.Pixels, band.Top);
+    }};
+    if (twoThreads) {
+      work.CanPrepare = [&] {
+        return making.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+      };
+      work.Convert = [&](TBand& band) {
+        encoder.MakeBlocks(band.Pixels, 0, band.Rows, band.Top, band.Blocks);
+      };
+      work.Use = [&](const TBand& band) { encoder.WriteBlocks(band.Blocks); };
+    } else {
+      work.Use = [&](const TBand& band) { encoder.WriteBand(band.Pixels, band.Rows); };
+    }
+    RunBands(decoder, bandRows, twoThreads, work);
+    encoder.Finish();
+    warnings = decoder.Warnings();
+    guardTarget();
+    target.Commit();
+  } catch (...) {
+    // A brand that cannot be made is reported ahead of anything that went
+    // wrong with the picture meanwhile, as when it was made first.
+    if (making.valid()) making.get();
+    throw;
+  }
 }
 
 }  // namespace sigilon
