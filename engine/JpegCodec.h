@@ -157,11 +157,6 @@ class TJpegBandDecoder {
 /// bands can share out between threads; the entropy coding that follows must
 /// take them in picture order. Reusable: making blocks again keeps the memory.
 class TJpegBlocks {
- public:
-  /// The picture rows they cover.
-  int Top() const { return top_; }
-  int Rows() const { return rows_; }
-
  private:
   friend class TJpegBandEncoder;
   std::vector<std::int16_t> coefficients_;
