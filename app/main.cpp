@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "SigilonVersion.h"
-#include "app/Main_Unit.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "app/MainWindow.h"
+#include "platform/Platform.h"
 
 int main(int argc, char* argv[]) {
   // Answered before anything of the window system starts, so it works

@@ -26,8 +26,8 @@
 #include "engine/Bitmap.h"
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
-#include "engine/VCLJpegBitmap_Unit.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "engine/BrandFile.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 namespace {

@@ -17,7 +17,7 @@
 #include "bench/BenchSupport.h"
 #include "bench/Photo.h"
 #include "engine/JpegCodec.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 namespace {

@@ -20,7 +20,7 @@
 #include "bench/Photo.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 #include "tests/support/JpegSegments.h"
 
 namespace sigilon {

@@ -7,7 +7,7 @@
 
 #include "engine/Bitmap.h"
 #include "engine/Canvas.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 
 namespace {
 

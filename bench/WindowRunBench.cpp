@@ -20,13 +20,13 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Main_Unit.h"
+#include "app/MainWindow.h"
 #include "bench/BenchSupport.h"
 #include "bench/Photo.h"
 #include "engine/JpegCodec.h"
-#include "platform/PlatformDependence_Unit.h"
-#include "windows/Dialogs_Unit.h"
-#include "windows/Splash_Unit.h"
+#include "platform/Platform.h"
+#include "windows/Dialogs.h"
+#include "windows/SplashScreen.h"
 
 namespace sigilon {
 

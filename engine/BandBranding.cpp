@@ -17,7 +17,7 @@
 #include "engine/Errors.h"
 #include "engine/JpegMetadata.h"
 #include "engine/Orientation.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 

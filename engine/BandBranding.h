@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/JpegCodec.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandOptions.h"
 
 namespace sigilon {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/BatchSelection.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 
 namespace sigilon {
 

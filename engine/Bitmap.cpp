@@ -7,7 +7,7 @@
 
 #include "engine/BmpCodec.h"
 #include "engine/Errors.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 

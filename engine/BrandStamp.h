@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/Canvas.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandOptions.h"
 
 namespace sigilon {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/Bitmap.h"
-#include "engine/Conversions_Unit.h"
+#include "engine/FontText.h"
 
 namespace sigilon {
 

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/Errors.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 

@@ -8,8 +8,8 @@
 
 #include "engine/BrandStamp.h"
 #include "engine/Canvas.h"
-#include "engine/Conversions_Unit.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/FontText.h"
+#include "engine/BrandFile.h"
 
 namespace sigilon {
 

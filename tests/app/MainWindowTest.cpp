@@ -22,13 +22,13 @@
 #include <map>
 #include <memory>
 
-#include "app/BrandFont_Unit.h"
-#include "app/Main_Unit.h"
-#include "platform/PlatformDependence_Unit.h"
-#include "settings/ConfigurationFile_Unit.h"
+#include "app/BrandFontDialog.h"
+#include "app/MainWindow.h"
+#include "platform/Platform.h"
+#include "settings/ConfigurationFile.h"
 #include "tests/support/RefusalCases.h"
 #include "tests/support/WindowTestSupport.h"
-#include "windows/Splash_Unit.h"
+#include "windows/SplashScreen.h"
 
 using namespace sigilon;
 using namespace sigilon::test;

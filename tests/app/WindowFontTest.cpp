@@ -6,7 +6,7 @@
 #include <QtTest>
 #include <climits>
 
-#include "app/WindowFont_Unit.h"
+#include "app/WindowFont.h"
 #include "engine/Errors.h"
 
 using namespace sigilon;

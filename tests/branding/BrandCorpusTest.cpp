@@ -16,7 +16,7 @@
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 #include "tests/support/TempDirectory.h"
 
 namespace sigilon {

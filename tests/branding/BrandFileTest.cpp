@@ -14,7 +14,7 @@
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 #include "tests/support/JpegSegments.h"
 #include "tests/support/PixelCount.h"
 #include "tests/support/TempDirectory.h"

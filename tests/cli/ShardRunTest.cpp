@@ -15,7 +15,7 @@
 
 #include "engine/Bitmap.h"
 #include "engine/JpegImage.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 #include "tests/support/TempDirectory.h"
 
 namespace sigilon {

@@ -10,7 +10,7 @@
 #include "JpegTestSupport.h"
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 namespace {

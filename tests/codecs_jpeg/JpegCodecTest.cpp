@@ -10,7 +10,7 @@
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegImage.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 #include "tests/codecs_jpeg/JpegTestSupport.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/Throws.h"

@@ -7,7 +7,7 @@
 
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 
 namespace sigilon {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/Canvas.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 #include "tests/support/PixelCount.h"
 
 namespace sigilon {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Conversions_Unit.h"
+#include "engine/FontText.h"
 #include "engine/Errors.h"
 
 namespace sigilon {

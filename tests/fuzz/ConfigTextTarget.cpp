@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "settings/KestroDataEncode_Unit.h"
+#include "settings/Scrambling.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 using namespace sigilon;

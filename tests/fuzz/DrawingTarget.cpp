@@ -11,7 +11,7 @@
 
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 using namespace sigilon;

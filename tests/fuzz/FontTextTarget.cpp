@@ -4,9 +4,9 @@
 #include <string>
 
 #include "engine/Canvas.h"
-#include "engine/Conversions_Unit.h"
+#include "engine/FontText.h"
 #include "engine/Errors.h"
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 using namespace sigilon;

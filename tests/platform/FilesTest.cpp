@@ -10,7 +10,7 @@
 #include <map>
 #include <set>
 
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDirectory.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 #include "tests/support/TempDirectory.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 int main() {
   if (::chdir("/tmp") != 0) return 2;

@@ -3,9 +3,9 @@
 
 #include <filesystem>
 
-#include "platform/PlatformDependence_Unit.h"
-#include "settings/ConfigurationFile_Unit.h"
-#include "settings/KestroDataEncode_Unit.h"
+#include "platform/Platform.h"
+#include "settings/ConfigurationFile.h"
+#include "settings/Scrambling.h"
 
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDirectory.h"

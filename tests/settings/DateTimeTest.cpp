@@ -4,7 +4,7 @@
 #include <QLocale>
 #include <cmath>
 
-#include "settings/Conversions_Unit.h"
+#include "settings/DateTimeText.h"
 
 namespace sigilon {
 namespace {

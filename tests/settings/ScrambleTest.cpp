@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/KestroDataEncode_Unit.h"
+#include "settings/Scrambling.h"
 
 namespace sigilon {
 namespace {

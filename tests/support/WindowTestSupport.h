@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/PlatformDependence_Unit.h"
-#include "windows/Dialogs_Unit.h"
+#include "platform/Platform.h"
+#include "windows/Dialogs.h"
 
 namespace sigilon::test {
 

@@ -6,7 +6,7 @@
 #include <QtTest>
 
 #include "tests/support/WindowTestSupport.h"
-#include "windows/About_Unit.h"
+#include "windows/AboutBox.h"
 
 using namespace sigilon;
 using namespace sigilon::test;

@@ -10,9 +10,9 @@
 
 #include <unistd.h>
 
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 #include "tests/support/WindowTestSupport.h"
-#include "windows/ManualReader_Unit.h"
+#include "windows/ManualReader.h"
 
 using namespace sigilon;
 using namespace sigilon::test;

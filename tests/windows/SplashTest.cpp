@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "settings/ConfigurationFile_Unit.h"
-#include "settings/Conversions_Unit.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "settings/ConfigurationFile.h"
+#include "settings/DateTimeText.h"
+#include "platform/Platform.h"
 #include "tests/support/WindowTestSupport.h"
-#include "windows/Splash_Unit.h"
+#include "windows/SplashScreen.h"
 
 using namespace sigilon;
 using namespace sigilon::test;

@@ -10,7 +10,7 @@
 
 #include "engine/Bitmap.h"
 #include "engine/JpegImage.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 namespace {

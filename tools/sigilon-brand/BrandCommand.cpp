@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "SigilonVersion.h"
-#include "engine/Conversions_Unit.h"
+#include "engine/FontText.h"
 #include "engine/Errors.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 namespace {

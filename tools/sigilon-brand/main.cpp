@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/VCLJpegBitmap_Unit.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "engine/BrandFile.h"
+#include "platform/Platform.h"
 #include "tools/sigilon-brand/BrandCommand.h"
 
 int main(int argc, char** argv) {

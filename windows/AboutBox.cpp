@@ -1,11 +1,11 @@
-#include "windows/About_Unit.h"
+#include "windows/AboutBox.h"
 
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QUrl>
 
-#include "windows/Dialogs_Unit.h"
+#include "windows/Dialogs.h"
 
 namespace sigilon {
 

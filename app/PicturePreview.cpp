@@ -1,4 +1,4 @@
-#include "app/PicturePreview_Unit.h"
+#include "app/PicturePreview.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

@@ -1,11 +1,11 @@
-#include "windows/Splash_Unit.h"
+#include "windows/SplashScreen.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <cmath>
 
-#include "settings/ConfigurationFile_Unit.h"
-#include "windows/Dialogs_Unit.h"
+#include "settings/ConfigurationFile.h"
+#include "windows/Dialogs.h"
 
 namespace sigilon {
 

@@ -6,7 +6,7 @@
 #include <QString>
 #include <vector>
 
-#include "ui_ManualReader_Unit.h"
+#include "ui_ManualReader.h"
 
 namespace sigilon {
 

@@ -8,7 +8,7 @@
 #include <QPalette>
 #include <string>
 
-#include "engine/Conversions_Unit.h"
+#include "engine/FontText.h"
 
 namespace sigilon {
 

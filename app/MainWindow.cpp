@@ -1,4 +1,4 @@
-#include "app/Main_Unit.h"
+#include "app/MainWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,15 +21,15 @@
 #include <exception>
 #include <optional>
 
-#include "app/BrandFont_Unit.h"
+#include "app/BrandFontDialog.h"
 #include "engine/BmpCodec.h"
 #include "engine/Errors.h"
-#include "platform/PlatformDependence_Unit.h"
-#include "settings/ConfigurationFile_Unit.h"
-#include "windows/About_Unit.h"
-#include "windows/Dialogs_Unit.h"
-#include "windows/ManualReader_Unit.h"
-#include "windows/Splash_Unit.h"
+#include "platform/Platform.h"
+#include "settings/ConfigurationFile.h"
+#include "windows/AboutBox.h"
+#include "windows/Dialogs.h"
+#include "windows/ManualReader.h"
+#include "windows/SplashScreen.h"
 
 namespace sigilon {
 

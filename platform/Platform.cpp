@@ -1,4 +1,4 @@
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>

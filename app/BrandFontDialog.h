@@ -7,9 +7,9 @@
 #include <QString>
 #include <array>
 
-#include "app/WindowFont_Unit.h"
-#include "engine/VCLJpegBitmap_Unit.h"
-#include "ui_BrandFont_Unit.h"
+#include "app/WindowFont.h"
+#include "engine/BrandFile.h"
+#include "ui_BrandFontDialog.h"
 
 class QAbstractButton;
 class QButtonGroup;

@@ -1,4 +1,4 @@
-#include "settings/Conversions_Unit.h"
+#include "settings/DateTimeText.h"
 
 #include <QDate>
 #include <QDateTime>

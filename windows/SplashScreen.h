@@ -5,8 +5,8 @@
 #include <QDialog>
 #include <QTimer>
 
-#include "settings/Conversions_Unit.h"
-#include "ui_Splash_Unit.h"
+#include "settings/DateTimeText.h"
+#include "ui_SplashScreen.h"
 
 namespace sigilon {
 

@@ -1,4 +1,4 @@
-#include "engine/Conversions_Unit.h"
+#include "engine/FontText.h"
 
 #include <algorithm>
 #include <array>

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/WindowFont_Unit.h"
+#include "app/WindowFont.h"
 #include "engine/BatchRun.h"
-#include "engine/VCLJpegBitmap_Unit.h"
-#include "ui_Main_Unit.h"
+#include "engine/BrandFile.h"
+#include "ui_MainWindow.h"
 
 class QLabel;
 class QProgressBar;

@@ -1,12 +1,12 @@
-#include "windows/ManualReader_Unit.h"
+#include "windows/ManualReader.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
 #include "SigilonVersion.h"
-#include "platform/PlatformDependence_Unit.h"
-#include "windows/Dialogs_Unit.h"
+#include "platform/Platform.h"
+#include "windows/Dialogs.h"
 
 namespace sigilon {
 

@@ -1,4 +1,4 @@
-#include "settings/KestroDataEncode_Unit.h"
+#include "settings/Scrambling.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "engine/VCLJpegBitmap_Unit.h"
+#include "engine/BrandFile.h"
 
 #include <exception>
 #include <new>
@@ -10,7 +10,7 @@
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegImage.h"
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 

@@ -1,11 +1,11 @@
-#include "settings/ConfigurationFile_Unit.h"
+#include "settings/ConfigurationFile.h"
 
 #include <QString>
 #include <QStringDecoder>
 #include <span>
 
-#include "platform/PlatformDependence_Unit.h"
-#include "settings/KestroDataEncode_Unit.h"
+#include "platform/Platform.h"
+#include "settings/Scrambling.h"
 
 namespace sigilon {
 

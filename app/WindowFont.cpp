@@ -1,4 +1,4 @@
-#include "app/WindowFont_Unit.h"
+#include "app/WindowFont.h"
 
 #include <QFontInfo>
 #include <QtGlobal>

@@ -5,7 +5,7 @@
 #include <QDialog>
 
 #include "SigilonVersion.h"
-#include "ui_About_Unit.h"
+#include "ui_AboutBox.h"
 
 namespace sigilon {
 

@@ -1,4 +1,4 @@
-#include "windows/Dialogs_Unit.h"
+#include "windows/Dialogs.h"
 
 #include <QApplication>
 #include <QColorDialog>
@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "platform/PlatformDependence_Unit.h"
+#include "platform/Platform.h"
 
 namespace sigilon {
 

@@ -1,4 +1,4 @@
-#include "app/BrandFont_Unit.h"
+#include "app/BrandFontDialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "windows/Dialogs_Unit.h"
+#include "windows/Dialogs.h"
 
 namespace sigilon {
 
