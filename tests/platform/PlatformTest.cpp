@@ -1,15 +1,22 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
-#include "platform/Platform.h"
+#include "platform/PathText.h"
+#include "platform/ProcessEnvironment.h"
+#include "platform/Processes.h"
 
 #include "tests/support/TempDirectory.h"
 
@@ -38,13 +45,61 @@ std::string RunProbeIn(const std::string& directory) {
                        "' && PWD=/sigilon-elsewhere exec '" SIGILON_PLATFORM_PROBE "'");
 }
 
-bool WaitFor(const std::string& path) {
-  for (int i = 0; i < 100; ++i) {
-    if (fs::exists(path)) return true;
-    std::this_thread::sleep_for(50ms);
+// How long a started program may take on a machine busy with other work.
+constexpr auto kGenerousTimeout = 60s;
+
+/// Waits until `condition` holds; false when it still does not after the timeout.
+template <typename Condition>
+bool WaitUntil(const Condition& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
   }
-  return false;
+  return true;
 }
+
+bool WaitFor(const std::string& path) {
+  return WaitUntil([&] { return fs::exists(path); });
+}
+
+/// Waits until this process has no child left, running or ended and not yet
+/// collected. It only looks (WNOWAIT): collecting is RunProgram's own job.
+bool AllChildrenReaped() {
+  return WaitUntil([] {
+    siginfo_t info{};
+    return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno == ECHILD;
+  });
+}
+
+/// A named pipe that holds a started program until the test opens it, so
+/// that the program is known to be still running, whatever the machine's pace.
+class TGate {
+ public:
+  explicit TGate(std::string path) : path_(std::move(path)) {
+    if (::mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+    // Held open both ways, so the program's open never blocks and its read
+    // waits for the line Open writes, also when that line comes first.
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0) throw std::runtime_error("cannot open " + path_);
+  }
+  ~TGate() {
+    Open();
+    ::close(fd_);
+  }
+  TGate(const TGate&) = delete;
+  TGate& operator=(const TGate&) = delete;
+  /// A shell command that ends only once the gate is opened.
+  std::string WaitCommand() const { return "read line < " + path_; }
+  void Open() {
+    if (!opened_) opened_ = ::write(fd_, "\n", 1) == 1;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool opened_ = false;
+};
 
 // The probe changes its working directory before it asks.
 TEST(NewProcess, SeesItsStartDirectoryWithOneSlashAndTheUserName) {
@@ -85,21 +140,22 @@ TEST(RunProgram, FalseWhenNothingCanBeStarted) {
 
 TEST(RunProgram, StartsDetachedWithQuotedArguments) {
   test::TempDirectory temp;
+  TGate gate(temp / "gate");
   const std::string target = temp / "with blank.txt";
-  const auto started = std::chrono::steady_clock::now();
   // An empty IFS keeps the blank inside $0 without quotes in the script.
-  ASSERT_TRUE(RunProgram("sh -c \"sleep 1; IFS=; touch $0\" \"" + target + "\"", 1));
-  // It does not wait for the program.
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
+  auto started = std::async(std::launch::async, [&] {
+    return RunProgram("sh -c \"IFS=; " + gate.WaitCommand() + "; touch $0\" \"" + target + "\"", 1);
+  });
+  // It does not wait for the program, which cannot end before the gate opens.
+  const bool returned = started.wait_for(kGenerousTimeout) == std::future_status::ready;
   EXPECT_FALSE(fs::exists(target));
+  gate.Open();
+  ASSERT_TRUE(returned) << "RunProgram waited for the program";
+  ASSERT_TRUE(started.get());
   ASSERT_TRUE(WaitFor(target));
 
   // The ended program is reaped: no child of ours is left to collect.
-  std::this_thread::sleep_for(300ms);
-  int status = 0;
-  errno = 0;
-  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
+  EXPECT_TRUE(AllChildrenReaped());
 }
 
 TEST(RunProgram, LongCommandLinesArePassedWhole) {
@@ -113,16 +169,21 @@ TEST(RunProgram, LongCommandLinesArePassedWhole) {
 
 // A program it starts does not keep it either.
 TEST(NamedMutex, ExistsWhileItsOwnerLives) {
+  test::TempDirectory temp;
+  TGate gate(temp / "gate");
   const std::string name = "Kestro_Sigilon_Test_" + std::to_string(::getpid());
   {
     TNamedMutex first(name);
     EXPECT_TRUE(first.Owned());
     TNamedMutex second(name);
     EXPECT_FALSE(second.Owned());
-    ASSERT_TRUE(RunProgram("sleep 2", 3));
+    // Still running at the gate when the owner lets go.
+    ASSERT_TRUE(RunProgram("sh -c \"" + gate.WaitCommand() + "\"", 3));
   }
   TNamedMutex afterRelease(name);
   EXPECT_TRUE(afterRelease.Owned());
+  gate.Open();
+  EXPECT_TRUE(AllChildrenReaped());
 }
 
 TEST(NamedMutex, VanishesWhenTheOwnerIsKilled) {
@@ -149,6 +210,19 @@ TEST(NamedMutex, VanishesWhenTheOwnerIsKilled) {
   EXPECT_TRUE(afterKill.Owned());
   ::close(pipeEnds[0]);
   ::close(pipeEnds[1]);
+}
+
+// Names compare with only a-z folded, whatever the locale; a directory text
+// gets exactly one slash and no directory stays none.
+TEST(PathText, TrailingSlashAndAsciiUpperCase) {
+  EXPECT_EQ(WithTrailingSlash(""), "");
+  EXPECT_EQ(WithTrailingSlash("/"), "/");
+  EXPECT_EQ(WithTrailingSlash("photos"), "photos/");
+  EXPECT_EQ(WithTrailingSlash("/srv/photos/"), "/srv/photos/");
+  EXPECT_EQ(AsciiUpper("azAZ09.jpg"), "AZAZ09.JPG");
+  EXPECT_EQ(AsciiUpper("\xc3\xa4\xc3\xbf.\xb5mp"), "\xc3\xa4\xc3\xbf.\xb5MP");
+  EXPECT_EQ(AsciiUpper('{'), '{');
+  EXPECT_EQ(AsciiUpper('`'), '`');
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 
 #include "engine/Bitmap.h"
 #include "engine/JpegImage.h"
-#include "platform/Platform.h"
+#include "platform/Files.h"
+#include "platform/PathText.h"
 
 namespace sigilon {
 namespace {
@@ -77,8 +78,7 @@ int main(int argc, char** argv) {
         "Usage: make-samples DIRECTORY\nWrites sample pictures into an existing DIRECTORY.\n");
     return 2;
   }
-  std::string dir = argv[1];
-  if (!dir.ends_with('/')) dir += '/';
+  const std::string dir = WithTrailingSlash(argv[1]);
   try {
     WriteJpeg(dir + "landscape.jpg", Picture(1024, 768, TPixelFormat::pf24bit));
     WriteJpeg(dir + "PORTRAIT.JPG", Picture(480, 640, TPixelFormat::pf24bit));

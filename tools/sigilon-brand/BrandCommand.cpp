@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "SigilonVersion.h"
-#include "engine/FontText.h"
 #include "engine/Errors.h"
+#include "engine/FontText.h"
+#include "platform/PathText.h"
 #include "platform/Platform.h"
 
 namespace sigilon {
@@ -23,11 +24,6 @@ constexpr int kMaxJobs = 256;
 // Points become pixels through this; beyond a few thousand the text of one
 // copy outgrows any picture, so larger values are typing mistakes.
 constexpr int kMaxPixelsPerInch = 10000;
-
-std::string WithTrailingSlash(std::string directory) {
-  if (!directory.empty() && directory.back() != '/') directory += '/';
-  return directory;
-}
 
 int ParseWholeNumber(const std::string& option, const std::string& text, int maximum) {
   int value = 0;
