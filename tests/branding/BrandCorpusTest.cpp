@@ -17,6 +17,7 @@
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
 #include "engine/BrandFile.h"
+#include "tests/support/Corpora.h"
 #include "tests/support/TempDirectory.h"
 
 namespace sigilon {
@@ -43,7 +44,7 @@ enum class Expect { kEither, kProcessed, kFailed };
 
 void BrandFolder(const std::string& folder, Expect expect = Expect::kEither) {
   const fs::path root = fs::path(SIGILON_CORPORA_DIR) / folder;
-  if (!fs::is_directory(root)) GTEST_SKIP() << root << " not found";
+  SIGILON_REQUIRE_CORPUS(root);
   const bool jpeg = folder.starts_with("jpeg/");
   CapAddressSpace();
   test::TempDirectory target;

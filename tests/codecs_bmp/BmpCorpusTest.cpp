@@ -16,6 +16,7 @@
 #include "engine/BmpCodec.h"
 #include "engine/Errors.h"
 #include "tests/codecs_bmp/BmpTestSupport.h"
+#include "tests/support/Corpora.h"
 #include "tests/support/TempDirectory.h"
 
 namespace sigilon {
@@ -78,9 +79,7 @@ const std::set<std::string> kMustFail = {
 
 class BmpCorpus : public testing::Test {
  protected:
-  void SetUp() override {
-    if (!fs::is_directory(kSuite)) GTEST_SKIP() << "no corpus at " << kSuite;
-  }
+  void SetUp() override { SIGILON_REQUIRE_CORPUS(kSuite); }
 
   static std::vector<std::string> Files(const std::string& folder) {
     std::vector<std::string> out;

@@ -17,6 +17,7 @@
 #include "engine/JpegCodec.h"
 #include "engine/JpegImage.h"
 #include "platform/Platform.h"
+#include "tests/support/Corpora.h"
 
 namespace sigilon {
 namespace {
@@ -57,7 +58,6 @@ std::map<std::string, TExpectation> ReadExpectations() {
 
 std::vector<fs::path> CorpusFiles() {
   std::vector<fs::path> files;
-  if (!fs::is_directory(kJpegCorpus)) return files;
   for (const auto& entry : fs::recursive_directory_iterator(kJpegCorpus)) {
     if (entry.is_regular_file() && entry.path().extension() == ".jpg")
       files.push_back(entry.path());
@@ -67,8 +67,9 @@ std::vector<fs::path> CorpusFiles() {
 }
 
 TEST(JpegCorpus, EveryFileDecodesOrFailsCleanlyAndDecodedPicturesRoundTrip) {
+  SIGILON_REQUIRE_CORPUS(kJpegCorpus);
   const auto files = CorpusFiles();
-  if (files.empty()) GTEST_SKIP() << "no corpus at " << kJpegCorpus;
+  ASSERT_FALSE(files.empty()) << "no pictures in " << kJpegCorpus;
   const auto expectations = ReadExpectations();
   ASSERT_FALSE(expectations.empty());
 
