@@ -24,6 +24,7 @@
 
 #include "app/BrandFontDialog.h"
 #include "app/MainWindow.h"
+#include "app/WindowLayout.h"
 #include "platform/Platform.h"
 #include "settings/ConfigurationFile.h"
 #include "tests/support/RefusalCases.h"
