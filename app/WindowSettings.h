@@ -42,6 +42,8 @@ struct TWindowSettings {
   /// Writes every entry, empty texts too; a member that is none leaves its
   /// entries as they stand in `store`.
   void Save(TConfigurationFile& store) const;
+
+  friend bool operator==(const TWindowSettings&, const TWindowSettings&) = default;
 };
 
 }  // namespace sigilon
