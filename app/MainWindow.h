@@ -154,7 +154,7 @@ class TMain_Form : public QMainWindow {
   /// Shows stored settings in the controls; a brand font text that cannot be
   /// read leaves the font as laid out.
   void ApplySettings(const TWindowSettings& settings);
-  /// The stored place, moved onto today's screens, and the window state.
+  /// The stored place, moved onto today's screens, the window state and the page.
   void RestorePlace(const TWindowSettings& settings);
 
   void Message(const char* text);
