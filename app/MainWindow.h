@@ -1,10 +1,13 @@
 #pragma once
 /// The main window: the four settings, the batch run over the source
 /// directory, the results log, and the loading and saving of the settings.
+/// Its members are defined by job: MainWindow.cpp (controls, events,
+/// handlers, the batch run), MainWindowLayout.cpp (busy state, status bar,
+/// Settings page layout), MainWindowSettings.cpp (the settings, their
+/// commands and their storage through TWindowSettings).
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QRect>
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -21,7 +24,7 @@ class QProgressBar;
 
 namespace sigilon {
 
-class TConfigurationFile;
+struct TWindowSettings;
 
 /// The application title: caption of every message box, stem of the
 /// configuration file name.
@@ -33,24 +36,6 @@ void ApplyApplicationTitle();
 
 /// The file name the save-log dialog proposes.
 inline constexpr const char* kDefaultLogFileName = "Results.log";
-
-/// Width of the status bar's empty right-hand panel; the message panel takes
-/// the window width less 100.
-inline constexpr int kStatusPanel1Width = 50;
-inline constexpr int kStatusPanel0Margin = 100;
-/// During a run panel 1 widens to its progress text; the bar stands beside it.
-inline constexpr int kStatusPanelPadding = 8;
-inline constexpr int kProgressBarWidth = 120;
-/// On a narrow window the bar gives way, down to this width, so that panel 0
-/// keeps two fifths of the window for the line it shows.
-inline constexpr int kMinProgressBarWidth = 24;
-/// The time left is shown once this many files and milliseconds have passed.
-inline constexpr int kFilesBeforeTimeLeft = 3;
-inline constexpr int kMillisecondsBeforeTimeLeft = 1000;
-
-/// `window` moved, and shrunk where it is larger, so that it lies wholly
-/// within `available` (a screen's available area).
-QRect ClampToScreen(const QRect& window, const QRect& available);
 
 class TMain_Form : public QMainWindow {
   Q_OBJECT
@@ -121,10 +106,20 @@ class TMain_Form : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  /// Panel 0, the run's progress bar and panel 1.
+  void CreateStatusBar();
+  /// Buttons, menu items, the Escape key and the Image page's context menu
+  /// to their handlers.
+  void CreateActions();
+  /// Hands the fields' and the Settings page's events to eventFilter.
+  void WatchControls();
+
   void FormCreate();
   void FormDestroy();
   void FormResize();
   void FitProgressBar();
+  /// The laid-out size becomes the smallest the window takes.
+  void KeepLaidOutSize();
   void FormActivate();
   void FormCloseQuery(bool& canClose);
 
@@ -154,10 +149,13 @@ class TMain_Form : public QMainWindow {
 
   void LoadSettings();
   void SaveSettings();
-  void LoadBrandLook(const TConfigurationFile& store);
-  void SaveBrandLook(TConfigurationFile& store) const;
-  void LoadPlaces(const TConfigurationFile& store);
-  void SavePlaces(TConfigurationFile& store) const;
+  /// What the controls show, as stored between sessions.
+  TWindowSettings CurrentSettings() const;
+  /// Shows stored settings in the controls; a brand font text that cannot be
+  /// read leaves the font as laid out.
+  void ApplySettings(const TWindowSettings& settings);
+  /// The stored place, moved onto today's screens, the window state and the page.
+  void RestorePlace(const TWindowSettings& settings);
 
   void Message(const char* text);
   void ShowAndRaise();

@@ -1,0 +1,240 @@
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QScreen>
+#include <exception>
+#include <optional>
+
+#include "app/BrandFontDialog.h"
+#include "app/MainWindow.h"
+#include "app/WindowLayout.h"
+#include "app/WindowSettings.h"
+#include "platform/Platform.h"
+#include "settings/ConfigurationFile.h"
+#include "windows/Dialogs.h"
+
+// The main window's settings: their accessors, the commands that change
+// them, and their loading and saving through TWindowSettings.
+
+namespace sigilon {
+
+namespace {
+
+std::string WithTrailingSlash(const std::string& value) {
+  if (value.empty() || value.back() == '/') return value;
+  return value + '/';
+}
+
+/// A folder dialog's starting point: the nearest existing folder of the
+/// setting, else the home directory.
+QString FolderToBrowse(const std::string& setting) {
+  if (!setting.empty()) {
+    QString path = QDir::cleanPath(QString::fromStdString(setting));
+    while (!path.isEmpty()) {
+      if (QFileInfo(path).isDir()) return path;
+      const QString parent = QFileInfo(path).path();
+      if (parent == path) break;
+      path = parent;
+    }
+  }
+  const std::string home = HomeDirectory();
+  return QString::fromStdString(home.empty() ? std::string("/") : home);
+}
+
+}  // namespace
+
+// ---- Settings ---------------------------------------------------------------
+
+std::string TMain_Form::BrandText() const { return ui_.BrandText_Edit->text().toStdString(); }
+
+void TMain_Form::SetBrandText(const std::string& value) {
+  ui_.BrandText_Edit->setText(QString::fromStdString(value));
+}
+
+TWindowFont TMain_Form::BrandTextFont() const {
+  return TWindowFont{ui_.BrandText_Edit->font(), FBrandTextColor};
+}
+
+void TMain_Form::SetBrandTextFont(const TWindowFont& font) {
+  QLineEdit* edit = ui_.BrandText_Edit;
+  edit->setFont(font.Font);
+  FBrandTextColor = font.Color;
+  // Palette roles resolve against the field's own, unmodified palette; the
+  // disabled colour stays the style's so a busy window still looks busy.
+  const QColor color = WindowColorToQColor(font.Color, QApplication::palette(edit));
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Active, QPalette::Text, color);
+  palette.setColor(QPalette::Inactive, QPalette::Text, color);
+  edit->setPalette(palette);
+  FitBrandTextEditHeight();
+}
+
+const TWindowFont& TMain_Form::OriginalBrandTextFont() const { return *FOriginalBrandTextFont; }
+
+void TMain_Form::SetOriginalBrandTextFont(const TWindowFont& font) {
+  *FOriginalBrandTextFont = font;
+}
+
+std::string TMain_Form::SourceDirectory() const {
+  return ui_.SourceDirectory_Edit->text().toStdString();
+}
+
+void TMain_Form::SetSourceDirectory(const std::string& value) {
+  ui_.SourceDirectory_Edit->setText(QString::fromStdString(WithTrailingSlash(value)));
+}
+
+std::string TMain_Form::TargetDirectory() const {
+  return ui_.TargetDirectory_Edit->text().toStdString();
+}
+
+void TMain_Form::SetTargetDirectory(const std::string& value) {
+  ui_.TargetDirectory_Edit->setText(QString::fromStdString(WithTrailingSlash(value)));
+}
+
+// ---- Settings commands ----------------------------------------------------
+
+void TMain_Form::SelectBrandTextFont() {
+  TBrandFont_Form dialog(TBrandLook{BrandTextFont(), FBrandLook},
+                         QString::fromStdString(BrandText()), this);
+  if (Dialogs().RunDialog(dialog) == QDialog::Accepted) {
+    const TBrandLook look = dialog.Look();
+    SetBrandTextFont(look.Font);
+    FBrandLook = look.Stamp;
+  }
+  ArrangeSettingsControls();
+  ShowAndRaise();
+}
+
+void TMain_Form::ResetBrandTextFont() {
+  SetBrandTextFont(OriginalBrandTextFont());
+  FBrandLook = TStampLook{};
+  ArrangeSettingsControls();
+}
+
+void TMain_Form::SelectSourceDirectory() {
+  if (const auto folder = Dialogs().BrowseForFolder(this, QStringLiteral("Images Directory"),
+                                                    FolderToBrowse(SourceDirectory()))) {
+    SetSourceDirectory(folder->toStdString());
+  }
+}
+
+void TMain_Form::SelectTargetDirectory() {
+  if (const auto folder = Dialogs().BrowseForFolder(this, QStringLiteral("Save Directory"),
+                                                    FolderToBrowse(TargetDirectory()))) {
+    SetTargetDirectory(folder->toStdString());
+  }
+}
+
+void TMain_Form::SaveLog() {
+  const QStringList filters = {QStringLiteral("Log Files (*.log)"),
+                               QStringLiteral("Text Files (*.txt)"),
+                               QStringLiteral("All Files (*)")};
+  const std::optional<QString> fileName = Dialogs().SaveFileName(
+      this, QStringLiteral("Save As"), FolderToBrowse(FLogDirectory),
+      QString::fromUtf8(kDefaultLogFileName), filters, QStringLiteral("log"));
+  if (!fileName) return;
+
+  std::string text;
+  for (std::size_t i = 0; i < FLogLines.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    text += FLogLines[i];
+  }
+  try {
+    WriteWholeFile(fileName->toStdString(), std::as_bytes(std::span(text.data(), text.size())));
+    FLogDirectory = QFileInfo(*fileName).absolutePath().toStdString();
+  } catch (const std::exception&) {
+    Message("I cannot save the log file!");
+  }
+}
+
+// ---- Settings persistence ---------------------------------------------------
+
+void TMain_Form::LoadSettings() {
+  try {
+    TConfigurationFile store;
+    store.Load();
+    TWindowSettings settings;
+    settings.Load(store);
+    ApplySettings(settings);
+    RestorePlace(settings);
+  } catch (const std::exception&) {
+    Message("I am not able to load your configuration.");
+  }
+}
+
+void TMain_Form::SaveSettings() {
+  bool saved = false;
+  try {
+    TConfigurationFile store;
+    // Loaded first so that the user's other entries are written back.
+    store.Load();
+    CurrentSettings().Save(store);
+    saved = store.Save();
+  } catch (const std::exception&) {
+    saved = false;
+  }
+  if (!saved) {
+    Message("I was not able to save your configuration.\rMaybe the file has been made read only?");
+  }
+}
+
+TWindowSettings TMain_Form::CurrentSettings() const {
+  const bool maximized = isMaximized();
+  return {.BrandText = BrandText(),
+          .BrandTextFont = FontToText(BrandTextFont()),
+          .SourceDirectory = SourceDirectory(),
+          .TargetDirectory = TargetDirectory(),
+          .BrandLook = FBrandLook,
+          // A maximised window keeps the place it goes back to.
+          .WindowPlace = maximized ? normalGeometry() : QRect(pos(), size()),
+          .WindowMaximized = maximized,
+          .ActivePage = ui_.Main_PageControl->currentIndex(),
+          .FitImage = ui_.Working_Image->Fit(),
+          .LogDirectory = FLogDirectory,
+          .KeepPictureInformation = ui_.KeepPictureInformation_MenuItem->isChecked(),
+          .RefuseDamagedPictures = ui_.RefuseDamagedPictures_MenuItem->isChecked()};
+}
+
+void TMain_Form::ApplySettings(const TWindowSettings& settings) {
+  SetBrandText(settings.BrandText);
+  if (settings.BrandTextFont) {
+    // Read over the font as it stands; a text that fails half-way is undone whole.
+    try {
+      TWindowFont font = BrandTextFont();
+      TextToFont(*settings.BrandTextFont, font);
+      SetBrandTextFont(font);
+    } catch (const std::exception&) {
+      ResetBrandTextFont();
+    }
+  }
+  FBrandLook = settings.BrandLook;
+  ArrangeSettingsControls();
+  SetSourceDirectory(settings.SourceDirectory);
+  SetTargetDirectory(settings.TargetDirectory);
+  SetFitImage(settings.FitImage);
+  ui_.KeepPictureInformation_MenuItem->setChecked(settings.KeepPictureInformation);
+  ui_.RefuseDamagedPictures_MenuItem->setChecked(settings.RefuseDamagedPictures);
+  FLogDirectory = settings.LogDirectory;
+}
+
+void TMain_Form::RestorePlace(const TWindowSettings& settings) {
+  if (settings.WindowPlace) {
+    // Screens change between sessions: what was stored is moved and shrunk
+    // onto the screen it is now nearest to, never below the minimum size.
+    const QRect wanted(settings.WindowPlace->topLeft(),
+                       settings.WindowPlace->size().expandedTo(minimumSize()));
+    const QScreen* screen = QGuiApplication::screenAt(wanted.center());
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    const QRect placed =
+        screen != nullptr ? ClampToScreen(wanted, screen->availableGeometry()) : wanted;
+    resize(placed.size().expandedTo(minimumSize()));
+    move(placed.topLeft());
+  }
+  if (settings.WindowMaximized) setWindowState(windowState() | Qt::WindowMaximized);
+  if (settings.ActivePage && *settings.ActivePage >= 0 &&
+      *settings.ActivePage < ui_.Main_PageControl->count()) {
+    ui_.Main_PageControl->setCurrentIndex(*settings.ActivePage);
+  }
+}
+
+}  // namespace sigilon

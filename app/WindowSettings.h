@@ -1,0 +1,49 @@
+#pragma once
+/// TWindowSettings: what the main window keeps between sessions, as plain
+/// values, and their entries in the per-user configuration store. It knows no
+/// widget: the window moves the values into and out of its controls.
+
+#include <QRect>
+#include <optional>
+#include <string>
+
+#include "engine/BrandOptions.h"
+
+namespace sigilon {
+
+class TConfigurationFile;
+
+struct TWindowSettings {
+  // The four settings of a run, as the fields show them.
+  std::string BrandText;
+  /// The brand font as font description text; none when not stored.
+  std::optional<std::string> BrandTextFont;
+  std::string SourceDirectory;
+  std::string TargetDirectory;
+  /// How the brand looks beyond its font.
+  TStampLook BrandLook{};
+
+  // Remembered places.
+  /// The window's frame position and size, not maximised; none unless all
+  /// four numbers are stored.
+  std::optional<QRect> WindowPlace;
+  bool WindowMaximized = false;
+  /// The page shown; none when not stored (its range is the window's to check).
+  std::optional<int> ActivePage;
+  bool FitImage = false;
+  /// Where the log was last saved.
+  std::string LogDirectory;
+  bool KeepPictureInformation = false;
+  bool RefuseDamagedPictures = false;
+
+  /// Reads every entry on its own: one that is missing, unreadable or out of
+  /// range leaves its member as default-constructed. Never raises.
+  void Load(const TConfigurationFile& store);
+  /// Writes every entry, empty texts too; a member that is none leaves its
+  /// entries as they stand in `store`.
+  void Save(TConfigurationFile& store) const;
+
+  friend bool operator==(const TWindowSettings&, const TWindowSettings&) = default;
+};
+
+}  // namespace sigilon

@@ -1,0 +1,121 @@
+// The main window's parts that need no widget: its settings against a
+// configuration store in memory, the screen clamp and the progress text.
+
+#include <QtTest>
+#include <initializer_list>
+#include <string>
+
+#include "app/ProgressText.h"
+#include "app/WindowLayout.h"
+#include "app/WindowSettings.h"
+#include "platform/Platform.h"
+#include "settings/ConfigurationFile.h"
+
+using namespace sigilon;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A store holding the "name=value" entries, in memory.
+TConfigurationFile StoreWith(std::initializer_list<std::string> entries) {
+  TConfigurationFile store;
+  for (const std::string& entry : entries) {
+    const std::size_t equals = entry.find('=');
+    store.WriteValue(entry.substr(0, equals), entry.substr(equals + 1));
+  }
+  return store;
+}
+
+// The current user's entries as "name=value", in the store's order.
+QStringList Entries(const TConfigurationFile& store) {
+  const std::string prefix = CurrentUserName() + ".";
+  QStringList entries;
+  for (const std::string& line : store.Lines()) {
+    if (line.starts_with(prefix)) entries << QString::fromStdString(line.substr(prefix.size()));
+  }
+  return entries;
+}
+
+TWindowSettings Loaded(const TConfigurationFile& store) {
+  TWindowSettings settings;
+  settings.Load(store);
+  return settings;
+}
+
+}  // namespace
+
+class WindowLogicTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void settingsAreStoredAsEveryEarlierVersionStoredThem() {
+    const TWindowSettings settings{
+        .BrandText = " Kestro = Studio ",
+        .BrandTextFont = "\"DejaVu Sans\", 14, [Bold|Italic], [clRed]",
+        .SourceDirectory = "/photos/",
+        .TargetDirectory = "",
+        .BrandLook = {.RelativeSize = 12.5, .Opacity = 60, .Outline = 0x000000},
+        .WindowPlace = QRect(-20, 30, 500, 400),
+        .WindowMaximized = true,
+        .ActivePage = 2,
+        .FitImage = true,
+        .LogDirectory = "/logs",
+        .KeepPictureInformation = false,
+        .RefuseDamagedPictures = true};
+    // Other entries stay; those written move to the end, in this order.
+    TConfigurationFile store = StoreWith({"BrandText=old", "FLastSplashScreen=kept"});
+    settings.Save(store);
+    QCOMPARE(Entries(store),
+             (QStringList{u"FLastSplashScreen=kept"_s, u"BrandText= Kestro = Studio "_s,
+                          u"BrandTextFont=\"DejaVu Sans\", 14, [Bold|Italic], [clRed]"_s,
+                          u"BrandRelativeSize=12.5"_s, u"BrandOpacity=60"_s,
+                          u"BrandOutline=clBlack"_s, u"SourceDirectory=/photos/"_s,
+                          u"TargetDirectory="_s, u"WindowLeft=-20"_s, u"WindowTop=30"_s,
+                          u"WindowWidth=500"_s, u"WindowHeight=400"_s, u"WindowMaximized=1"_s,
+                          u"ActivePage=2"_s, u"FitImage=1"_s, u"LogDirectory=/logs"_s,
+                          u"KeepPictureInformation=0"_s, u"RefuseDamagedPictures=1"_s}));
+    QVERIFY(Loaded(store) == settings);
+    // Nothing stored is the window as laid out; what is none is not written.
+    QVERIFY(Loaded(TConfigurationFile()) == TWindowSettings{});
+    TConfigurationFile kept = StoreWith({"WindowLeft=7", "BrandTextFont=x"});
+    TWindowSettings{}.Save(kept);
+    QCOMPARE(Entries(kept).mid(0, 2), (QStringList{u"WindowLeft=7"_s, u"BrandTextFont=x"_s}));
+  }
+
+  void eachGarbledEntryFallsBackOnItsOwn() {
+    // Out of range, no number or no colour: that entry alone is its default.
+    const TWindowSettings one = Loaded(StoreWith(
+        {"BrandRelativeSize= 0.5 ", "BrandOpacity=half", "BrandOutline=clPuce", "WindowLeft=10",
+         "WindowTop=20", "WindowWidth= 300 ", "WindowHeight=200", "ActivePage=x", "FitImage=-1"}));
+    QVERIFY(one.BrandLook == TStampLook{.RelativeSize = 0.5});
+    QCOMPARE(one.WindowPlace, QRect(10, 20, 300, 200));
+    QVERIFY(!one.ActivePage && one.FitImage);
+    const TWindowSettings other =
+        Loaded(StoreWith({"BrandRelativeSize=50.5", "BrandOpacity=1", "BrandOutline=$00FF0000",
+                          "WindowLeft=10", "WindowTop=20", "WindowWidth=300",
+                          "WindowHeight=not a number", "ActivePage=1", "FitImage=yes"}));
+    QVERIFY(other.BrandLook == (TStampLook{.Opacity = 1, .Outline = 0xFF0000}));
+    QVERIFY(!other.WindowPlace && !other.FitImage);
+    QCOMPARE(other.ActivePage, 1);
+  }
+
+  void windowIsClampedOntoTheScreen() {
+    const QRect screen(0, 0, 800, 600);
+    QCOMPARE(ClampToScreen(QRect(-50, 10, 100, 100), screen), QRect(0, 10, 100, 100));
+    QCOMPARE(ClampToScreen(QRect(790, 590, 100, 100), screen), QRect(700, 500, 100, 100));
+    QCOMPARE(ClampToScreen(QRect(5, 5, 900, 700), screen), screen);
+  }
+
+  void timeLeftShowsOnceTheGuessHasSettled() {
+    QCOMPARE(ProgressText(0, 4, 0), std::string("0 / 4"));
+    // Three files and a second first; rounded up to whole seconds; none at the end.
+    QCOMPARE(ProgressText(2, 10, 5000), std::string("2 / 10"));
+    QCOMPARE(ProgressText(3, 10, 999), std::string("3 / 10"));
+    QCOMPARE(ProgressText(3, 10, 1500), std::string("3 / 10, 0:04 left"));
+    QCOMPARE(ProgressText(3, 10000, 3000), std::string("3 / 10000, 2:46:37 left"));
+    QCOMPARE(ProgressText(10, 10, 9000), std::string("10 / 10"));
+  }
+};
+
+QTEST_GUILESS_MAIN(WindowLogicTest)
+#include "WindowLogicTest.moc"
