@@ -9,6 +9,7 @@
 #include "app/MainWindow.h"
 #include "app/WindowLayout.h"
 #include "app/WindowSettings.h"
+#include "platform/PathText.h"
 #include "platform/Platform.h"
 #include "settings/ConfigurationFile.h"
 #include "windows/Dialogs.h"
@@ -19,11 +20,6 @@
 namespace sigilon {
 
 namespace {
-
-std::string WithTrailingSlash(const std::string& value) {
-  if (value.empty() || value.back() == '/') return value;
-  return value + '/';
-}
 
 /// A folder dialog's starting point: the nearest existing folder of the
 /// setting, else the home directory.
