@@ -9,7 +9,7 @@
 /// RunGuarded. Nothing that the jump crosses may hold an object with a
 /// destructor or be inside a catch block: a guarded step holds plain values
 /// and references only, and a callback takes its exception out of the
-/// handler (CallFromLibjpeg) before anything jumps.
+/// handler (CalledCleanly) before anything jumps.
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <cstdio>
