@@ -13,5 +13,5 @@ ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
 # buffer, leaks). Only the engine, settings and replay programs are built.
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIGILON_SANITIZE=ON \
   -DSIGILON_BUILD_GUI=OFF -DSIGILON_BUILD_BENCH=OFF >/dev/null
-cmake --build build-sanitize -j "$(nproc)" --target fuzz_replay
+cmake --build build-sanitize -j "$(nproc)" --target fuzz_replay test_failing_writer
 ctest --test-dir build-sanitize -L fuzz --output-on-failure -j "$(nproc)" --timeout 300

@@ -9,7 +9,6 @@
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
-#include "engine/JpegImage.h"
 #include "platform/Platform.h"
 
 namespace sigilon {
@@ -81,7 +80,7 @@ std::string BrandJpeg(const std::string& brandText, const TFont& font,
   // Brand it as a stream of bands: in a few megabytes whatever its size when
   // nothing needs the whole stamped picture, and with the encoding following
   // the decoding on a second core when there is one.
-  const TJpegDecodeOptions decoding = TJPEGImage(options.Display.ColorDepth).DecodeOptions();
+  const TJpegDecodeOptions decoding = DecodeOptionsForDisplay(options.Display.ColorDepth);
   std::vector<std::string> warnings;
   const auto guard = [&] {
     GuardTarget(sourcePath, targetPath);

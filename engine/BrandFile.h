@@ -14,7 +14,6 @@ namespace sigilon {
 
 class TBitmap;
 class TFont;
-class TJPEGImage;
 
 /// Receives the stamped picture as the bytes of a complete bitmap file.
 using TPreviewCallback = std::function<void(std::span<const std::byte>)>;

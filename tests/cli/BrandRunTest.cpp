@@ -15,7 +15,6 @@
 
 #include "engine/Bitmap.h"
 #include "engine/JpegCodec.h"
-#include "engine/JpegImage.h"
 #include "engine/JpegMetadata.h"
 #include "engine/BrandFile.h"
 #include "platform/Platform.h"
@@ -52,7 +51,7 @@ class BrandRunTest : public ::testing::Test {
     fs::create_directory(source);
     fs::create_directory(target);
     WriteWholeFile(source + "a.bmp", Gradient(120, 90).SaveToBytes());
-    WriteWholeFile(source + "b.JPG", BitmapToJpeg(Gradient(160, 100), 90)->CompressedBytes());
+    WriteWholeFile(source + "b.JPG", EncodeJpeg(Gradient(160, 100), 90, "b.JPG"));
     std::ofstream(source + "notes.txt") << "no picture";
     for (const char* name : {"a.bmp", "b.JPG", "notes.txt"})
       before[name] = ReadBytes(source + name);
@@ -99,7 +98,7 @@ TEST_F(BrandRunTest, BrandsPicturesIntoTheTargetAndLeavesTheSourceAlone) {
 }
 
 TEST_F(BrandRunTest, DamagedJpegWarnsOrFailsWithStrict) {
-  std::vector<std::byte> jpeg = BitmapToJpeg(Gradient(160, 100), 90)->CompressedBytes();
+  std::vector<std::byte> jpeg = EncodeJpeg(Gradient(160, 100), 90, "jpeg");
   jpeg.resize(jpeg.size() / 2);
   WriteWholeFile(source + "b.JPG", jpeg);
 
@@ -165,7 +164,7 @@ TEST_F(BrandRunTest, ManyJobsGiveWhatOneJobGives) {
     const std::string name = Numbered(i, i % 2 ? ".jpg" : ".bmp");
     const TBitmap picture = Gradient(100 + 37 * i, 80 + 11 * i);
     WriteWholeFile(source + name,
-                   i % 2 ? BitmapToJpeg(picture, 85)->CompressedBytes() : picture.SaveToBytes());
+                   i % 2 ? EncodeJpeg(picture, 85, "picture") : picture.SaveToBytes());
   }
   std::ofstream(source + "broken.jpg") << "not a jpeg at all";
   fs::create_directory(source + "sub");

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "engine/Bitmap.h"
-#include "engine/JpegImage.h"
+#include "engine/JpegCodec.h"
 #include "platform/Platform.h"
 #include "tests/support/TempDirectory.h"
 
@@ -62,7 +62,7 @@ class ShardRunTest : public ::testing::Test {
       char name[32];
       if (i % 2 == 0) {
         std::snprintf(name, sizeof name, "photo_%02d.JPG", i);
-        WriteWholeFile(source + name, BitmapToJpeg(bitmap, 90)->CompressedBytes());
+        WriteWholeFile(source + name, EncodeJpeg(bitmap, 90, name));
       } else {
         std::snprintf(name, sizeof name, "scan_%02d.bmp", i);
         WriteWholeFile(source + name, bitmap.SaveToBytes());

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include "JpegTestSupport.h"
@@ -152,49 +153,79 @@ TEST(JpegBands, BlocksAreRefusedOffTheRowGroupsOrOutOfOrder) {
   EXPECT_THROW(rows.WriteBlocks(blocks), ImageError);
 }
 
-TEST(JpegBands, FailuresOfSourceAndSinkReachTheCallerUnchanged) {
-  const auto file = test::EncodeSamples(64, 64, test::GradientRgb(64, 64), {});
-  // The source fails after the header, mid-picture.
-  std::size_t served = 0;
-  TJpegBandDecoder decoder(
-      [&](std::span<std::byte> buffer) -> std::size_t {
-        if (served >= 700) throw std::runtime_error("disk gone");
-        const std::size_t n = std::min<std::size_t>(100, file.size() - served);
-        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(served), n, buffer.begin());
-        served += n;
-        return n;
-      },
-      file.size(), "source.jpg");
-  TBitmap band = decoder.NewBand(64);
-  EXPECT_THROW(decoder.ReadBand(band), std::runtime_error);
+// A reader's or writer's failure, counting the live copies of itself.
+struct TCountedFailure {
+  static inline int Live = 0;
+  TCountedFailure() { ++Live; }
+  TCountedFailure(const TCountedFailure&) { ++Live; }
+  ~TCountedFailure() { --Live; }
+};
 
+TEST(JpegBands, FailuresOfSourceAndSinkReachTheCallerUnchangedAndEndThere) {
+  const auto file = test::EncodeSamples(64, 64, test::GradientRgb(64, 64), {});
   const TBitmap picture = DecodeJpeg(file, "p");
-  EXPECT_THROW(
-      {
-        TJpegBandEncoder encoder(64, 64, 100, "target.jpg", [](std::span<const std::byte>) {
-          throw std::runtime_error("full");
-        });
+  // Each stops libjpeg from inside a callback: the source after the header,
+  // mid-picture; the sink at its first bytes, rows or blocks.
+  const std::vector<std::function<void()>> failing = {
+      [&] {
+        std::size_t served = 0;
+        TJpegBandDecoder decoder(
+            [&](std::span<std::byte> buffer) -> std::size_t {
+              if (served >= 700) throw TCountedFailure();
+              const std::size_t n = std::min<std::size_t>(100, file.size() - served);
+              std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(served), n, buffer.begin());
+              served += n;
+              return n;
+            },
+            file.size(), "source.jpg");
+        TBitmap band = decoder.NewBand(64);
+        decoder.ReadBand(band);
+      },
+      [&] {
+        TJpegBandEncoder encoder(64, 64, 100, "target.jpg",
+                                 [](std::span<const std::byte>) { throw TCountedFailure(); });
         encoder.WriteBand(picture, 64);
         encoder.Finish();
       },
-      std::runtime_error);
-  EXPECT_THROW(
-      {
+      [&] {
         TJpegBandEncoder encoder(
-            64, 64, 100, "target.jpg",
-            [](std::span<const std::byte>) { throw std::runtime_error("full"); }, {},
-            TJpegBandEncoder::TInput::Blocks);
+            64, 64, 100, "target.jpg", [](std::span<const std::byte>) { throw TCountedFailure(); },
+            {}, TJpegBandEncoder::TInput::Blocks);
         TJpegBlocks blocks;
         encoder.MakeBlocks(picture, 0, 64, 0, blocks);
         encoder.WriteBlocks(blocks);
         encoder.Finish();
       },
-      std::runtime_error);
+  };
+  for (std::size_t i = 0; i < failing.size(); ++i) {
+    SCOPED_TRACE(i);
+    // Many times, as a full disk fails every remaining file of a run.
+    for (int round = 0; round < 20; ++round) {
+      EXPECT_THROW(failing[i](), TCountedFailure);
+      // Once its handler has ended, nothing may hold the failure any more.
+      ASSERT_EQ(TCountedFailure::Live, 0) << "round " << round;
+    }
+  }
 
   // An empty stream is no JPEG.
   EXPECT_THROW(
       TJpegBandDecoder([](std::span<std::byte>) { return std::size_t{0}; }, 0, "empty.jpg"),
       ImageError);
+}
+
+// Scaled decoding in bands, also of a progressive file, gives the scaled
+// picture row for row.
+TEST(JpegBands, ScaledBandsAreTheScaledPicture) {
+  for (const bool progressive : {false, true}) {
+    const auto file =
+        test::EncodeSamples(90, 70, test::GradientRgb(90, 70), {.Progressive = progressive});
+    for (const int d : {2, 4, 8}) {
+      SCOPED_TRACE(testing::Message() << progressive << " 1/" << d);
+      const TJpegDecodeOptions options{.ScaleDenominator = d};
+      TJpegBandDecoder decoder(ChunkedSource(file, 512), file.size(), "scaled", options);
+      ExpectSamePicture(DecodeInBands(decoder, 3), DecodeJpeg(file, "scaled", options));
+    }
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The JPEG codec and TJPEGImage: what the encoder writes, what the decoder
-// makes of other encoders' files, and how bad input fails.
+// The JPEG codec: what the encoder writes, what the decoder makes of other
+// encoders' files, and how bad input fails.
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,7 @@
 
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
-#include "engine/JpegImage.h"
-#include "platform/Platform.h"
 #include "tests/codecs_jpeg/JpegTestSupport.h"
-#include "tests/support/TempDirectory.h"
 #include "tests/support/Throws.h"
 
 namespace sigilon {
@@ -136,28 +133,32 @@ TEST(JpegEncode, BrandedCopyCarriesNothingOfTheSourceButPixels) {
       .Markers = {{JPEG_COM, "shot by someone"}, {JPEG_APP0 + 1, std::string("Exif\0\0MM", 8)}},
       .DensityUnit = 1,
       .Density = 300};
-  TJPEGImage jpeg;
-  jpeg.LoadFromBytes(EncodeSamples(40, 30, GradientRgb(40, 30), encoding), "camera.jpg");
-  ASSERT_EQ(SegmentsWith(HeaderSegments(jpeg.CompressedBytes()), kCOM).size(), 1u);
+  const auto camera = EncodeSamples(40, 30, GradientRgb(40, 30), encoding);
+  ASSERT_EQ(SegmentsWith(HeaderSegments(camera), kCOM).size(), 1u);
+  ExpectBaselineJfif(EncodeJpeg(DecodeJpeg(camera, "camera.jpg"), 100, "copy.jpg"), 40, 30);
+}
 
-  const auto decoded = JpegToBitmap(jpeg);
-  ASSERT_NE(decoded, nullptr);
-  const auto branded = BitmapToJpeg(*decoded, 100);
-  ASSERT_NE(branded, nullptr);
-  ExpectBaselineJfif(branded->CompressedBytes(), 40, 30);
-  EXPECT_EQ(branded->CompressionQuality, 100);
+TEST(JpegEncode, ColoursAndChannelOrderSurviveARoundTrip) {
+  const TBitmap original = test::RedBlueBitmap(64, 32);
+  const TBitmap bitmap = DecodeJpeg(EncodeJpeg(original, 100, "rb.jpg"), "rb.jpg");
+  ASSERT_EQ(bitmap.PixelFormat(), TPixelFormat::pf24bit);
+  ASSERT_EQ(std::pair(bitmap.Width(), bitmap.Height()), std::pair(64, 32));
+  // Away from the middle, where chroma subsampling blends the halves.
+  for (int y = 0; y < 32; y += 5) {
+    for (int x : {0, 4, 60}) {
+      EXPECT_LE(ChannelDistance(bitmap.GetPixel(x, y), original.GetPixel(x, y)), 6) << x << y;
+    }
+  }
 }
 
 // ---- What the decoder makes of other encoders' files ------------------------
 
 TEST(JpegDecode, ColourFileGives24BitOrA236ColourPaletteForLowDepthDisplays) {
   const auto file = EncodeSamples(48, 40, GradientRgb(48, 40), {});
-  const TBitmap full = DecodeJpeg(file, "c.jpg");
+  // 8 bits per pixel is the deepest display that gets a palette.
+  const TBitmap full = DecodeJpeg(file, "c.jpg", DecodeOptionsForDisplay(16));
   EXPECT_EQ(full.PixelFormat(), TPixelFormat::pf24bit);
-
-  TJPEGImage lowDepth(8);
-  lowDepth.LoadFromBytes(file, "c.jpg");
-  const TBitmap& quantised = lowDepth.Bitmap();
+  const TBitmap quantised = DecodeJpeg(file, "c.jpg", DecodeOptionsForDisplay(8));
   ASSERT_EQ(quantised.PixelFormat(), TPixelFormat::pf8bit);
   EXPECT_GE(quantised.Palette().size(), 2u);
   EXPECT_LE(quantised.Palette().size(), 236u);
@@ -257,6 +258,41 @@ TEST(JpegDecode, FourComponentFilesConvertToRgb) {
   }
 }
 
+// A reduced picture straight from the inverse transform, for previews: each
+// pixel is about the mean of the block of the full picture it stands for.
+TEST(JpegDecode, ScaledDecodingGivesTheReducedPicture) {
+  const int width = 101, height = 67;
+  const auto file = EncodeSamples(width, height, GradientRgb(width, height), {.Quality = 100});
+  const TBitmap full = DecodeJpeg(file, "s.jpg");
+  for (const int d : {1, 2, 4, 8}) {
+    SCOPED_TRACE(d);
+    const TBitmap scaled = DecodeJpeg(file, "s.jpg", {.ScaleDenominator = d});
+    ASSERT_EQ(std::pair(scaled.Width(), scaled.Height()),
+              std::pair((width + d - 1) / d, (height + d - 1) / d));
+    for (int y = 0; y < scaled.Height(); ++y) {
+      for (int x = 0; x < scaled.Width(); ++x) {
+        int sum[3] = {}, count = 0;
+        for (int fy = y * d; fy < std::min(height, (y + 1) * d); ++fy) {
+          for (int fx = x * d; fx < std::min(width, (x + 1) * d); ++fx, ++count) {
+            const TRGBQuad p = full.GetPixel(fx, fy);
+            sum[0] += p.Red, sum[1] += p.Green, sum[2] += p.Blue;
+          }
+        }
+        const TRGBQuad mean{static_cast<std::uint8_t>(sum[2] / count),
+                            static_cast<std::uint8_t>(sum[1] / count),
+                            static_cast<std::uint8_t>(sum[0] / count), 0};
+        ASSERT_LE(ChannelDistance(scaled.GetPixel(x, y), mean), 8) << x << "," << y;
+      }
+    }
+  }
+  for (const int d : {0, 3, 16}) {
+    EXPECT_PRED2(Contains, ThrownMessage<ImageError>([&] {
+                   DecodeJpeg(file, "s.jpg", {.ScaleDenominator = d});
+                 }),
+                 "JPEG scale");
+  }
+}
+
 // ---- Bad input ---------------------------------------------------------------
 
 std::vector<std::byte> Bytes(std::initializer_list<int> values) {
@@ -288,12 +324,12 @@ TEST(JpegFailures, NonJpegDataFailsAtLoadNamingFileAndLibjpegMessageNumber) {
   };
   for (const auto& input : inputs) {
     SCOPED_TRACE(input.size());
-    TJPEGImage jpeg;
-    const std::string message =
-        ThrownMessage<ImageError>([&] { jpeg.LoadFromBytes(input, "holiday.jpg"); });
-    EXPECT_PRED2(Contains, message, "holiday.jpg");
-    EXPECT_PRED2(Contains, message, "JPEG error #");
-    EXPECT_TRUE(jpeg.Empty());
+    for (const std::string& message :
+         {ThrownMessage<ImageError>([&] { ReadJpegHeader(input, "holiday.jpg"); }),
+          ThrownMessage<ImageError>([&] { DecodeJpeg(input, "holiday.jpg"); })}) {
+      EXPECT_PRED2(Contains, message, "holiday.jpg");
+      EXPECT_PRED2(Contains, message, "JPEG error #");
+    }
   }
 }
 
@@ -341,11 +377,9 @@ TEST(JpegFailures, TruncatedFilesDecodeAsFarAsTheyGo) {
 TEST(JpegFailures, OversizedHeaderFailsAtOnce) {
   auto jpeg = EncodeSamples(16, 16, GradientRgb(16, 16), {});
   PatchFrameSize(jpeg, 60000, 60000);
-  TJPEGImage image;
-  ASSERT_NO_THROW(image.LoadFromBytes(jpeg, "huge.jpg"));  // the header alone is fine
-  EXPECT_EQ(image.Width(), 60000);
+  EXPECT_EQ(ReadJpegHeader(jpeg, "huge.jpg").Width, 60000);  // the header alone is fine
   const auto start = std::chrono::steady_clock::now();
-  const std::string message = ThrownMessage<ImageError>([&] { image.Decode(); });
+  const std::string message = ThrownMessage<ImageError>([&] { DecodeJpeg(jpeg, "huge.jpg"); });
   EXPECT_PRED2(Contains, message, "huge.jpg");
   EXPECT_PRED2(Contains, message, "limit");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
@@ -416,67 +450,6 @@ TEST(JpegFailures, CorruptEntropyDataNeverCrashes) {
       EXPECT_PRED2(Contains, e.what(), "JPEG error #");
     }
   }
-}
-
-// ---- TJPEGImage ----------------------------------------------------------------
-
-TEST(JpegImage, DecodingFollowsTheSettings) {
-  TJPEGImage jpeg;
-  jpeg.LoadFromBytes(EncodeSamples(40, 24, GradientRgb(40, 24), {}), "s.jpg");
-  EXPECT_FALSE(jpeg.Decoded());
-  EXPECT_EQ(jpeg.Bitmap().PixelFormat(), TPixelFormat::pf24bit);
-  jpeg.PixelFormat = TJPEGPixelFormat::jf8Bit;
-  EXPECT_EQ(jpeg.Bitmap().PixelFormat(), TPixelFormat::pf8bit);
-  jpeg.PixelFormat = TJPEGPixelFormat::jf24Bit;
-  EXPECT_EQ(jpeg.Bitmap().PixelFormat(), TPixelFormat::pf24bit);
-  EXPECT_EQ(jpeg.Bitmap().Width(), 40);
-}
-
-TEST(JpegImage, ConversionsKeepColoursInCopiesOfTheirOwn) {
-  EXPECT_EQ(JpegToBitmap(static_cast<const TJPEGImage*>(nullptr)), nullptr);
-  EXPECT_EQ(JpegToBitmap(TJPEGImage()), nullptr);
-  EXPECT_EQ(BitmapToJpeg(static_cast<const TBitmap*>(nullptr), 100), nullptr);
-  EXPECT_EQ(BitmapToJpeg(TBitmap(), 100), nullptr);
-
-  const TBitmap original = test::RedBlueBitmap(64, 32);
-  TBitmap source = original;
-  const auto jpeg = BitmapToJpeg(&source, 100);
-  ASSERT_NE(jpeg, nullptr);
-  source.SetPixel(0, 0, TRGBQuad{0, 255, 0, 0});  // the picture holds its own copy
-  auto bitmap = JpegToBitmap(jpeg.get());
-  ASSERT_NE(bitmap, nullptr);
-  ASSERT_EQ(bitmap->PixelFormat(), TPixelFormat::pf24bit);
-  ASSERT_EQ(std::pair(bitmap->Width(), bitmap->Height()), std::pair(64, 32));
-  // Colours and channel order survive away from the middle, where chroma
-  // subsampling blends the halves.
-  for (int y = 0; y < 32; y += 5) {
-    for (int x : {0, 4, 60}) {
-      EXPECT_LE(ChannelDistance(bitmap->GetPixel(x, y), original.GetPixel(x, y)), 6) << x << y;
-    }
-  }
-  bitmap->SetPixel(0, 0, TRGBQuad{});
-  EXPECT_EQ(jpeg->Bitmap().GetPixel(0, 0).Red, 255);
-
-  // The bytes are a stream of their own that decodes to the same size.
-  TJPEGImage reloaded;
-  reloaded.LoadFromBytes(jpeg->CompressedBytes(), "reloaded.jpg");
-  EXPECT_EQ(reloaded.Bitmap().Width(), 64);
-}
-
-TEST(JpegImage, FilesRoundTripAndFailedLoadsKeepThePreviousPicture) {
-  const test::TempDirectory dir;
-  TJPEGImage jpeg;
-  jpeg.Assign(test::RedBlueBitmap(12, 12));
-  jpeg.SaveToFile(dir / "saved.jpg");  // compresses at the default quality
-  EXPECT_EQ(jpeg.CompressionQuality, 90);
-  TJPEGImage loaded;
-  loaded.LoadFromFile(dir / "saved.jpg");
-  EXPECT_EQ(loaded.CompressedBytes(), jpeg.CompressedBytes());
-  EXPECT_EQ(loaded.Height(), 12);
-  EXPECT_THROW(loaded.LoadFromFile(dir / "missing.jpg"), PlatformError);
-  EXPECT_THROW(loaded.LoadFromBytes(Bytes({'B', 'M'}), "second.jpg"), ImageError);
-  EXPECT_EQ(loaded.Height(), 12);
-  EXPECT_EQ(loaded.Bitmap().Width(), 12);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
-// JPEG reader, through the picture class the branding uses: whatever
-// decodes encodes at the branding quality, and that decodes to the same size.
+// JPEG reader, decoding as the branding does for either kind of display:
+// whatever decodes encodes at the branding quality, and that decodes to the
+// same size.
 
-#include <memory>
 #include <vector>
 
 #include "engine/Errors.h"
-#include "engine/JpegImage.h"
+#include "engine/JpegCodec.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 using namespace sigilon;
@@ -14,24 +14,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The last byte picks a palette display (8 bits) or a true-colour one, so
   // both decoding paths see every input shape.
   const int colorDepth = size > 0 && (data[size - 1] & 1) ? 8 : 24;
-  std::unique_ptr<TBitmap> decoded;
+  const auto bytes = fuzz::Bytes(data, size);
+  TBitmap decoded;
   try {
-    TJPEGImage source(colorDepth);
-    const auto bytes = fuzz::Bytes(data, size);
-    source.LoadFromBytes(std::vector<std::byte>(bytes.begin(), bytes.end()), "fuzz.jpg");
-    decoded = JpegToBitmap(std::move(source));
+    ReadJpegHeader(bytes, "fuzz.jpg");
+    decoded = DecodeJpeg(bytes, "fuzz.jpg", DecodeOptionsForDisplay(colorDepth));
   } catch (const ImageError&) {
     return 0;
   }
-  FUZZ_CHECK(decoded && !decoded->Empty());
-  const int width = decoded->Width();
-  const int height = decoded->Height();
-  const std::unique_ptr<TJPEGImage> encoded = BitmapToJpeg(std::move(*decoded), 100);
-  FUZZ_CHECK(encoded != nullptr);
-  TJPEGImage again;
-  again.LoadFromBytes(encoded->CompressedBytes(), "encoded.jpg");
-  FUZZ_CHECK(again.Header().Components == 3 && !again.Header().Progressive);
-  const TBitmap& picture = again.Bitmap();
-  FUZZ_CHECK(picture.Width() == width && picture.Height() == height);
+  FUZZ_CHECK(!decoded.Empty());
+  const std::vector<std::byte> encoded = EncodeJpeg(decoded, 100, "encoded.jpg");
+  const TJpegHeader header = ReadJpegHeader(encoded, "encoded.jpg");
+  FUZZ_CHECK(header.Components == 3 && !header.Progressive);
+  const TBitmap picture = DecodeJpeg(encoded, "encoded.jpg");
+  FUZZ_CHECK(picture.Width() == decoded.Width() && picture.Height() == decoded.Height());
   return 0;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// A child process whose files may not grow past a limit: a full disk that
-// needs no file system of its own.
+// Files that may not grow past a limit, in a child process or for a while in
+// this one: a full disk that needs no file system of its own.
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -28,5 +28,28 @@ inline int RunUnderFileSizeLimit(rlim_t bytes, const std::function<int()>& body,
   int status = 0;
   return ::waitpid(child, &status, 0) == child ? status : -1;
 }
+
+/// While it lives, files of this whole process may grow to at most `bytes`
+/// (a longer write fails with "File too large"); for checks that must run in
+/// the test's own process, such as the leak check at its exit.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    savedSignal_ = ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, savedSignal_);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t savedSignal_ = SIG_DFL;
+};
 
 }  // namespace sigilon::test

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "engine/Bitmap.h"
-#include "engine/JpegImage.h"
+#include "engine/JpegEncoder.h"
 #include "platform/Files.h"
 #include "platform/PathText.h"
 
@@ -59,8 +59,7 @@ TBitmap Picture(int width, int height, TPixelFormat format) {
 }
 
 void WriteJpeg(const std::string& path, const TBitmap& bitmap) {
-  const auto jpeg = BitmapToJpeg(bitmap, 90);
-  WriteWholeFile(path, jpeg->CompressedBytes());
+  WriteWholeFile(path, EncodeJpeg(bitmap, 90, path));
 }
 
 void WriteBmp(const std::string& path, const TBitmap& bitmap) {
