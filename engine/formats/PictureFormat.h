@@ -26,8 +26,8 @@ struct TPictureHeader {
   /// Size as stored, before any turn the orientation asks for.
   int Width = 0;
   int Height = 0;
-  /// Bits of one sample as stored; every format decodes 8 today, and a
-  /// picture of another depth is stamped in the pixel format NewBand gives.
+  /// Bits of one sample as stored (8 for every type read today). Rows come
+  /// in the pixel format the reader's bands have, whatever the depth.
   int BitsPerSample = 8;
 };
 
@@ -55,6 +55,7 @@ struct TPictureMetadata {
 /// How a file is read.
 struct TReadSpec {
   std::string Path;
+  /// What the display shows: at 8 bits or fewer a JPEG decodes to a palette.
   TDisplayInfo Display{};
 };
 
