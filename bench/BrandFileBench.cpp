@@ -24,9 +24,9 @@
 #include "bench/BenchSupport.h"
 #include "bench/Photo.h"
 #include "engine/Bitmap.h"
+#include "engine/BrandFile.h"
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
-#include "engine/BrandFile.h"
 #include "platform/Platform.h"
 
 namespace sigilon {
@@ -74,9 +74,9 @@ void BrandLoop(benchmark::State& state, const TPreviewCallback& preview,
                const TBrandOptions& options = {}) {
   Fixture& f = Shared();
   for (auto _ : state) {
-    std::string line;
-    BrandFile(kBrand, kFontText, f.sourcePath, f.targetPath, preview, line, options);
-    if (line.rfind("Processed", 0) != 0) state.SkipWithError(line.c_str());
+    const TBrandOutcome outcome =
+        BrandFile(kBrand, kFontText, f.sourcePath, f.targetPath, preview, options);
+    if (outcome.Kind != TOutcomeKind::Processed) state.SkipWithError(outcome.Reason.c_str());
   }
   state.counters["MP"] = kWidth * kHeight / 1e6;
 }

@@ -18,9 +18,9 @@
 #include <map>
 
 #include "bench/Photo.h"
+#include "engine/BrandFile.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
-#include "engine/BrandFile.h"
 #include "tests/support/JpegSegments.h"
 
 namespace sigilon {
@@ -78,9 +78,9 @@ void Brand(benchmark::State& state, const std::string& source, const TBrandOptio
   fs::create_directories(f.root / "out");
   const std::string target = (f.root / "out" / "photo.jpg").string();
   for (auto _ : state) {
-    std::string line;
-    BrandFile(kBrand, kFontText, f.sources[source], target, nullptr, line, options);
-    if (line.rfind("Processed", 0) != 0) state.SkipWithError(line.c_str());
+    const TBrandOutcome outcome =
+        BrandFile(kBrand, kFontText, f.sources[source], target, nullptr, options);
+    if (outcome.Kind != TOutcomeKind::Processed) state.SkipWithError(outcome.Reason.c_str());
   }
 }
 

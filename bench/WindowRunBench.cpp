@@ -115,9 +115,8 @@ void BM_BrandFiles(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < kPictures; ++i) {
       const std::string name = "photo" + std::to_string(i) + ".jpg";
-      std::string line;
       BrandFile(f.form->BrandText(), fontText, f.sourceDir + name, f.targetDir + name, nullptr,
-                line, options);
+                options);
     }
   }
   state.counters["pictures"] = kPictures;

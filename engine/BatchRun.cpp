@@ -11,20 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/PathText.h"
 #include "platform/Platform.h"
 
 namespace sigilon {
 
 namespace {
-
-constexpr const char* kFailedPrefix = "Failed to process file: ";
-
-std::string AsciiUpper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 /// The next entry of the listing that is not a directory (a link to a
 /// directory counts as one) nor a target file that a run is still writing
@@ -106,18 +98,20 @@ struct TJob {
 
 void BrandJob(TJob& job, const TPreviewCallback& preview, const TBrandOptions& options,
               const TBrandFileFunction& brandFile) {
+  TBrandOutcome result;
+  if (!job.Refusal.empty()) {
+    result = {.Kind = TOutcomeKind::Failed, .Reason = job.Refusal};
+  } else if (job.SkipExisting && PathExists(job.TargetPath)) {
+    result = {.Kind = TOutcomeKind::Skipped};
+  } else {
+    result = brandFile(job.Settings.BrandText, job.Settings.FontText, job.SourcePath,
+                       job.TargetPath, preview, options);
+  }
   TFileOutcome& outcome = job.Outcome;
   outcome.SourcePath = job.SourcePath;
-  if (!job.Refusal.empty()) {
-    outcome.ResultLine = kFailedPrefix + job.SourcePath;
-    outcome.Reason = job.Refusal;
-  } else if (job.SkipExisting && PathExists(job.TargetPath)) {
-    outcome.ResultLine = kSkippedPrefix + job.SourcePath;
-  } else {
-    brandFile(job.Settings.BrandText, job.Settings.FontText, job.SourcePath, job.TargetPath,
-              preview, outcome.ResultLine, options, &outcome.Reason);
-  }
-  outcome.Failed = outcome.ResultLine.starts_with(kFailedPrefix);
+  outcome.ResultLine = ResultLine(result.Kind, job.SourcePath);
+  outcome.Reason = OutcomeNote(result);
+  outcome.Failed = result.Kind == TOutcomeKind::Failed;
 }
 
 /// Brands up to `jobs` pictures at once on threads of its own and hands the

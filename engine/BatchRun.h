@@ -26,8 +26,6 @@ inline constexpr const char* kSameDirectoryMessage =
 inline constexpr const char* kNoImagesMessage =
     "There were no images to process in the Source Directory.";
 inline constexpr const char* kCanceledMessage = "Operation Canceled by User.";
-/// The result line of an entry whose target was there already.
-inline constexpr const char* kSkippedPrefix = "Skipped file: ";
 
 /// "You cannot save the Target images into TITLE's directory!"
 std::string StartDirectoryMessage(const std::string& applicationTitle);
@@ -68,10 +66,9 @@ std::string RefusalMessage(TBatchRefusal refusal, const std::string& application
 // ---- The run -----------------------------------------------------------------
 
 /// Brands one file; BrandFile in the programs, a stand-in in tests.
-using TBrandFileFunction = std::function<void(
+using TBrandFileFunction = std::function<TBrandOutcome(
     const std::string& brandText, const std::string& fontText, const std::string& sourcePath,
-    const std::string& targetPath, const TPreviewCallback& preview, std::string& resultLine,
-    const TBrandOptions& options, std::string* failureReason)>;
+    const std::string& targetPath, const TPreviewCallback& preview, const TBrandOptions& options)>;
 
 /// What one entry came to.
 struct TFileOutcome {
@@ -124,8 +121,8 @@ struct TBatchOptions {
   /// ListedNameRefusal), or that names a directory, gets a failure line and
   /// nothing is read for it.
   std::optional<std::vector<std::string>> FileNames{};
-  /// A target that already exists is left alone and reported as
-  /// kSkippedPrefix + source path, counted like the others.
+  /// A target that already exists is left alone and reported as skipped
+  /// (TOutcomeKind::Skipped), counted like the others.
   bool SkipExisting = false;
 };
 

@@ -1,46 +1,22 @@
 #include "engine/BrandFile.h"
 
 #include <exception>
+#include <memory>
 #include <new>
 
 #include "engine/BandBranding.h"
 #include "engine/Bitmap.h"
 #include "engine/BmpCodec.h"
+#include "engine/BrandJob.h"
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
-#include "engine/JpegCodec.h"
+#include "engine/Orientation.h"
+#include "engine/formats/FormatRegistry.h"
 #include "platform/Platform.h"
 
 namespace sigilon {
 
 namespace {
-
-constexpr const char* kProcessed = "Processed file: ";
-constexpr const char* kFailed = "Failed to process file: ";
-constexpr const char* kNotProcessable = "File type not processable: ";
-
-// Branded JPEGs are always written at the highest quality: a proof must not
-// lose detail to the brand.
-constexpr int kBrandQuality = 100;
-
-enum class TFileKind { Jpeg, Bitmap, Other };
-
-// The extension starts at the last "." that stands after the last path
-// separator (and the last ":"), and only its letters a-z are upper-cased.
-TFileKind KindOf(const std::string& path) {
-  const std::size_t separator = path.find_last_of("/:");
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) {
-    return TFileKind::Other;
-  }
-  std::string extension = path.substr(dot);
-  for (char& c : extension) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  if (extension == ".JPG") return TFileKind::Jpeg;
-  if (extension == ".BMP") return TFileKind::Bitmap;
-  return TFileKind::Other;
-}
 
 // Writing the target must never change the originals: not into the source's
 // directory, and not through a link that leads there.
@@ -65,54 +41,26 @@ void ShowPreview(const TBitmap& picture, const TPreviewCallback& preview) {
   preview(bytes);
 }
 
-// libjpeg's warnings about one file as one text.
-std::string JoinWarnings(const std::vector<std::string>& warnings) {
-  std::string text;
-  for (const std::string& warning : warnings) text += (text.empty() ? "" : "; ") + warning;
-  return text;
-}
-
-// Returns what was wrong with a damaged file branded as far as it decodes
-// (empty for a sound one).
-std::string BrandJpeg(const std::string& brandText, const TFont& font,
-                      const std::string& sourcePath, const std::string& targetPath,
-                      const TPreviewCallback& preview, const TBrandOptions& options) {
-  // Brand it as a stream of bands: in a few megabytes whatever its size when
-  // nothing needs the whole stamped picture, and with the encoding following
-  // the decoding on a second core when there is one.
-  const TJpegDecodeOptions decoding = DecodeOptionsForDisplay(options.Display.ColorDepth);
-  std::vector<std::string> warnings;
-  const auto guard = [&] {
-    GuardTarget(sourcePath, targetPath);
-    // Warnings are known once the picture is decoded, before it is shown or put in place.
-    if (options.Strict && !warnings.empty()) {
-      throw ImageError(sourcePath + ": damaged JPEG data: " + JoinWarnings(warnings));
-    }
-  };
-  TStampedPictureHandler show;
-  if (options.PicturePreview) {
-    show = options.PicturePreview;
-  } else if (preview) {
-    show = [&](const std::shared_ptr<const TBitmap>& picture) { ShowPreview(*picture, preview); };
-  }
-  BrandJpegInBands(brandText, font, sourcePath, targetPath, decoding, kBrandQuality,
-                   options.Threads, options.KeepMetadata, guard, warnings, options.Look, show);
-  return JoinWarnings(warnings);
-}
-
-void BrandBitmap(const std::string& brandText, const TFont& font, const std::string& sourcePath,
-                 const std::string& targetPath, const TStampLook& look) {
-  GuardTarget(sourcePath, targetPath);
-  TBitmap working;
-  {
-    const std::vector<std::byte> source = ReadWholeFile(sourcePath, kMaxBitmapFileBytes);
-    if (source.empty()) throw ImageError(sourcePath + ": empty file");
-    working = LoadBitmapFromBytes(source, sourcePath);
-  }
-  StampBrandText(brandText, font, working, look);
-  const std::vector<std::byte> file = working.SaveToBytes();
-  GuardTarget(sourcePath, targetPath);
-  WriteTargetFile(targetPath, file);
+// A format that does not stream: the picture is read, stamped and encoded
+// whole, and written once it is complete.
+std::vector<std::string> BrandWholeFile(const TBrandJob& job, const TPictureFormat& format) {
+  job.GuardTarget();
+  TWholePicture whole = format.ReadWhole({.Path = job.SourcePath, .Display = job.Options.Display});
+  RefuseDamaged(job, format, whole.Warnings);
+  // Stamped and written upright, as a streamed picture is.
+  const auto picture =
+      std::make_shared<TBitmap>(TurnUpright(std::move(whole.Picture), whole.Metadata.Orientation));
+  StampBrandText(job.BrandText, job.Font, *picture, job.Options.Look);
+  if (job.ShowPicture) job.ShowPicture(picture);
+  const std::vector<std::byte> file =
+      format.EncodeWhole(*picture, {.Name = job.SourcePath,
+                                    .Width = picture->Width(),
+                                    .Height = picture->Height(),
+                                    .Metadata = &whole.Metadata,
+                                    .KeepMetadata = job.Options.KeepMetadata});
+  job.GuardTarget();
+  WriteTargetFile(job.TargetPath, file);
+  return whole.Warnings;
 }
 
 // Why one file failed, in words for its user. The source path is what the
@@ -138,37 +86,41 @@ std::string FailureReason(const std::exception_ptr& failure, const std::string& 
 
 }  // namespace
 
-void BrandFile(const std::string& brandText, const std::string& fontText,
-               const std::string& sourcePath, const std::string& targetPath,
-               const TPreviewCallback& preview, std::string& resultLine,
-               const TBrandOptions& options, std::string* failureReason) {
-  if (failureReason) failureReason->clear();
+TBrandOutcome BrandFile(const std::string& brandText, const std::string& fontText,
+                        const std::string& sourcePath, const std::string& targetPath,
+                        const TPreviewCallback& preview, const TBrandOptions& options) {
   TFont font;
   font.PixelsPerInch = options.Display.PixelsPerInch;
   // A font text that cannot be read is the caller's problem, not this file's:
   // it escapes before any file is looked at.
   TextToFont(fontText, font);
 
-  const TFileKind kind = KindOf(sourcePath);
-  if (kind == TFileKind::Other) {
-    resultLine = kNotProcessable + sourcePath;
-    return;
+  const TPictureFormat* format = FormatForPath(sourcePath);
+  if (!format) return {.Kind = TOutcomeKind::NotProcessable};
+  TBrandJob job{.BrandText = brandText,
+                .Font = font,
+                .SourcePath = sourcePath,
+                .TargetPath = targetPath,
+                .Options = options,
+                .ShowPicture = {},
+                .GuardTarget = [&] { GuardTarget(sourcePath, targetPath); }};
+  if (format->Previews() && options.PicturePreview) {
+    job.ShowPicture = options.PicturePreview;
+  } else if (format->Previews() && preview) {
+    job.ShowPicture = [&](const std::shared_ptr<const TBitmap>& picture) {
+      ShowPreview(*picture, preview);
+    };
   }
   try {
-    if (kind == TFileKind::Jpeg) {
-      const std::string damage =
-          BrandJpeg(brandText, font, sourcePath, targetPath, preview, options);
-      if (failureReason) *failureReason = damage;
-    } else {
-      BrandBitmap(brandText, font, sourcePath, targetPath, options.Look);
-    }
-    resultLine = kProcessed + sourcePath;
+    std::vector<std::string> warnings =
+        format->Streams() ? BrandInBands(job, *format) : BrandWholeFile(job, *format);
+    return {.Kind = TOutcomeKind::Processed, .Warnings = std::move(warnings)};
   } catch (...) {
     // Whatever went wrong with this one file (unreadable, not what its name
     // says, a codec error, a full disk, a failing preview, even exhausted
-    // memory) is reported on its result line; the run goes on.
-    resultLine = kFailed + sourcePath;
-    if (failureReason) *failureReason = FailureReason(std::current_exception(), sourcePath);
+    // memory) is reported as its outcome; the run goes on.
+    return {.Kind = TOutcomeKind::Failed,
+            .Reason = FailureReason(std::current_exception(), sourcePath)};
   }
 }
 

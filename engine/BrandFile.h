@@ -1,6 +1,6 @@
 #pragma once
 /// Branding of one picture file: decode, stamp the tiled 45-degree brand
-/// text, preview, encode, write, and report one result line.
+/// text, preview, encode, write, and say what came of it.
 
 #include <cstddef>
 #include <functional>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/BrandOptions.h"
+#include "engine/BrandOutcome.h"
 #include "engine/FontText.h"
 
 namespace sigilon {
@@ -18,18 +19,17 @@ class TFont;
 /// Receives the stamped picture as the bytes of a complete bitmap file.
 using TPreviewCallback = std::function<void(std::span<const std::byte>)>;
 
-/// Brands one file. Sets `resultLine` to "Processed file: ", "Failed to
-/// process file: " or "File type not processable: " followed by the source
-/// path, and `failureReason` (when given) to why a file failed ("Permission
-/// denied", a codec's message, ...), to what was wrong with a damaged JPEG
-/// that was branded as far as it decodes (libjpeg's warnings), or to the
-/// empty text. Only a font
-/// description text that cannot be read escapes (as ConvertError), without a
-/// result line.
-void BrandFile(const std::string& brandText, const std::string& fontText,
-               const std::string& sourcePath, const std::string& targetPath,
-               const TPreviewCallback& preview, std::string& resultLine,
-               const TBrandOptions& options = {}, std::string* failureReason = nullptr);
+/// Brands one file through the format its extension names (any letter
+/// case) and says what came of it: Processed (with the warnings of a damaged
+/// file branded as far as it decodes), Failed (with the reason: "Permission
+/// denied", a codec's message, ...) or NotProcessable (no format takes the
+/// name; the file is not opened). `preview` receives the stamped picture as
+/// the bytes of a bitmap file, for formats that preview. Only a font
+/// description text that cannot be read escapes (as ConvertError), without
+/// an outcome.
+TBrandOutcome BrandFile(const std::string& brandText, const std::string& fontText,
+                        const std::string& sourcePath, const std::string& targetPath,
+                        const TPreviewCallback& preview, const TBrandOptions& options = {});
 
 /// Draws `text` over the whole bitmap as rows of copies turned 45 degrees.
 /// Look values outside their ranges are taken as the nearest in range.

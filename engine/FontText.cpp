@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/Errors.h"
+#include "platform/PathText.h"
 
 namespace sigilon {
 namespace {
@@ -194,8 +195,6 @@ int HexDigitValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

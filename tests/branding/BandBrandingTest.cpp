@@ -11,10 +11,11 @@
 #include <memory>
 
 #include "engine/BandBranding.h"
+#include "engine/BrandFile.h"
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
 #include "engine/Orientation.h"
-#include "engine/BrandFile.h"
+#include "engine/formats/JpegFormat.h"
 #include "platform/Platform.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/JpegSegments.h"
@@ -51,6 +52,26 @@ TWhole WholePicture(const std::vector<std::byte>& source, const TFont& font,
   return {std::move(picture), std::move(written)};
 }
 
+// Brands through the JPEG format band by band; a display of 8 bits decodes
+// to a palette.
+std::vector<std::string> BrandJpeg(const std::string& text, const TFont& font,
+                                   const std::string& source, const std::string& target,
+                                   bool palette, int threads,
+                                   const std::function<void()>& guard = {},
+                                   const TStampedPictureHandler& show = {}) {
+  TBrandOptions options;
+  options.Display.ColorDepth = palette ? 8 : 24;
+  options.Threads = threads;
+  const TBrandJob job{.BrandText = text,
+                      .Font = font,
+                      .SourcePath = source,
+                      .TargetPath = target,
+                      .Options = options,
+                      .ShowPicture = show,
+                      .GuardTarget = guard ? guard : [] {}};
+  return BrandInBands(job, JpegFormat());
+}
+
 TFont BrandFont(int points) {
   TFont font;
   TextToFont("\"DejaVu Sans\", " + std::to_string(points) + ", [Bold], [$000000FF]", font);
@@ -61,7 +82,6 @@ TEST(BandBranding, StreamedBytesEqualWholePictureAtAwkwardHeights) {
   test::TempDirectory dir;
   const std::string source = dir / "in.jpg";
   const std::string target = dir / "out.jpg";
-  const auto noGuard = [] {};
   // At 3000 pixels a band is 112 rows: heights of one row, one band, a band
   // and one row either side, and three bands and a bit; a large text makes
   // every copy cross several band boundaries, a small one many copies meet
@@ -77,15 +97,12 @@ TEST(BandBranding, StreamedBytesEqualWholePictureAtAwkwardHeights) {
         const TJpegDecodeOptions options{.ToPalette = palette};
         const TWhole expected = WholePicture(file, font, "Proof ©", options);
         for (const int threads : {1, 2}) {
-          std::vector<std::string> warnings;
-          BrandJpegInBands("Proof ©", font, source, target, options, 100, threads, false, noGuard,
-                           warnings);
+          BrandJpeg("Proof ©", font, source, target, palette, threads);
           EXPECT_EQ(test::ReadBytes(target), expected.Written) << threads << " threads";
 
           std::shared_ptr<const TBitmap> shown;
-          BrandJpegInBands(
-              "Proof ©", font, source, target, options, 100, threads, false, noGuard, warnings, {},
-              [&](std::shared_ptr<const TBitmap> picture) { shown = std::move(picture); });
+          BrandJpeg("Proof ©", font, source, target, palette, threads, {},
+                    [&](std::shared_ptr<const TBitmap> picture) { shown = std::move(picture); });
           EXPECT_EQ(test::ReadBytes(target), expected.Written) << threads << " threads, shown";
           ASSERT_TRUE(shown);
           EXPECT_TRUE(std::ranges::equal(shown->Pixels(), expected.Stamped.Pixels()))
@@ -107,9 +124,7 @@ TEST(BandBranding, TwoThreadsSharingTheEncodingWriteTheSameBytes) {
   const TFont font = BrandFont(9);
   const std::vector<std::byte> expected = WholePicture(file, font, "Proof ©", {}).Written;
   for (int run = 0; run < 3; ++run) {
-    std::vector<std::string> warnings;
-    BrandJpegInBands(
-        "Proof ©", font, source, target, {}, 100, 2, false, [] {}, warnings);
+    BrandJpeg("Proof ©", font, source, target, false, 2);
     EXPECT_EQ(test::ReadBytes(target), expected) << "run " << run;
   }
 }
@@ -135,12 +150,10 @@ TEST(BandBranding, PicturesTurnedUprightEqualTurningTheWholePicture) {
       for (const int threads : {1, 2}) {
         for (const bool show : {false, true}) {
           std::shared_ptr<const TBitmap> shown;
-          std::vector<std::string> warnings;
-          BrandJpegInBands(
-              "Proof", font, source, target, options, 100, threads, false, [] {}, warnings, {},
-              show ? TStampedPictureHandler(
-                         [&](std::shared_ptr<const TBitmap> p) { shown = std::move(p); })
-                   : TStampedPictureHandler());
+          BrandJpeg("Proof", font, source, target, palette, threads, {},
+                    show ? TStampedPictureHandler(
+                               [&](std::shared_ptr<const TBitmap> p) { shown = std::move(p); })
+                         : TStampedPictureHandler());
           EXPECT_EQ(test::ReadBytes(target), expected) << threads << " threads, shown " << show;
           if (show) {
             ASSERT_TRUE(shown);
@@ -161,14 +174,11 @@ TEST(BandBranding, FailureBeforeCompletionLeavesTheOldTargetAndNoTemporary) {
   test::WriteBytes(target, {std::byte{'o'}, std::byte{'l'}, std::byte{'d'}});
   for (const int threads : {1, 2}) {
     int guards = 0;
-    std::vector<std::string> warnings;
     // The guard refuses only when the picture is complete, before it is put in place.
-    EXPECT_THROW(BrandJpegInBands(
-                     "Proof", BrandFont(12), source, target, {}, 100, threads, false,
-                     [&] {
-                       if (++guards == 3) throw std::runtime_error("refused");
-                     },
-                     warnings),
+    EXPECT_THROW(BrandJpeg("Proof", BrandFont(12), source, target, false, threads,
+                           [&] {
+                             if (++guards == 3) throw std::runtime_error("refused");
+                           }),
                  std::runtime_error);
     EXPECT_EQ(guards, 3);
     EXPECT_EQ(test::ReadBytes(target).size(), 3u);
@@ -176,20 +186,18 @@ TEST(BandBranding, FailureBeforeCompletionLeavesTheOldTargetAndNoTemporary) {
 
     // A picture to be shown that the viewer refuses is not written either.
     EXPECT_THROW(
-        BrandJpegInBands(
-            "Proof", BrandFont(12), source, target, {}, 100, threads, false, [] {}, warnings, {},
-            [](std::shared_ptr<const TBitmap>) { throw std::runtime_error("refused"); }),
+        BrandJpeg("Proof", BrandFont(12), source, target, false, threads, {},
+                  [](std::shared_ptr<const TBitmap>) { throw std::runtime_error("refused"); }),
         std::runtime_error);
     EXPECT_EQ(test::ReadBytes(target).size(), 3u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1);
 
     // A target that cannot be created fails the file only after the picture is shown.
     int shown = 0;
-    EXPECT_THROW(BrandJpegInBands(
-                     "Proof", BrandFont(12), source, dir / "missing/in.jpg", {}, 100, threads,
-                     false, [] {}, warnings, {},
-                     [&](std::shared_ptr<const TBitmap> picture) { shown += !picture->Empty(); }),
-                 PlatformError);
+    EXPECT_THROW(
+        BrandJpeg("Proof", BrandFont(12), source, dir / "missing/in.jpg", false, threads, {},
+                  [&](std::shared_ptr<const TBitmap> picture) { shown += !picture->Empty(); }),
+        PlatformError);
     EXPECT_EQ(shown, 1);
   }
 }
@@ -205,12 +213,10 @@ TEST(BandBranding, AWriteErrorOnTheWritingThreadFailsTheFileAndLeavesNothing) {
   const int status = test::RunUnderFileSizeLimit(100000, [&] {
     int wrong = 0;
     for (const bool shown : {false, true}) {
-      std::vector<std::string> warnings;
       TStampedPictureHandler show;
       if (shown) show = [](std::shared_ptr<const TBitmap>) {};
       try {
-        BrandJpegInBands(
-            "Proof", BrandFont(12), source, target, {}, 100, 2, false, [] {}, warnings, {}, show);
+        BrandJpeg("Proof", BrandFont(12), source, target, false, 2, {}, show);
         wrong |= 1;
       } catch (const PlatformError&) {
       } catch (...) {

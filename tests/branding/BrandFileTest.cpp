@@ -11,10 +11,10 @@
 
 #include "engine/Bitmap.h"
 #include "engine/BmpCodec.h"
+#include "engine/BrandFile.h"
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
-#include "engine/BrandFile.h"
 #include "tests/support/JpegSegments.h"
 #include "tests/support/PixelCount.h"
 #include "tests/support/TempDirectory.h"
@@ -55,6 +55,7 @@ std::string Failed(const std::string& path) { return "Failed to process file: " 
 std::string NotProcessable(const std::string& path) { return "File type not processable: " + path; }
 
 struct Outcome {
+  TOutcomeKind kind = TOutcomeKind::Failed;
   std::string line;
   std::string reason;
   int previews = 0;
@@ -86,22 +87,30 @@ class BrandFileTest : public ::testing::Test {
     Outcome outcome;
     TBrandOptions options;
     options.Display = display;
-    BrandFile(
-        "Sigilon", font, source, target,
-        [&](std::span<const std::byte> bytes) {
-          ++outcome.previews;
-          outcome.preview.assign(bytes.begin(), bytes.end());
-        },
-        outcome.line, options, &outcome.reason);
+    Record(source,
+           BrandFile(
+               "Sigilon", font, source, target,
+               [&](std::span<const std::byte> bytes) {
+                 ++outcome.previews;
+                 outcome.preview.assign(bytes.begin(), bytes.end());
+               },
+               options),
+           outcome);
     return outcome;
   }
   // Brands the source file `name` into the target file of the same name.
   Outcome Brand(const std::string& name) { return Brand(Source(name), Target(name)); }
   Outcome Brand(const std::string& name, const TBrandOptions& options) {
     Outcome outcome;
-    BrandFile("Sigilon", kFont, Source(name), Target(name), nullptr, outcome.line, options,
-              &outcome.reason);
+    Record(Source(name), BrandFile("Sigilon", kFont, Source(name), Target(name), nullptr, options),
+           outcome);
     return outcome;
+  }
+  // The outcome as a front end shows it: the result line and the note.
+  static void Record(const std::string& source, const TBrandOutcome& result, Outcome& outcome) {
+    outcome.kind = result.Kind;
+    outcome.line = ResultLine(result.Kind, source);
+    outcome.reason = OutcomeNote(result);
   }
 
   TempDirectory source_;
@@ -110,21 +119,26 @@ class BrandFileTest : public ::testing::Test {
 
 TEST_F(BrandFileTest, TheExtensionAloneChoosesTheBranch) {
   enum Content { kJpeg, kBitmap, kNothing };
+  using K = TOutcomeKind;
   const struct {
     std::vector<std::string> names;
     Content content;
+    TOutcomeKind kind;
     std::string (*line)(const std::string&);
   } cases[] = {
-      {{"a.jpg", "b.Jpg", "c.JPG"}, kJpeg, Processed},
-      {{"d.bmp", "e.Bmp"}, kBitmap, Processed},
-      {{"a.jpeg", "b.jpe", "noextension", "dot.", "d.jpg.txt"}, kJpeg, NotProcessable},
-      {{"c.dib"}, kBitmap, NotProcessable},
+      {{"a.jpg", "b.Jpg", "c.JPG"}, kJpeg, K::Processed, Processed},
+      {{"d.bmp", "e.Bmp"}, kBitmap, K::Processed, Processed},
+      {{"a.jpeg", "b.jpe", "noextension", "dot.", "d.jpg.txt"},
+       kJpeg,
+       K::NotProcessable,
+       NotProcessable},
+      {{"c.dib"}, kBitmap, K::NotProcessable, NotProcessable},
       // Missing files with other names are not even opened.
-      {{"missing.txt"}, kNothing, NotProcessable},
-      {{"missing.jpg"}, kNothing, Failed},
+      {{"missing.txt"}, kNothing, K::NotProcessable, NotProcessable},
+      {{"missing.jpg"}, kNothing, K::Failed, Failed},
       // Content is never sniffed.
-      {{"bitmap.JPG"}, kBitmap, Failed},
-      {{"photo.BMP"}, kJpeg, Failed},
+      {{"bitmap.JPG"}, kBitmap, K::Failed, Failed},
+      {{"photo.BMP"}, kJpeg, K::Failed, Failed},
   };
   for (const auto& c : cases) {
     for (const std::string& name : c.names) {
@@ -132,10 +146,13 @@ TEST_F(BrandFileTest, TheExtensionAloneChoosesTheBranch) {
       if (c.content == kJpeg) PutJpeg(name, Gradient(64, 48));
       if (c.content == kBitmap) PutBitmap(name, Gradient(64, 48));
       const Outcome outcome = Brand(name);
+      EXPECT_EQ(outcome.kind, c.kind);
       EXPECT_EQ(outcome.line, c.line(Source(name)));
+      // A failure always says why; the other kinds have nothing to say here.
+      EXPECT_EQ(outcome.reason.empty(), c.kind != K::Failed) << outcome.reason;
       // Only JPEG files are previewed.
-      EXPECT_EQ(outcome.previews, c.line == Processed && c.content == kJpeg ? 1 : 0);
-      EXPECT_EQ(std::filesystem::exists(Target(name)), c.line == Processed);
+      EXPECT_EQ(outcome.previews, c.kind == K::Processed && c.content == kJpeg ? 1 : 0);
+      EXPECT_EQ(std::filesystem::exists(Target(name)), c.kind == K::Processed);
     }
   }
   // A dot in a directory name is no extension.
@@ -147,13 +164,11 @@ TEST_F(BrandFileTest, TheExtensionAloneChoosesTheBranch) {
 
 TEST_F(BrandFileTest, UnreadableFontTextEscapesWithoutResultLine) {
   PutJpeg("a.jpg", Gradient(16, 16));
-  std::string line = "untouched";
-  EXPECT_THROW(BrandFile("x", "\"Face\", big, [], [clBlack]", Source("a.jpg"), Target("a.jpg"),
-                         nullptr, line),
-               ConvertError);
-  EXPECT_EQ(line, "untouched");
+  EXPECT_THROW(
+      BrandFile("x", "\"Face\", big, [], [clBlack]", Source("a.jpg"), Target("a.jpg"), nullptr),
+      ConvertError);
   // The font is read before the extension is looked at.
-  EXPECT_THROW(BrandFile("x", "no commas", Source("a.txt"), Target("a.txt"), nullptr, line),
+  EXPECT_THROW(BrandFile("x", "no commas", Source("a.txt"), Target("a.txt"), nullptr),
                ConvertError);
   EXPECT_FALSE(std::filesystem::exists(Target("a.jpg")));
 }
@@ -185,13 +200,12 @@ TEST_F(BrandFileTest, PreviewIsTheStampedPictureAsABitmapFile) {
   const std::vector<std::byte> before = ReadBytes(Target("a.jpg"));
   std::optional<TBitmap> pixels;
   int files = 0;
-  std::string line;
   TBrandOptions options;
   options.PicturePreview = [&](std::shared_ptr<const TBitmap> picture) { pixels = *picture; };
-  BrandFile(
+  const TBrandOutcome outcome = BrandFile(
       "Sigilon", kFont, Source("a.jpg"), Target("a.jpg"),
-      [&](std::span<const std::byte>) { ++files; }, line, options);
-  EXPECT_EQ(line, Processed(Source("a.jpg")));
+      [&](std::span<const std::byte>) { ++files; }, options);
+  EXPECT_EQ(outcome.Kind, TOutcomeKind::Processed);
   EXPECT_EQ(files, 0);
   ASSERT_TRUE(pixels.has_value());
   EXPECT_EQ(pixels->Pixels().size(), shown.Pixels().size());
@@ -325,6 +339,7 @@ TEST_F(BrandFileTest, TruncatedJpegIsBrandedWithAWarningOrFailedWhenStrict) {
   WriteBytes(Source("cut.jpg"), jpeg);
 
   const Outcome lenient = Brand("cut.jpg", TBrandOptions{});
+  EXPECT_EQ(lenient.kind, TOutcomeKind::Processed);
   EXPECT_EQ(lenient.line, Processed(Source("cut.jpg")));
   EXPECT_NE(lenient.reason.find("Premature end of JPEG file"), std::string::npos) << lenient.reason;
   std::filesystem::remove(Target("cut.jpg"));

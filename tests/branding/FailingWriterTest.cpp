@@ -40,8 +40,7 @@ TEST(FailingWriter, EveryFileOfALongRunFailsAndLeavesNothingBehind) {
   const std::string target = dir / "out/in.jpg";
   test::WriteBytes(source, EncodeJpeg(Picture(120, 80), 90, "in"));
 
-  std::vector<std::string> lines(kFiles);
-  std::vector<std::string> reasons(kFiles);
+  std::vector<TBrandOutcome> outcomes(kFiles);
   {
     // Far less than any branded copy: the encoder's first bytes fail.
     const test::TFileSizeLimit full(200);
@@ -52,15 +51,15 @@ TEST(FailingWriter, EveryFileOfALongRunFailsAndLeavesNothingBehind) {
         // The window's path (whole picture, with a preview) and the command
         // line's (in bands) by turns.
         const TPreviewCallback preview = [](std::span<const std::byte>) {};
-        BrandFile("Proof", "\"DejaVu Sans\", 10, [], [clRed]", source, target,
-                  i % 2 ? preview : nullptr, lines[i], {}, &reasons[i]);
+        outcomes[i] = BrandFile("Proof", "\"DejaVu Sans\", 10, [], [clRed]", source, target,
+                                i % 2 ? preview : nullptr);
       }
     });
     run.join();
   }
   for (int i = 0; i < kFiles; ++i) {
-    EXPECT_EQ(lines[i], "Failed to process file: " + source) << "file " << i;
-    EXPECT_NE(reasons[i].find("File too large"), std::string::npos) << reasons[i];
+    EXPECT_EQ(outcomes[i].Kind, TOutcomeKind::Failed) << "file " << i;
+    EXPECT_NE(outcomes[i].Reason.find("File too large"), std::string::npos) << outcomes[i].Reason;
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }

@@ -41,20 +41,15 @@ class BrandCommandTest : public ::testing::Test {
   int Run(std::vector<std::string> args) {
     const auto brand = [this](const std::string& brandText, const std::string& font,
                               const std::string& source, const std::string& target,
-                              const TPreviewCallback&, std::string& result,
-                              const TBrandOptions& options, std::string* reason) {
+                              const TPreviewCallback&,
+                              const TBrandOptions& options) -> TBrandOutcome {
       calls.push_back(
           {brandText, font, source, target, options.Display.PixelsPerInch, options.Threads});
       if (throwConvert) throw ConvertError("'x' is not a valid integer value");
       const std::string name = fs::path(source).filename();
-      if (name == failFor) {
-        result = "Failed to process file: " + source;
-        *reason = "Permission denied";
-      } else if (name.ends_with(".jpg") || name.ends_with(".bmp")) {
-        result = "Processed file: " + source;
-      } else {
-        result = "File type not processable: " + source;
-      }
+      if (name == failFor) return {.Kind = TOutcomeKind::Failed, .Reason = "Permission denied"};
+      if (name.ends_with(".jpg") || name.ends_with(".bmp")) return {};
+      return {.Kind = TOutcomeKind::NotProcessable};
     };
     // One job: the stand-in records its calls unguarded, in listing order.
     args.insert(args.begin(), "--jobs=1");

@@ -1,4 +1,5 @@
-#include "engine/BmpCodec.h"
+// Reading of bitmap files: headers checked before use, uncompressed, bit-field
+// and RLE pixel data.
 
 #include <algorithm>
 #include <array>
@@ -8,39 +9,16 @@
 #include <limits>
 #include <string>
 
+#include "engine/BmpCodec.h"
+#include "engine/BmpFileLayout.h"
 #include "engine/ByteReader.h"
 #include "engine/Errors.h"
 
 namespace sigilon {
 
+using namespace bmpfile;
+
 namespace {
-
-constexpr std::size_t kFileHeaderSize = 14;
-
-// Info header sizes this reader knows. OS/2 2.x headers may in theory be any
-// length from 16 to 64; only the two that occur in practice are accepted.
-constexpr std::uint32_t kCoreHeaderSize = 12;      // OS/2 1.x: 16-bit sizes, 3-byte palette
-constexpr std::uint32_t kOs2ShortHeaderSize = 16;  // OS/2 2.x cut after the bit count
-constexpr std::uint32_t kInfoHeaderSize = 40;
-constexpr std::uint32_t kV2HeaderSize = 52;  // info + R, G, B masks
-constexpr std::uint32_t kV3HeaderSize = 56;  // + alpha mask
-constexpr std::uint32_t kOs2HeaderSize = 64;
-constexpr std::uint32_t kV4HeaderSize = 108;
-constexpr std::uint32_t kV5HeaderSize = 124;
-
-constexpr std::uint16_t kSignatureBM = 0x4D42;  // "BM"
-constexpr std::uint16_t kSignatureBA = 0x4142;  // "BA": OS/2 bitmap array
-
-constexpr std::uint32_t kBiRgb = 0;
-constexpr std::uint32_t kBiRle8 = 1;
-constexpr std::uint32_t kBiRle4 = 2;
-constexpr std::uint32_t kBiBitfields = 3;
-constexpr std::uint32_t kBiJpeg = 4;
-constexpr std::uint32_t kBiPng = 5;
-constexpr std::uint32_t kBiAlphaBitfields = 6;
-// OS/2 2.x gives 3 and 4 other meanings.
-constexpr std::uint32_t kOs2Huffman1D = 3;
-constexpr std::uint32_t kOs2Rle24 = 4;
 
 // Most pixels a bitmap file may claim per byte it holds. Uncompressed data
 // never passes 8 (1 bit per pixel). RLE codes at most 255 pixels in a 2-byte
@@ -49,9 +27,6 @@ constexpr std::uint32_t kOs2Rle24 = 4;
 // more, so the gate leaves eight times that room; a 60-byte file claiming
 // 16384 x 16384 (4 million pixels per byte) fails before any allocation.
 constexpr std::uint64_t kMaxBitmapPixelsPerByte = 1024;
-
-constexpr std::uint32_t kLcsSrgb = 0x73524742;       // 'sRGB', the V4 colour space we write
-constexpr std::size_t kV4ColorSpaceBytes = 36 + 12;  // endpoints + gamma, written as zero
 
 struct BmpHeader {
   std::uint32_t headerSize = 0;
@@ -277,46 +252,6 @@ void DecodeRle(std::span<const std::byte> src, TBitmap& bmp, bool rle4, bool top
   }
 }
 
-// Writes little-endian fields into a file image of known size.
-class ByteWriter {
- public:
-  explicit ByteWriter(std::span<std::byte> out) : out_(out) {}
-  void U8(std::uint8_t v) { out_[at_++] = static_cast<std::byte>(v); }
-  void U16(std::uint16_t v) {
-    U8(static_cast<std::uint8_t>(v));
-    U8(static_cast<std::uint8_t>(v >> 8));
-  }
-  void U32(std::uint32_t v) {
-    U16(static_cast<std::uint16_t>(v));
-    U16(static_cast<std::uint16_t>(v >> 16));
-  }
-  void I32(std::int32_t v) { U32(static_cast<std::uint32_t>(v)); }
-  void Zeros(std::size_t n) {
-    std::fill_n(out_.begin() + static_cast<std::ptrdiff_t>(at_), n, std::byte{0});
-    at_ += n;
-  }
-  void Bytes(std::span<const std::uint8_t> b) {
-    std::memcpy(out_.data() + at_, b.data(), b.size());
-    at_ += b.size();
-  }
-  std::size_t Written() const { return at_; }
-
- private:
-  std::span<std::byte> out_;
-  std::size_t at_ = 0;
-};
-
-// Where the parts of a written bitmap file go.
-struct TFileLayout {
-  std::vector<TRGBQuad> Palette;
-  bool Bitfields = false;
-  bool V4 = false;
-  std::uint32_t HeaderSize = 0;
-  std::uint64_t PixelOffset = 0;
-  std::uint64_t ImageBytes = 0;
-  std::uint64_t FileSize = 0;
-};
-
 }  // namespace
 
 TBitmap LoadBitmapFromBytes(std::span<const std::byte> data, const std::string& nameForErrors) {
@@ -420,100 +355,6 @@ TBitmap LoadBitmapFromBytes(std::span<const std::byte> data, const std::string& 
     std::memcpy(bmp.Row(y).data(), src, static_cast<std::size_t>(rowBytes));
   }
   return bmp;
-}
-
-namespace {
-
-TFileLayout LayoutOf(const TBitmap& bitmap) {
-  if (bitmap.Empty()) throw ImageError("bitmap file: cannot write an empty picture");
-  const int bits = bitmap.BitsPerPixel();
-  TFileLayout layout;
-  // A palette format always gets a colour table its indexes can use; one that
-  // was never filled in is written black rather than left out.
-  if (bits <= 8) {
-    const std::size_t maxEntries = std::size_t{1} << bits;
-    layout.Palette = bitmap.Palette();
-    if (layout.Palette.size() > maxEntries) layout.Palette.resize(maxEntries);
-    if (layout.Palette.empty()) layout.Palette.resize(maxEntries);
-  }
-  layout.Bitfields = (bits == 16 || bits == 32) && bitmap.HasCustomMasks();
-  // A 40-byte header has no room for an alpha mask; V4 carries it and is
-  // read widely, unlike the alpha bit-field compression.
-  layout.V4 = layout.Bitfields && bitmap.Masks()[3] != 0;
-  layout.HeaderSize = layout.V4 ? kV4HeaderSize : kInfoHeaderSize;
-  const std::uint64_t maskBytes = (layout.Bitfields && !layout.V4) ? 12 : 0;
-  layout.PixelOffset = kFileHeaderSize + layout.HeaderSize + maskBytes + 4 * layout.Palette.size();
-  layout.ImageBytes = bitmap.Stride() * static_cast<std::uint64_t>(bitmap.Height());
-  layout.FileSize = layout.PixelOffset + layout.ImageBytes;
-  if (layout.FileSize > std::numeric_limits<std::uint32_t>::max()) {
-    throw ImageError("bitmap file: " + std::to_string(layout.FileSize) +
-                     " bytes exceeds the 4 GiB a bitmap file can describe");
-  }
-  return layout;
-}
-
-}  // namespace
-
-std::size_t BitmapFileSize(const TBitmap& bitmap) {
-  return static_cast<std::size_t>(LayoutOf(bitmap).FileSize);
-}
-
-void WriteBitmapFile(const TBitmap& bitmap, std::span<std::byte> out) {
-  const TFileLayout layout = LayoutOf(bitmap);
-  if (out.size() != layout.FileSize) {
-    throw ImageError("bitmap file: expected room for " + std::to_string(layout.FileSize) +
-                     " bytes, found " + std::to_string(out.size()));
-  }
-  const int bits = bitmap.BitsPerPixel();
-  const auto& masks = bitmap.Masks();
-  ByteWriter w(out);
-  w.U16(kSignatureBM);
-  w.U32(static_cast<std::uint32_t>(layout.FileSize));
-  w.U32(0);
-  w.U32(static_cast<std::uint32_t>(layout.PixelOffset));
-
-  w.U32(layout.HeaderSize);
-  w.I32(bitmap.Width());
-  w.I32(bitmap.Height());  // positive: rows bottom-up
-  w.U16(1);
-  w.U16(static_cast<std::uint16_t>(bits));
-  w.U32(layout.Bitfields ? kBiBitfields : kBiRgb);
-  w.U32(static_cast<std::uint32_t>(layout.ImageBytes));
-  w.I32(bitmap.XPelsPerMeter);
-  w.I32(bitmap.YPelsPerMeter);
-  w.U32(static_cast<std::uint32_t>(layout.Palette.size()));
-  w.U32(0);
-  if (layout.Bitfields) {
-    w.U32(masks[0]);
-    w.U32(masks[1]);
-    w.U32(masks[2]);
-  }
-  if (layout.V4) {
-    w.U32(masks[3]);
-    w.U32(kLcsSrgb);
-    w.Zeros(kV4ColorSpaceBytes);
-  }
-  for (const TRGBQuad& c : layout.Palette) {
-    w.U8(c.Blue);
-    w.U8(c.Green);
-    w.U8(c.Red);
-    w.U8(0);
-  }
-  // Padding is written as zero whatever the buffer holds, so writing what was
-  // read gives the same bytes again.
-  const std::size_t stride = bitmap.Stride();
-  const std::size_t rowBytes =
-      static_cast<std::size_t>((static_cast<std::uint64_t>(bitmap.Width()) * bits + 7) / 8);
-  for (int y = bitmap.Height() - 1; y >= 0; --y) {
-    w.Bytes(bitmap.Row(y).first(rowBytes));
-    w.Zeros(stride - rowBytes);
-  }
-}
-
-std::vector<std::byte> SaveBitmapToBytes(const TBitmap& bitmap) {
-  std::vector<std::byte> out(BitmapFileSize(bitmap));
-  WriteBitmapFile(bitmap, out);
-  return out;
 }
 
 }  // namespace sigilon

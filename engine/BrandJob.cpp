@@ -1,0 +1,17 @@
+#include "engine/BrandJob.h"
+
+#include "engine/BrandOutcome.h"
+#include "engine/Errors.h"
+#include "engine/formats/PictureFormat.h"
+
+namespace sigilon {
+
+void RefuseDamaged(const TBrandJob& job, const TPictureFormat& format,
+                   const std::vector<std::string>& warnings) {
+  if (job.Options.Strict && !warnings.empty()) {
+    throw ImageError(job.SourcePath + ": damaged " + std::string(format.Name()) +
+                     " data: " + JoinWarnings(warnings));
+  }
+}
+
+}  // namespace sigilon

@@ -1,0 +1,38 @@
+#pragma once
+/// One file to brand, as the branding paths below BrandFile take it.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/BrandOptions.h"
+
+namespace sigilon {
+
+class TFont;
+
+struct TBrandJob {
+  std::string BrandText;
+  const TFont& Font;
+  std::string SourcePath;
+  std::string TargetPath;
+  TBrandOptions Options{};
+  /// Receives the whole stamped picture on the calling thread once it is
+  /// complete and the guard has passed, before a failure to write it is
+  /// reported; none: no picture is kept whole for it.
+  TStampedPictureHandler ShowPicture{};
+  /// Refuses (throws) a target that must not be written; called before the
+  /// source is opened, before the target is created and before it is put
+  /// in place.
+  std::function<void()> GuardTarget{};
+};
+
+class TPictureFormat;
+
+/// With Options.Strict, throws for a picture of `format` that was read with
+/// `warnings` (damaged data): it fails instead of being branded as far as it
+/// decodes.
+void RefuseDamaged(const TBrandJob& job, const TPictureFormat& format,
+                   const std::vector<std::string>& warnings);
+
+}  // namespace sigilon

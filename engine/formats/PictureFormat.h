@@ -1,0 +1,168 @@
+#pragma once
+/// The seam every picture type plugs into: what a format module offers to
+/// read a file's header, metadata and rows (in bands where the type allows),
+/// to write rows, and to say how it is branded. One module per type
+/// (JpegFormat, BmpFormat, ...); FormatRegistry picks one by the file name.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/Bitmap.h"
+#include "engine/BrandOptions.h"
+
+namespace sigilon {
+
+/// Takes the next bytes of an encoded file, in order; may throw, and the
+/// exception reaches the caller of the writer unchanged.
+using TPictureSink = std::function<void(std::span<const std::byte>)>;
+
+/// What a file says about its pixels before they are decoded.
+struct TPictureHeader {
+  /// Size as stored, before any turn the orientation asks for.
+  int Width = 0;
+  int Height = 0;
+  /// Bits of one sample as stored (8 for every type read today). Rows come
+  /// in the pixel format the reader's bands have, whatever the depth.
+  int BitsPerSample = 8;
+};
+
+/// What a file says besides its pixels, in a form any format can carry.
+struct TPictureMetadata {
+  /// EXIF orientation 1..8: how the stored pixels must be turned to stand
+  /// upright (1: as stored).
+  int Orientation = 1;
+  /// The whole ICC colour profile; empty when there is none. Every copy
+  /// carries it.
+  std::vector<std::byte> IccProfile{};
+  enum class TKind { Exif, Xmp, Iptc };
+  /// One block of picture information, as a JPEG application segment holds
+  /// it, signature included: "Exif\0\0" and a TIFF structure, XMP's
+  /// namespace and packet, "Photoshop 3.0\0" and resources with IPTC.
+  struct TItem {
+    TKind Kind = TKind::Exif;
+    std::vector<std::byte> Payload{};
+  };
+  /// The picture information a copy carries when asked to, in file order,
+  /// ready to write: upright (orientation 1) and without thumbnails.
+  std::vector<TItem> Information{};
+};
+
+/// How a file is read.
+struct TReadSpec {
+  std::string Path;
+  /// What the display shows: at 8 bits or fewer a JPEG decodes to a palette.
+  TDisplayInfo Display{};
+};
+
+/// How a file is written.
+struct TWriteSpec {
+  /// Starts every error message (the source's path).
+  std::string Name;
+  int Width = 0;
+  int Height = 0;
+  /// The source's metadata: the profile always, the picture information
+  /// when KeepMetadata is set.
+  const TPictureMetadata* Metadata = nullptr;
+  bool KeepMetadata = false;
+  /// Encoding split in two halves (EncodeBand on any thread, WriteEncoded
+  /// in picture order), where the writer can (SplitsEncoding).
+  bool SplitEncoding = false;
+};
+
+/// A file's rows read band by band from its top, in little memory whatever
+/// the picture's size.
+class TBandReader {
+ public:
+  virtual ~TBandReader() = default;
+  virtual const TPictureHeader& Header() const = 0;
+  virtual const TPictureMetadata& Metadata() const = 0;
+  /// Rows handed out so far.
+  virtual int NextRow() const = 0;
+  /// A zeroed band `rows` high (at least 1) in the decoded pixel format,
+  /// with the decoded palette where there is one.
+  virtual TBitmap NewBand(int rows) const = 0;
+  /// Reads the next rows into `band` (made by NewBand) from its top, until
+  /// it is full or the picture ends; returns how many rows it holds now.
+  virtual int ReadBand(TBitmap& band) = 0;
+  /// As ReadBand, into rows `firstRow` to `firstRow + rows` of `picture`
+  /// (made by NewBand, at least that high), leaving its other rows alone.
+  virtual int ReadRows(TBitmap& picture, int firstRow, int rows) = 0;
+  /// Ends reading once every row has been read.
+  virtual void Finish() = 0;
+  /// What was wrong with data that decoded only in part, each text once.
+  virtual std::vector<std::string> Warnings() const = 0;
+};
+
+/// Half-encoded rows (TBandWriter::EncodeBand): the writer's own kind.
+class TEncodedBand {
+ public:
+  virtual ~TEncodedBand() = default;
+};
+
+/// A file written band by band from the top, its bytes going out as they
+/// are made.
+class TBandWriter {
+ public:
+  virtual ~TBandWriter() = default;
+  /// Writes the first `rows` rows of `band` as the next rows of the picture.
+  virtual void WriteBand(const TBitmap& band, int rows) = 0;
+  /// As WriteBand, with rows `firstRow` to `firstRow + rows` of `picture`.
+  virtual void WriteRows(const TBitmap& picture, int firstRow, int rows) = 0;
+  /// Completes the file after the last row.
+  virtual void Finish() = 0;
+  /// Whether the encoding was split (asked by TWriteSpec::SplitEncoding and
+  /// offered by the writer); only then are the three calls below made.
+  virtual bool SplitsEncoding() const { return false; }
+  virtual std::unique_ptr<TEncodedBand> NewEncodedBand() const;
+  /// The first half of encoding the first `rows` rows of `band`, which are
+  /// the picture's rows from `pictureRow` on. Leaves the writer as it is:
+  /// another thread may encode while this one writes.
+  virtual void EncodeBand(const TBitmap& band, int rows, int pictureRow,
+                          TEncodedBand& encoded) const;
+  /// Writes encoded rows as the next rows of the picture.
+  virtual void WriteEncoded(const TEncodedBand& encoded);
+};
+
+/// A picture decoded whole, with what its file said.
+struct TWholePicture {
+  TBitmap Picture;
+  TPictureMetadata Metadata{};
+  std::vector<std::string> Warnings{};
+};
+
+/// One picture type. Formats that stream offer band readers and writers;
+/// the others read and write the whole picture at once.
+class TPictureFormat {
+ public:
+  virtual ~TPictureFormat() = default;
+  /// The type's name in messages ("JPEG").
+  virtual std::string_view Name() const = 0;
+  /// File name extensions, upper case with the dot (".JPG").
+  virtual std::span<const std::string_view> Extensions() const = 0;
+  /// Whether rows are read and written in bands; else the picture is held
+  /// whole.
+  virtual bool Streams() const = 0;
+  /// Whether the stamped picture is handed to the preview.
+  virtual bool Previews() const = 0;
+
+  /// Streaming formats: reads the header and metadata and gets ready to
+  /// read rows. Throws ImageError (not a picture of this type) or
+  /// PlatformError (an unreadable file); the others throw ImageError.
+  virtual std::unique_ptr<TBandReader> OpenBandReader(const TReadSpec& spec) const;
+  /// Streaming formats: starts a file that goes to `sink`.
+  virtual std::unique_ptr<TBandWriter> OpenBandWriter(const TWriteSpec& spec,
+                                                      TPictureSink sink) const;
+
+  /// Reads and decodes the whole file; by default band by band.
+  virtual TWholePicture ReadWhole(const TReadSpec& spec) const;
+  /// Encodes the whole `picture` as a complete file; by default band by
+  /// band. `spec`'s size is the picture's.
+  virtual std::vector<std::byte> EncodeWhole(const TBitmap& picture, const TWriteSpec& spec) const;
+};
+
+}  // namespace sigilon
