@@ -15,6 +15,7 @@
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
+#include "tests/support/Corpora.h"
 #include "tests/support/JpegSegments.h"
 #include "tests/support/PixelCount.h"
 #include "tests/support/TempDirectory.h"
@@ -77,9 +78,9 @@ class BrandFileTest : public ::testing::Test {
     WriteBytes(Source(name), SaveBitmapToBytes(bitmap));
   }
   // Copies a file of the public JPEG corpus into the source directory.
-  bool PutCorpusJpeg(const std::string& file, const std::string& name) {
-    const std::string path = std::string(SIGILON_CORPORA_DIR) + "/jpeg/libjpeg-turbo/" + file;
-    return std::filesystem::exists(path) && std::filesystem::copy_file(path, Source(name));
+  static std::string CorpusFolder() { return std::string(SIGILON_CORPORA_DIR) + "/jpeg/libjpeg-turbo"; }
+  void PutCorpusJpeg(const std::string& file, const std::string& name) {
+    ASSERT_TRUE(std::filesystem::copy_file(CorpusFolder() + "/" + file, Source(name)));
   }
 
   Outcome Brand(const std::string& source, const std::string& target,
@@ -355,7 +356,8 @@ TEST_F(BrandFileTest, TruncatedJpegIsBrandedWithAWarningOrFailedWhenStrict) {
 }
 
 TEST_F(BrandFileTest, GrayscaleJpegBecomesThreeComponentGray) {
-  if (!PutCorpusJpeg("testimggray.jpg", "gray.jpg")) GTEST_SKIP() << "corpus not found";
+  SIGILON_REQUIRE_CORPUS(CorpusFolder());
+  PutCorpusJpeg("testimggray.jpg", "gray.jpg");
   ASSERT_EQ(ReadJpegHeader(ReadBytes(Source("gray.jpg")), "gray").Components, 1);
   // A neutral brand colour: the nearest of the picture's grays is used.
   const Outcome outcome =
@@ -378,7 +380,8 @@ TEST_F(BrandFileTest, GrayscaleJpegBecomesThreeComponentGray) {
 }
 
 TEST_F(BrandFileTest, ProgressiveSourceIsWrittenBaseline) {
-  if (!PutCorpusJpeg("testimgp.jpg", "p.jpg")) GTEST_SKIP() << "corpus not found";
+  SIGILON_REQUIRE_CORPUS(CorpusFolder());
+  PutCorpusJpeg("testimgp.jpg", "p.jpg");
   ASSERT_TRUE(ReadJpegHeader(ReadBytes(Source("p.jpg")), "p").Progressive);
   ASSERT_EQ(Brand("p.jpg").line, Processed(Source("p.jpg")));
   EXPECT_FALSE(ReadJpegHeader(ReadBytes(Target("p.jpg")), "out").Progressive);

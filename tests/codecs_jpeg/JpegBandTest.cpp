@@ -12,6 +12,7 @@
 #include "engine/Errors.h"
 #include "engine/JpegCodec.h"
 #include "platform/Platform.h"
+#include "tests/support/Corpora.h"
 
 namespace sigilon {
 namespace {
@@ -86,7 +87,7 @@ void ExpectSamePicture(const TBitmap& a, const TBitmap& b) {
 
 TEST(JpegBands, CorpusDecodesAndEncodesAlikeInBands) {
   const fs::path corpus = fs::path(SIGILON_CORPORA_DIR) / "jpeg";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  SIGILON_REQUIRE_CORPUS(corpus);
   int compared = 0;
   for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
     if (!entry.is_regular_file() || entry.path().extension() != ".jpg") continue;

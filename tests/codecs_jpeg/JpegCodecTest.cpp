@@ -378,11 +378,13 @@ TEST(JpegFailures, OversizedHeaderFailsAtOnce) {
   auto jpeg = EncodeSamples(16, 16, GradientRgb(16, 16), {});
   PatchFrameSize(jpeg, 60000, 60000);
   EXPECT_EQ(ReadJpegHeader(jpeg, "huge.jpg").Width, 60000);  // the header alone is fine
+  // Generous bounds: without the gate these decodes take minutes and
+  // gigabytes; a busy machine must not fail the gate's test.
   const auto start = std::chrono::steady_clock::now();
   const std::string message = ThrownMessage<ImageError>([&] { DecodeJpeg(jpeg, "huge.jpg"); });
   EXPECT_PRED2(Contains, message, "huge.jpg");
   EXPECT_PRED2(Contains, message, "limit");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   // A few hundred bytes claiming a big picture (these once took seconds and
   // over a gigabyte each) are refused before libjpeg buffers anything.
   for (const bool progressive : {false, true}) {
@@ -391,7 +393,7 @@ TEST(JpegFailures, OversizedHeaderFailsAtOnce) {
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_PRED2(Contains, ThrownMessage<ImageError>([&] { DecodeJpeg(tiny, "tiny.jpg"); }),
                  "pixels per byte");
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
   }
   // Within that gate a header without its data stays cheap: the missing scan
   // data only raises warnings.
