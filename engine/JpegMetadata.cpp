@@ -1,7 +1,6 @@
 #include "engine/JpegMetadata.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
