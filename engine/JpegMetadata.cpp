@@ -124,7 +124,7 @@ TJpegMetadata ReadJpegMetadata(std::span<const std::byte> data) {
         haveXmp = true;
         const auto packet = payload.subspan(kXmpSignature.size());
         const std::optional<std::string> cleared =
-            ClearXmpOrientation({reinterpret_cast<const char*>(packet.data()), packet.size()});
+            ClearXmp({reinterpret_cast<const char*>(packet.data()), packet.size()});
         if (cleared) {
           std::vector<std::byte> kept(payload.begin(), payload.begin() + kXmpSignature.size());
           const auto bytes = std::as_bytes(std::span(*cleared));

@@ -39,10 +39,10 @@ struct TJpegMetadata {
   /// The picture information a branded copy may carry, in file order and
   /// ready to write: the first EXIF segment with Orientation 1 and no
   /// thumbnail (ExifRewrite.h), the first XMP packet with every orientation
-  /// it states set to 1 (XmpRewrite.h), and the Photoshop resource segments
-  /// (IPTC) without their thumbnails. Segments whose structure does not read
-  /// are left out: what cannot be read cannot be cleared of a thumbnail or a
-  /// wrong orientation.
+  /// it states set to 1 and no preview image (XmpRewrite.h), and the
+  /// Photoshop resource segments (IPTC) without their thumbnails. Segments whose structure does not
+  /// read are left out: what cannot be read cannot be cleared of a thumbnail or a wrong
+  /// orientation.
   std::vector<TJpegSegment> PictureInformation;
 };
 

@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::string_view kTiffNamespace = "http://ns.adobe.com/tiff/1.0/";
 constexpr std::string_view kRdfNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+constexpr std::string_view kImageNamespace = "http://ns.adobe.com/xap/1.0/g/img/";
 // XMP nests a handful of levels; deeper is not a packet worth reading.
 constexpr std::size_t kMaxDepth = 256;
 
@@ -33,19 +34,27 @@ struct TAttribute {
   TXmpSpan Value;
 };
 
+// What an element's value is, by its own name or the one it lies in.
+enum class TRole { kNone, kOrientation, kThumbnail };
+
 struct TElement {
   std::string_view Name;
   std::size_t Bindings;  // namespace bindings in force before this element
-  bool InOrientation;
+  TRole Role;
   // Its own text: first to last non-blank run.
   std::optional<TXmpSpan> Text;
+};
+
+struct TFound {
+  TXmpSpan Span;
+  TRole Role;
 };
 
 class TXmpReader {
  public:
   explicit TXmpReader(std::string_view text) : text_(text) {}
 
-  std::optional<std::vector<TXmpSpan>> Read() {
+  std::optional<TXmpStatements> Read() {
     std::size_t pos = 0;
     while (pos < text_.size()) {
       const std::size_t open = std::min(text_.find('<', pos), text_.size());
@@ -56,8 +65,13 @@ class TXmpReader {
       pos = *next;
     }
     while (!open_.empty()) Close();
-    std::ranges::sort(values_, {}, &TXmpSpan::Begin);
-    return std::move(values_);
+    std::ranges::sort(found_, {}, [](const TFound& f) { return f.Span.Begin; });
+    TXmpStatements statements;
+    for (const TFound& f : found_) {
+      (f.Role == TRole::kOrientation ? statements.Orientation : statements.Thumbnails)
+          .push_back(f.Span);
+    }
+    return statements;
   }
 
  private:
@@ -117,14 +131,14 @@ class TXmpReader {
       if (n.Prefix.empty() && n.Local == "xmlns") bindings_.emplace_back("", Span(a.Value));
       if (n.Prefix == "xmlns") bindings_.emplace_back(n.Local, Span(a.Value));
     }
-    const bool inOrientation = (!open_.empty() && open_.back().InOrientation) ||
-                               Is(name, kTiffNamespace, "tiff", "Orientation", true);
+    const TRole role = !open_.empty() && open_.back().Role != TRole::kNone ? open_.back().Role
+                                                                           : RoleOf(name, true);
     for (const TAttribute& a : attributes) {
-      const bool states = Is(a.Name, kTiffNamespace, "tiff", "Orientation", false) ||
-                          (inOrientation && Is(a.Name, kRdfNamespace, "rdf", "value", false));
-      if (states && !IsBlank(Span(a.Value))) values_.push_back(a.Value);
+      TRole states = RoleOf(a.Name, false);
+      if (role != TRole::kNone && Is(a.Name, kRdfNamespace, "rdf", "value", false)) states = role;
+      if (states != TRole::kNone && !IsBlank(Span(a.Value))) found_.push_back({a.Value, states});
     }
-    open_.push_back({name, before, inOrientation, std::nullopt});
+    open_.push_back({name, before, role, std::nullopt});
     if (text_[pos] == '>') return pos + 1;
     Close();
     return pos + 2;
@@ -140,12 +154,12 @@ class TXmpReader {
 
   void Close() {
     const TElement& element = open_.back();
-    if (element.InOrientation && element.Text) {
+    if (element.Role != TRole::kNone && element.Text) {
       // What lies inside the text is rewritten with it.
-      std::erase_if(values_, [&](const TXmpSpan& s) {
-        return s.Begin >= element.Text->Begin && s.End <= element.Text->End;
+      std::erase_if(found_, [&](const TFound& f) {
+        return f.Span.Begin >= element.Text->Begin && f.Span.End <= element.Text->End;
       });
-      values_.push_back(*element.Text);
+      found_.push_back({*element.Text, element.Role});
     }
     bindings_.resize(element.Bindings);
     open_.pop_back();
@@ -162,6 +176,12 @@ class TXmpReader {
     if (open_.empty()) return;
     std::optional<TXmpSpan>& text = open_.back().Text;
     text = TXmpSpan{text ? text->Begin : run.Begin, run.End};
+  }
+
+  TRole RoleOf(std::string_view qualified, bool element) const {
+    if (Is(qualified, kTiffNamespace, "tiff", "Orientation", element)) return TRole::kOrientation;
+    if (Is(qualified, kImageNamespace, "xmpGImg", "image", element)) return TRole::kThumbnail;
+    return TRole::kNone;
   }
 
   // Whether a qualified name is `local` in `uri`, or under `usualPrefix`
@@ -200,25 +220,29 @@ class TXmpReader {
   std::string_view text_;
   std::vector<TElement> open_;
   std::vector<std::pair<std::string_view, std::string_view>> bindings_;
-  std::vector<TXmpSpan> values_;
+  std::vector<TFound> found_;
 };
 
 }  // namespace
 
-std::optional<std::vector<TXmpSpan>> FindXmpOrientation(std::string_view packet) {
+std::optional<TXmpStatements> FindXmpStatements(std::string_view packet) {
   return TXmpReader(packet).Read();
 }
 
-std::optional<std::string> ClearXmpOrientation(std::string_view packet) {
-  const auto values = FindXmpOrientation(packet);
-  if (!values) return std::nullopt;
+std::optional<std::string> ClearXmp(std::string_view packet) {
+  const auto statements = FindXmpStatements(packet);
+  if (!statements) return std::nullopt;
+  std::vector<std::pair<TXmpSpan, std::string_view>> edits;
+  for (const TXmpSpan& v : statements->Orientation) edits.emplace_back(v, "1");
+  for (const TXmpSpan& v : statements->Thumbnails) edits.emplace_back(v, "");
+  std::ranges::sort(edits, {}, [](const auto& e) { return e.first.Begin; });
   std::string out;
   out.reserve(packet.size());
   std::size_t copied = 0;
-  for (const TXmpSpan& v : *values) {
-    out.append(packet.substr(copied, v.Begin - copied));
-    out += '1';
-    copied = v.End;
+  for (const auto& [span, text] : edits) {
+    out.append(packet.substr(copied, span.Begin - copied));
+    out += text;
+    copied = span.End;
   }
   out.append(packet.substr(copied));
   return out;

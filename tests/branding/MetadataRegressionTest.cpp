@@ -94,9 +94,9 @@ TEST(MetadataRegressionTest, CopiesStandUprightSayOneAndHoldNoThumbnail) {
         const std::string_view text(reinterpret_cast<const char*>(segment.Payload.data()),
                                     segment.Payload.size());
         if (!text.starts_with("http://ns.adobe.com/xap/1.0/")) continue;
-        const auto values = FindXmpOrientation(text);
-        ASSERT_TRUE(values && !values->empty());
-        for (const TXmpSpan& v : *values)
+        const auto statements = FindXmpStatements(text);
+        ASSERT_TRUE(statements && !statements->Orientation.empty());
+        for (const TXmpSpan& v : statements->Orientation)
           EXPECT_EQ(text.substr(v.Begin, v.End - v.Begin), std::string_view("1"));
       }
       EXPECT_EQ(std::ranges::count_if(windows, [&](auto w) { return Contains(copy, w); }), 0)

@@ -1,6 +1,6 @@
 // The EXIF and XMP rewrites on hand-laid structures: thumbnails wherever a
 // TIFF structure may put them, damaged directories after IFD0, and the ways
-// XML may state an orientation.
+// XML may state an orientation or hold a preview.
 
 #include <gtest/gtest.h>
 
@@ -95,9 +95,10 @@ TEST(ExifRewriteTest, ThumbnailsAreWipedWhereverTheyLieAndIfd0Stays) {
   }
 }
 
-TEST(XmpRewriteTest, OrientationIsFoundHoweverXmlStatesIt) {
+TEST(XmpRewriteTest, OrientationIsFoundHoweverXmlStatesItAndPreviewsGo) {
   const std::string tiff = "xmlns:tiff='http://ns.adobe.com/tiff/1.0/'";
   const std::string rdf = "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'";
+  const std::string img = "xmlns:xmpGImg='http://ns.adobe.com/xap/1.0/g/img/'";
   const struct {
     std::string packet;
     std::optional<std::string> cleared;
@@ -119,6 +120,15 @@ TEST(XmpRewriteTest, OrientationIsFoundHoweverXmlStatesIt) {
            "><tiff:Orientation><rdf:value>6</rdf:value></tiff:Orientation></d>",
        "<d " + tiff + " " + rdf +
            "><tiff:Orientation><rdf:value>1</rdf:value></tiff:Orientation></d>"},
+      // Preview images as photo software stores them, in either form.
+      {"<d " + img +
+           "><t><rdf:li><xmpGImg:width>256</xmpGImg:width><xmpGImg:image>\n/9j/4AAQ\n"
+           "</xmpGImg:image></rdf:li></t></d>",
+       "<d " + img +
+           "><t><rdf:li><xmpGImg:width>256</xmpGImg:width><xmpGImg:image>\n\n"
+           "</xmpGImg:image></rdf:li></t></d>"},
+      {"<d " + img + " " + tiff + " xmpGImg:image='/9j/4AAQ' tiff:Orientation='3'/>",
+       "<d " + img + " " + tiff + " xmpGImg:image='' tiff:Orientation='1'/>"},
       // Not an orientation: another namespace, a comment, an attribute's
       // text, an unprefixed attribute, a blank value.
       {"<d xmlns:tiff='urn:other' tiff:Orientation='6'/>",
@@ -136,12 +146,15 @@ TEST(XmpRewriteTest, OrientationIsFoundHoweverXmlStatesIt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.packet);
-    const std::optional<std::string> cleared = ClearXmpOrientation(c.packet);
+    const std::optional<std::string> cleared = ClearXmp(c.packet);
     EXPECT_EQ(cleared, c.cleared);
     if (!cleared) continue;
-    const auto values = FindXmpOrientation(*cleared);
-    ASSERT_TRUE(values);
-    for (const TXmpSpan& v : *values) EXPECT_EQ(cleared->substr(v.Begin, v.End - v.Begin), "1");
+    const auto statements = FindXmpStatements(*cleared);
+    ASSERT_TRUE(statements);
+    for (const TXmpSpan& v : statements->Orientation) {
+      EXPECT_EQ(cleared->substr(v.Begin, v.End - v.Begin), "1");
+    }
+    EXPECT_TRUE(statements->Thumbnails.empty());
   }
 }
 

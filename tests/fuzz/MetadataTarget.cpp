@@ -3,8 +3,9 @@
 // back the same from the copy: upright, same segments, same colour profile.
 // The orientation taken is the one IFD0 states, whatever follows it; the
 // copy is turned upright by it, so every orientation the copy states, in
-// EXIF or XMP, is 1; and no byte of the thumbnail that the source's EXIF
-// points to (a JPEG stream or strips, from IFD1 on) survives in the copy.
+// EXIF or XMP, is 1. No byte of the thumbnail that the source's EXIF points
+// to (a JPEG stream or strips, from IFD1 on) survives in the copy, and its
+// XMP holds no preview image.
 
 #include <algorithm>
 #include <optional>
@@ -163,9 +164,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const TJpegSegment& s : copy) {
     const std::string_view text = Text(s.Payload);
     if (s.Marker == kJpegApp1 && text.starts_with("http://ns.adobe.com/xap/1.0/")) {
-      const auto values = FindXmpOrientation(text);
-      FUZZ_CHECK(values.has_value());
-      for (const TXmpSpan& v : *values) FUZZ_CHECK(text.substr(v.Begin, v.End - v.Begin) == "1");
+      const auto statements = FindXmpStatements(text);
+      FUZZ_CHECK(statements.has_value());
+      for (const TXmpSpan& v : statements->Orientation) {
+        FUZZ_CHECK(text.substr(v.Begin, v.End - v.Begin) == "1");
+      }
+      FUZZ_CHECK(statements->Thumbnails.empty());
     }
     if (s.Marker == kJpegApp1 && text.starts_with(kExif)) {
       const auto kept = std::span(s.Payload).subspan(kExif.size());
