@@ -29,7 +29,8 @@ struct TJpegSegment {
 
 struct TJpegMetadata {
   /// EXIF orientation 1..8: how the stored pixels must be turned to stand
-  /// upright. 1 when the tag is absent, out of range or unreadable.
+  /// upright, as IFD0 states it whatever follows IFD0. 1 when the tag is
+  /// absent, out of range or unreadable.
   int Orientation = 1;
   /// The whole ICC profile, put together from its chunks in sequence order;
   /// empty when there is none or its chunk sequence is incomplete or
@@ -37,10 +38,11 @@ struct TJpegMetadata {
   std::vector<std::byte> IccProfile;
   /// The picture information a branded copy may carry, in file order and
   /// ready to write: the first EXIF segment with Orientation 1 and no
-  /// thumbnail, the first XMP packet with any orientation set to 1, and the
-  /// Photoshop resource segments (IPTC) without their thumbnails. Segments
-  /// whose structure does not read are left out: what cannot be read cannot
-  /// be cleared of a thumbnail or a wrong orientation.
+  /// thumbnail (ExifRewrite.h), the first XMP packet with every orientation
+  /// it states set to 1 and no preview image (XmpRewrite.h), and the
+  /// Photoshop resource segments (IPTC) without their thumbnails. Segments whose structure does not
+  /// read are left out: what cannot be read cannot be cleared of a thumbnail or a wrong
+  /// orientation.
   std::vector<TJpegSegment> PictureInformation;
 };
 

@@ -2,6 +2,8 @@
 // Payloads of JPEG marker segments built by hand: plain texts, and EXIF laid
 // out as cameras write it.
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -34,45 +36,66 @@ struct TExifLayout {
   std::size_t NextIfdLinkAt() const { return 8 + 2 + 12 * Ifd0Entries(); }
 };
 
-inline std::vector<std::byte> ExifPayload(const TExifLayout& layout) {
-  std::string tiff;
-  const auto put = [&](std::uint32_t v, int bytes) {
+/// A TIFF structure laid out by hand: `size` zero bytes with the header
+/// (IFD0 at `ifd0`), then directories and texts wherever a case puts them.
+class TTiffWriter {
+ public:
+  TTiffWriter(bool bigEndian, std::size_t size, std::uint32_t ifd0)
+      : bigEndian_(bigEndian), tiff_(size, '\0') {
+    tiff_[0] = tiff_[1] = bigEndian ? 'M' : 'I';
+    Put(2, 42, 2);
+    Put(4, ifd0, 4);
+  }
+  void Put(std::size_t at, std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) {
-      const int shift = layout.BigEndian ? 8 * (bytes - 1 - i) : 8 * i;
-      tiff += static_cast<char>((v >> shift) & 0xFF);
+      const int shift = bigEndian_ ? 8 * (bytes - 1 - i) : 8 * i;
+      tiff_.at(at + i) = static_cast<char>((v >> shift) & 0xFF);
     }
-  };
-  const auto entry = [&](int tag, int type, std::uint32_t count, std::uint32_t value) {
-    put(tag, 2);
-    put(type, 2);
-    put(count, 4);
-    // A SHORT sits in the first two bytes of the field.
-    if (type == 3) {
-      put(value, 2);
-      put(0, 2);
-    } else {
-      put(value, 4);
+  }
+  /// Entries {tag, type, count, value}: a single SHORT sits in the first two
+  /// bytes of its field. `entries` may claim more entries than it lists.
+  void Directory(std::size_t at, const std::vector<std::array<std::uint32_t, 4>>& entries,
+                 std::uint32_t next, std::size_t claimed = 0) {
+    Put(at, static_cast<std::uint32_t>(std::max(claimed, entries.size())), 2);
+    at += 2;
+    for (const auto& [tag, type, count, value] : entries) {
+      Put(at, tag, 2);
+      Put(at + 2, type, 2);
+      Put(at + 4, count, 4);
+      Put(at + 8, value, type == 3 && count == 1 ? 2 : 4);
+      at += 12;
     }
-  };
-  tiff += layout.BigEndian ? "MM" : "II";
-  put(42, 2);
-  put(8, 4);
+    if (claimed <= entries.size()) Put(at, next, 4);
+  }
+  void Text(std::size_t at, const std::string& text) { tiff_.replace(at, text.size(), text); }
+  /// The whole structure as an EXIF segment's payload.
+  std::vector<std::byte> Exif() const { return Payload(std::string("Exif\0\0", 6) + tiff_); }
+
+ private:
+  bool bigEndian_;
+  std::string tiff_;
+};
+
+inline std::vector<std::byte> ExifPayload(const TExifLayout& layout) {
   const std::size_t copyrightAt = layout.NextIfdLinkAt() + 4;
   const std::size_t copyrightSize = layout.Copyright.size() + 1;
   const std::size_t ifd1At = copyrightAt + copyrightSize + copyrightSize % 2;
-  put(static_cast<std::uint32_t>(layout.Ifd0Entries()), 2);
-  if (layout.Orientation != 0) entry(0x0112, 3, 1, layout.Orientation);
-  entry(0x8298, 2, copyrightSize, copyrightAt);
-  put(layout.Thumbnail.empty() ? 0 : ifd1At, 4);
-  tiff += layout.Copyright + std::string(1 + copyrightSize % 2, '\0');
+  const std::size_t thumbnailAt = ifd1At + 2 + 2 * 12 + 4;
+  TTiffWriter tiff(layout.BigEndian,
+                   layout.Thumbnail.empty() ? ifd1At : thumbnailAt + layout.Thumbnail.size(), 8);
+  std::vector<std::array<std::uint32_t, 4>> ifd0;
+  if (layout.Orientation != 0) ifd0.push_back({0x0112, 3, 1, std::uint32_t(layout.Orientation)});
+  ifd0.push_back({0x8298, 2, std::uint32_t(copyrightSize), std::uint32_t(copyrightAt)});
+  tiff.Directory(8, ifd0, layout.Thumbnail.empty() ? 0 : std::uint32_t(ifd1At));
+  tiff.Text(copyrightAt, layout.Copyright);
   if (!layout.Thumbnail.empty()) {
-    put(2, 2);
-    entry(0x0201, 4, 1, ifd1At + 2 + 2 * 12 + 4);
-    entry(0x0202, 4, 1, layout.Thumbnail.size());
-    put(0, 4);
-    tiff += layout.Thumbnail;
+    tiff.Directory(ifd1At,
+                   {{0x0201, 4, 1, std::uint32_t(thumbnailAt)},
+                    {0x0202, 4, 1, std::uint32_t(layout.Thumbnail.size())}},
+                   0);
+    tiff.Text(thumbnailAt, layout.Thumbnail);
   }
-  return Payload(std::string("Exif\0\0", 6) + tiff);
+  return tiff.Exif();
 }
 
 }  // namespace sigilon::test
