@@ -9,6 +9,7 @@
 #include "engine/ByteReader.h"
 #include "engine/Errors.h"
 #include "engine/ExifRewrite.h"
+#include "engine/JpegMarkers.h"
 #include "engine/XmpRewrite.h"
 
 namespace sigilon {
@@ -27,11 +28,6 @@ constexpr std::size_t kIccChunkData = kMaxSegmentPayload - kIccHeaderSize;
 constexpr std::size_t kMaxIccChunks = 255;
 
 constexpr std::uint8_t kSOI = 0xD8;
-constexpr std::uint8_t kEOI = 0xD9;
-constexpr std::uint8_t kSOS = 0xDA;
-constexpr std::uint8_t kTEM = 0x01;
-constexpr std::uint8_t kRST0 = 0xD0;
-constexpr std::uint8_t kRST7 = 0xD7;
 
 // Photoshop resources holding a preview of the (unbranded) picture.
 constexpr std::uint16_t kResourceThumbnailOld = 0x0409;
@@ -98,53 +94,51 @@ TJpegMetadata ReadJpegMetadata(std::span<const std::byte> data) {
   TJpegMetadata metadata;
   std::vector<TIccChunk> iccChunks;
   bool haveExif = false, haveXmp = false;
-  ByteReader reader(data, "JPEG");
-  try {
-    if (reader.U8("marker") != 0xFF || reader.U8("marker") != kSOI) return metadata;
-    for (;;) {
-      if (reader.U8("marker") != 0xFF) break;
-      std::uint8_t marker = reader.U8("marker");
-      while (marker == 0xFF) marker = reader.U8("marker");  // fill bytes
-      if (marker == kSOS || marker == kEOI) break;
-      if (marker == kTEM || (marker >= kRST0 && marker <= kRST7)) continue;
-      const std::uint16_t length = reader.U16BE("segment length");
-      if (length < 2) break;
-      const auto payload = reader.Bytes(length - 2u, "segment");
-
-      if (marker == kJpegApp1 && StartsWith(payload, kExifSignature) && !haveExif) {
-        haveExif = true;
-        TExifRewrite exif = RewriteExif(payload.subspan(kExifSignature.size()));
-        metadata.Orientation = exif.Orientation;
-        if (exif.Cleared) {
-          exif.Cleared->insert(exif.Cleared->begin(), payload.begin(),
-                               payload.begin() + kExifSignature.size());
-          metadata.PictureInformation.push_back({marker, std::move(*exif.Cleared)});
-        }
-      } else if (marker == kJpegApp1 && StartsWith(payload, kXmpSignature) && !haveXmp) {
-        haveXmp = true;
-        const auto packet = payload.subspan(kXmpSignature.size());
-        const std::optional<std::string> cleared =
-            ClearXmp({reinterpret_cast<const char*>(packet.data()), packet.size()});
-        if (cleared) {
-          std::vector<std::byte> kept(payload.begin(), payload.begin() + kXmpSignature.size());
-          const auto bytes = std::as_bytes(std::span(*cleared));
-          kept.insert(kept.end(), bytes.begin(), bytes.end());
-          metadata.PictureInformation.push_back({marker, std::move(kept)});
-        }
-      } else if (marker == kJpegApp13 && StartsWith(payload, kPhotoshopSignature)) {
-        try {
-          metadata.PictureInformation.push_back({marker, ClearPhotoshopThumbnails(payload)});
-        } catch (const ImageError&) {
-        }
-      } else if (marker == kJpegApp2 && StartsWith(payload, kIccSignature) &&
-                 payload.size() >= kIccHeaderSize) {
-        iccChunks.push_back({static_cast<std::uint8_t>(payload[kIccSignature.size()]),
-                             static_cast<std::uint8_t>(payload[kIccSignature.size() + 1]),
-                             payload.subspan(kIccHeaderSize)});
-      }
+  if (data.size() < 2 || data[0] != std::byte{0xFF} || data[1] != std::byte{kSOI}) return metadata;
+  for (std::size_t at = 2;;) {
+    const TJpegMarkerStep step = NextJpegMarker(data, at);
+    if (step.Kind == TJpegMarkerStep::TKind::StandAlone) {
+      at = step.Next;
+      continue;
     }
-  } catch (const ImageError&) {
-    // A segment runs past the data: what was read before it stands.
+    // A segment that runs past the data ends the walk: what was read before
+    // it stands.
+    if (step.Kind != TJpegMarkerStep::TKind::Segment || step.Next > data.size()) break;
+    at = step.Next;
+    const std::uint8_t marker = step.Marker;
+    const auto payload = data.subspan(step.PayloadStart, step.Next - step.PayloadStart);
+
+    if (marker == kJpegApp1 && StartsWith(payload, kExifSignature) && !haveExif) {
+      haveExif = true;
+      TExifRewrite exif = RewriteExif(payload.subspan(kExifSignature.size()));
+      metadata.Orientation = exif.Orientation;
+      if (exif.Cleared) {
+        exif.Cleared->insert(exif.Cleared->begin(), payload.begin(),
+                             payload.begin() + kExifSignature.size());
+        metadata.PictureInformation.push_back({marker, std::move(*exif.Cleared)});
+      }
+    } else if (marker == kJpegApp1 && StartsWith(payload, kXmpSignature) && !haveXmp) {
+      haveXmp = true;
+      const auto packet = payload.subspan(kXmpSignature.size());
+      const std::optional<std::string> cleared =
+          ClearXmp({reinterpret_cast<const char*>(packet.data()), packet.size()});
+      if (cleared) {
+        std::vector<std::byte> kept(payload.begin(), payload.begin() + kXmpSignature.size());
+        const auto bytes = std::as_bytes(std::span(*cleared));
+        kept.insert(kept.end(), bytes.begin(), bytes.end());
+        metadata.PictureInformation.push_back({marker, std::move(kept)});
+      }
+    } else if (marker == kJpegApp13 && StartsWith(payload, kPhotoshopSignature)) {
+      try {
+        metadata.PictureInformation.push_back({marker, ClearPhotoshopThumbnails(payload)});
+      } catch (const ImageError&) {
+      }
+    } else if (marker == kJpegApp2 && StartsWith(payload, kIccSignature) &&
+               payload.size() >= kIccHeaderSize) {
+      iccChunks.push_back({static_cast<std::uint8_t>(payload[kIccSignature.size()]),
+                           static_cast<std::uint8_t>(payload[kIccSignature.size() + 1]),
+                           payload.subspan(kIccHeaderSize)});
+    }
   }
   metadata.IccProfile = AssembleIccProfile(std::move(iccChunks));
   return metadata;
