@@ -87,6 +87,9 @@ class FontEngine {
 /// longer than the FreeType calls on them take.
 class LockedFontEngine {
  public:
+  LockedFontEngine(const LockedFontEngine&) = delete;
+  LockedFontEngine& operator=(const LockedFontEngine&) = delete;
+
   /// The face a logical font selects; throws FontError when no scalable
   /// face can be found at all.
   ResolvedFace Resolve(const TLogFont& log);
