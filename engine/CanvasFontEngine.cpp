@@ -9,10 +9,12 @@ FontEngine& FontEngine::Instance() {
   return engine;
 }
 
-ResolvedFace FontEngine::Resolve(const TLogFont& log) {
+LockedFontEngine FontEngine::Lock() { return LockedFontEngine(Instance()); }
+
+ResolvedFace LockedFontEngine::Resolve(const TLogFont& log) {
   const bool bold = log.Weight >= 600;
   const auto key = std::make_tuple(log.FaceName, log.Weight, log.Italic, log.Pitch);
-  if (auto it = resolved_.find(key); it != resolved_.end()) return it->second;
+  if (auto it = engine_.resolved_.find(key); it != engine_.resolved_.end()) return it->second;
 
   FcPatternPtr pattern(FcPatternCreate());
   if (!pattern) throw FontError("font lookup: out of memory");
@@ -20,38 +22,41 @@ ResolvedFace FontEngine::Resolve(const TLogFont& log) {
     FcPatternAddString(pattern.get(), FC_FAMILY,
                        reinterpret_cast<const FcChar8*>(log.FaceName.c_str()));
   }
-  AddStyle(pattern.get(), log.Weight, log.Italic);
+  FontEngine::AddStyle(pattern.get(), log.Weight, log.Italic);
   if (log.Pitch == TFontPitch::fpFixed) FcPatternAddInteger(pattern.get(), FC_SPACING, FC_MONO);
-  ResolvedFace result = Match(pattern.get(), bold, log.Italic);
+  ResolvedFace result = engine_.Match(pattern.get(), bold, log.Italic);
   if (!result.loaded) {
     throw FontError("no scalable font found for face name \"" + log.FaceName + "\"");
   }
-  resolved_.emplace(key, result);
+  engine_.resolved_.emplace(key, result);
   return result;
 }
 
-ResolvedFace FontEngine::Fallback(char32_t cp, int weight, bool italic) {
+ResolvedFace LockedFontEngine::Fallback(char32_t cp, int weight, bool italic) {
   const auto key = std::make_tuple(cp, weight, italic);
-  if (auto it = fallbacks_.find(key); it != fallbacks_.end()) return it->second;
+  if (auto it = engine_.fallbacks_.find(key); it != engine_.fallbacks_.end()) return it->second;
   ResolvedFace result;
   std::unique_ptr<FcCharSet, FcCharSetDeleter> chars(FcCharSetCreate());
   FcPatternPtr pattern(FcPatternCreate());
   if (chars && pattern && FcCharSetAddChar(chars.get(), cp)) {
     FcPatternAddCharSet(pattern.get(), FC_CHARSET, chars.get());
-    AddStyle(pattern.get(), weight, italic);
-    result = Match(pattern.get(), weight >= 600, italic);
-    if (result.loaded && FT_Get_Char_Index(result.loaded->face.get(), cp) == 0) result = {};
+    FontEngine::AddStyle(pattern.get(), weight, italic);
+    result = engine_.Match(pattern.get(), weight >= 600, italic);
+    if (result.loaded && FT_Get_Char_Index(Face(result), cp) == 0) result = {};
   }
-  fallbacks_.emplace(key, result);
+  engine_.fallbacks_.emplace(key, result);
   return result;
 }
 
-void FontEngine::SetEmSize(LoadedFace& face, FT_F26Dot6 em) {
-  if (face.size == em) return;
-  if (FT_Set_Char_Size(face.face.get(), 0, em, 72, 72) != 0) {
-    throw FontError("cannot scale font \"" + std::string(face.face->family_name) + "\"");
+FT_Face LockedFontEngine::Sized(const ResolvedFace& resolved, FT_F26Dot6 em) {
+  LoadedFace& loaded = *resolved.loaded;
+  FT_Face face = loaded.face_.get();
+  if (loaded.size_ == em) return face;
+  if (FT_Set_Char_Size(face, 0, em, 72, 72) != 0) {
+    throw FontError("cannot scale font \"" + std::string(face->family_name) + "\"");
   }
-  face.size = em;
+  loaded.size_ = em;
+  return face;
 }
 
 FontEngine::FontEngine() {
@@ -95,7 +100,7 @@ LoadedFace* FontEngine::Open(const std::string& file, int index) {
   FT_Face face = nullptr;
   if (FT_New_Face(library_.get(), file.c_str(), index, &face) != 0) return nullptr;
   auto loaded = std::make_unique<LoadedFace>();
-  loaded->face.reset(face);
+  loaded->face_.reset(face);
   if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) return nullptr;
   return faces_.emplace(key, std::move(loaded)).first->second.get();
 }

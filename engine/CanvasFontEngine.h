@@ -37,10 +37,13 @@ struct FcCharSetDeleter {
 };
 using FcPatternPtr = std::unique_ptr<FcPattern, FcPatternDeleter>;
 
-/// A face file opened once; `size` is the character size last set on it.
-struct LoadedFace {
-  FacePtr face;
-  FT_F26Dot6 size = 0;
+/// A face file opened once, with the character size last set on it. Its
+/// FreeType face is reached only through a LockedFontEngine.
+class LoadedFace {
+  friend class FontEngine;
+  friend class LockedFontEngine;
+  FacePtr face_;
+  FT_F26Dot6 size_ = 0;
 };
 
 /// What a logical font resolves to: the face and the styles to synthesise
@@ -51,28 +54,21 @@ struct ResolvedFace {
   bool synthItalic = false;
 };
 
+class LockedFontEngine;
+
 /// FreeType and fontconfig state shared by every canvas: faces stay open
 /// across calls because opening and parsing a font for each picture of a
-/// batch would cost more than drawing the text. Callers hold Mutex() while
-/// they use it or any face it returns.
+/// batch would cost more than drawing the text. FreeType faces may be used
+/// by one thread at a time, so the engine is reached only through Lock().
 class FontEngine {
  public:
-  static FontEngine& Instance();
-
-  std::mutex& Mutex() { return mutex_; }
-  FT_Library Library() const { return library_.get(); }
-
-  /// The face a logical font selects; throws FontError when no scalable
-  /// face can be found at all.
-  ResolvedFace Resolve(const TLogFont& log);
-  /// A face that has `cp`, for a character the chosen face lacks; null when
-  /// no installed font has it.
-  ResolvedFace Fallback(char32_t cp, int weight, bool italic);
-  /// Sets the character (em) size of a face, in 26.6 pixels.
-  static void SetEmSize(LoadedFace& face, FT_F26Dot6 em);
+  /// The engine with its lock held for the life of the handle.
+  static LockedFontEngine Lock();
 
  private:
+  friend class LockedFontEngine;
   FontEngine();
+  static FontEngine& Instance();
   static void AddStyle(FcPattern* pattern, int weight, bool italic);
   ResolvedFace Match(FcPattern* pattern, bool bold, bool italic);
   LoadedFace* Open(const std::string& file, int index);
@@ -84,6 +80,34 @@ class FontEngine {
   std::map<std::pair<std::string, int>, std::unique_ptr<LoadedFace>> faces_;
   std::map<std::tuple<std::string, int, bool, TFontPitch>, ResolvedFace> resolved_;
   std::map<std::tuple<char32_t, int, bool>, ResolvedFace> fallbacks_;
+};
+
+/// The font engine while this thread holds its lock: the only way to the
+/// faces. Faces it hands out may be used only while it lives; keep it no
+/// longer than the FreeType calls on them take.
+class LockedFontEngine {
+ public:
+  LockedFontEngine(const LockedFontEngine&) = delete;
+  LockedFontEngine& operator=(const LockedFontEngine&) = delete;
+
+  /// The face a logical font selects; throws FontError when no scalable
+  /// face can be found at all.
+  ResolvedFace Resolve(const TLogFont& log);
+  /// A face that has `cp`, for a character the chosen face lacks; null when
+  /// no installed font has it.
+  ResolvedFace Fallback(char32_t cp, int weight, bool italic);
+  /// The FreeType face of a resolved font, at its last character size.
+  FT_Face Face(const ResolvedFace& resolved) const { return resolved.loaded->face_.get(); }
+  /// The FreeType face of a resolved font at the character (em) size `em`,
+  /// in 26.6 pixels.
+  FT_Face Sized(const ResolvedFace& resolved, FT_F26Dot6 em);
+
+ private:
+  friend class FontEngine;
+  explicit LockedFontEngine(FontEngine& engine) : engine_(engine), lock_(engine.mutex_) {}
+
+  FontEngine& engine_;
+  std::unique_lock<std::mutex> lock_;
 };
 
 }  // namespace sigilon::drawing

@@ -55,9 +55,11 @@ void AppendGlyph(const FT_Outline& source, FT_Pos penX, std::vector<Outline>& ou
 }  // namespace
 
 LaidOutText LayOut(const std::string& text, const TLogFont& log, int pixelsPerInch) {
-  FontEngine& engine = FontEngine::Instance();
+  // The faces are shared by every thread; the outlines copied out of them
+  // are this thread's own, so the lock ends with the layout.
+  LockedFontEngine engine = FontEngine::Lock();
   const ResolvedFace primary = engine.Resolve(log);
-  FT_Face face = primary.loaded->face.get();
+  FT_Face face = engine.Face(primary);
   const double upem = face->units_per_EM;
   const auto [winAscent, winDescent] = WinMetrics(face);
 
@@ -87,11 +89,10 @@ LaidOutText LayOut(const std::string& text, const TLogFont& log, int pixelsPerIn
       const ResolvedFace fallback = engine.Fallback(cp, log.Weight, log.Italic);
       if (fallback.loaded) {
         use = fallback;
-        glyph = FT_Get_Char_Index(fallback.loaded->face.get(), cp);
+        glyph = FT_Get_Char_Index(engine.Face(fallback), cp);
       }
     }
-    FontEngine::SetEmSize(*use.loaded, em64);
-    FT_Face f = use.loaded->face.get();
+    FT_Face f = engine.Sized(use, em64);
     // Unhinted: hinting fits stems to the pixel grid of upright text, which
     // the turned text does not sit on.
     if (FT_Load_Glyph(f, glyph, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) != 0) continue;

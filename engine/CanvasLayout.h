@@ -26,8 +26,8 @@ struct LaidOutText {
   Outline cell;                // the whole cell, for an opaque background
 };
 
-/// Lays the text out once with the font's face and size; the caller holds
-/// the font engine's mutex. Throws FontError when no font can be found.
+/// Lays the text out once with the font's face and size, holding the font
+/// engine's lock meanwhile. Throws FontError when no font can be found.
 LaidOutText LayOut(const std::string& text, const TLogFont& log, int pixelsPerInch);
 
 }  // namespace sigilon::drawing

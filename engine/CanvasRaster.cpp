@@ -40,6 +40,19 @@ void CoverageSpans(int y, int count, const FT_Span* spans, void* user) {
   }
 }
 
+// Stroking and rendering use a FreeType library only for its memory and its
+// rasteriser, and no face: each thread has a library of its own, so that
+// the text of pictures on different threads is rendered at once without a
+// lock (the faces stay in the font engine, behind its lock).
+FT_Library ThreadLibrary() {
+  thread_local const LibraryPtr library = [] {
+    FT_Library raw = nullptr;
+    if (FT_Init_FreeType(&raw) != 0) throw FontError("cannot initialise FreeType");
+    return LibraryPtr(raw);
+  }();
+  return library.get();
+}
+
 struct StrokerDeleter {
   void operator()(FT_Stroker stroker) const { FT_Stroker_Done(stroker); }
 };
@@ -88,7 +101,7 @@ Outline Stroke(Outline& o, FT_Pos radius) {
   Outline out;
   if (o.points.empty()) return out;
   FT_Stroker raw = nullptr;
-  if (FT_Stroker_New(FontEngine::Instance().Library(), &raw) != 0) return out;
+  if (FT_Stroker_New(ThreadLibrary(), &raw) != 0) return out;
   const std::unique_ptr<FT_StrokerRec_, StrokerDeleter> stroker(raw);
   FT_Stroker_Set(raw, radius, FT_STROKER_LINECAP_ROUND, FT_STROKER_LINEJOIN_ROUND, 0);
   FT_Outline source = View(o, o.points.data());
@@ -120,7 +133,7 @@ Outline Stroke(Outline& o, FT_Pos radius) {
 // within 16 bits. The outlines that meet a piece are rendered as one shape,
 // in batches that fit FreeType's 16-bit point counts.
 void Rasterize(const std::vector<Outline*>& outlines, const TRect& window, std::uint8_t* buffer) {
-  FT_Library library = FontEngine::Instance().Library();
+  FT_Library library = ThreadLibrary();
   const std::size_t stride = static_cast<std::size_t>(window.Right - window.Left);
   constexpr std::size_t kMaxBatch = std::numeric_limits<short>::max();
   Outline batch;

@@ -5,13 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <mutex>
 #include <numbers>
 #include <optional>
 #include <vector>
 
 #include "engine/Canvas.h"
-#include "engine/CanvasFontEngine.h"
 #include "engine/CanvasLayout.h"
 #include "engine/CanvasRaster.h"
 
@@ -19,7 +17,6 @@ namespace sigilon {
 
 using drawing::CeilPixel;
 using drawing::FloorPixel;
-using drawing::FontEngine;
 using drawing::LaidOutText;
 using drawing::Outline;
 
@@ -59,15 +56,11 @@ std::uint8_t TTextImage::Coverage(int x, int y) const {
 }
 
 TSize TCanvas::TextExtent(const std::string& text) const {
-  FontEngine& engine = FontEngine::Instance();
-  std::lock_guard lock(engine.Mutex());
   return drawing::LayOut(text, Font.LogFont(), Font.PixelsPerInch).extent;
 }
 
 std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* clip,
                                           std::uint64_t maxPixels) const {
-  FontEngine& engine = FontEngine::Instance();
-  std::lock_guard lock(engine.Mutex());
   LaidOutText laid = drawing::LayOut(text, Font.LogFont(), Font.PixelsPerInch);
 
   const double radians = Font.LogFont().Escapement / 10.0 * std::numbers::pi / 180.0;

@@ -7,13 +7,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <latch>
 #include <map>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "engine/Canvas.h"
 #include "engine/BrandFile.h"
+#include "engine/Canvas.h"
 #include "tests/support/PixelCount.h"
 
 namespace sigilon {
@@ -452,6 +454,50 @@ TEST(StampLook, OutlineRingsTheGlyphsUnderTheFill) {
     EXPECT_LT(wrongRing, ring / 10);
     EXPECT_GT(inside, 5000);
     EXPECT_GT(outside, 1000);
+  }
+}
+
+TEST(StampThreads, StampsDrawnOnSeveralThreadsAtOnceEqualStampsDrawnAlone) {
+  // Each thread lays its text out with the shared faces at a size of its own
+  // (fallback glyph, synthetic styles, lines) and strokes and renders it
+  // while the others do the same.
+  struct Case {
+    TFont font;
+    TStampLook look;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {MakeFont(-13, clWhite), {}, kCopyright},
+      {MakeFont(-29, clRed, fsBold | fsUnderline),
+       {.Outline = 0x00000000},
+       kCopyright + "\xF4\x8F\xBF\xBD"},
+      {MakeFont(-21, 0x00204080, fsItalic), {.Opacity = 50}, "Studio \xE2\x82\xAC"},
+      {MakeFont(-40, clWhite, fsStrikeOut), {.Outline = 0x00FFFFFF}, kFullBlock + "x"},
+  };
+  const auto stamp = [](const Case& c) {
+    TBitmap bitmap(160, 120, TPixelFormat::pf24bit);
+    Fill(bitmap, kGray);
+    StampBrandText(c.text, c.font, bitmap, c.look);
+    return std::vector<std::uint8_t>(bitmap.Pixels().begin(), bitmap.Pixels().end());
+  };
+  std::vector<std::vector<std::uint8_t>> alone;
+  for (const Case& c : cases) alone.push_back(stamp(c));
+
+  constexpr int kRounds = 60;
+  std::vector<std::vector<std::vector<std::uint8_t>>> together(cases.size());
+  {
+    std::latch start(static_cast<std::ptrdiff_t>(cases.size()));
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      threads.emplace_back([&, i] {
+        start.arrive_and_wait();
+        for (int r = 0; r < kRounds; ++r) together[i].push_back(stamp(cases[i]));
+      });
+    }
+  }
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_NE(alone[i], std::vector<std::uint8_t>(alone[i].size(), 128)) << i;
+    for (const auto& pixels : together[i]) EXPECT_EQ(pixels, alone[i]) << i;
   }
 }
 
