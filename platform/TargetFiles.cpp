@@ -10,6 +10,7 @@
 #include <charconv>
 #include <climits>
 #include <csignal>
+#include <ctime>
 
 #include "platform/Directories.h"
 #include "platform/PosixSupport.h"
@@ -31,6 +32,10 @@ constexpr std::uint64_t kWriteOutChunk = 4 << 20;
 // names its writer so a later run can tell a dead writer's file from a live one.
 constexpr const char* kPartialPrefix = ".sigilon-partial.";
 
+// A temporary not written to for this long is a dead writer's, also when the
+// writer ran on another machine of a shared folder and cannot be asked.
+constexpr std::time_t kStaleTemporaryAge = 24 * 60 * 60;
+
 std::string HostTag() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
@@ -50,6 +55,18 @@ const std::string& OwnHostTag() {
 
 // The part of a temporary name that identifies its writer: "HOST.PID.".
 std::string WriterTag(pid_t pid) { return OwnHostTag() + "." + std::to_string(pid) + "."; }
+
+// Whether the process of this machine whose number follows `pidStart` in a
+// temporary's name has ended. A process that runs (or one that reuses the
+// number) keeps its file; so does a name that names no process.
+bool WriterHasEnded(const std::string& name, std::size_t pidStart) {
+  const std::size_t pidEnd = name.find('.', pidStart);
+  if (pidEnd == std::string::npos || pidEnd == pidStart) return false;
+  pid_t pid = 0;
+  const auto [last, error] = std::from_chars(name.data() + pidStart, name.data() + pidEnd, pid);
+  if (error != std::errc() || last != name.data() + pidEnd || pid <= 0) return false;
+  return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 }  // namespace
 
@@ -127,25 +144,23 @@ void WriteTargetFile(const std::string& path, std::span<const std::byte> data) {
 bool IsTargetTemporaryName(const std::string& name) { return name.starts_with(kPartialPrefix); }
 
 int RemoveStaleTargetFiles(const std::string& directory) {
-  const std::string mine = kPartialPrefix + OwnHostTag() + ".";
+  const std::string thisHost = kPartialPrefix + OwnHostTag() + ".";
   const std::string ownWriter = kPartialPrefix + WriterTag(::getpid());
   const std::string folder = directory.empty() ? "." : directory;
+  const std::time_t now = std::time(nullptr);
   int removed = 0;
   TDirectoryListing listing(folder);
   while (const auto entry = listing.Next()) {
     const std::string& name = entry->Name;
-    if (!name.starts_with(mine) || name.starts_with(ownWriter)) continue;
-    const std::size_t pidStart = mine.size();
-    const std::size_t pidEnd = name.find('.', pidStart);
-    if (pidEnd == std::string::npos || pidEnd == pidStart) continue;
-    pid_t pid = 0;
-    const auto [last, error] = std::from_chars(name.data() + pidStart, name.data() + pidEnd, pid);
-    if (error != std::errc() || last != name.data() + pidEnd || pid <= 0) continue;
-    // A writer that still runs (or a process that reuses its number) keeps its file.
-    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    if (!IsTargetTemporaryName(name) || name.starts_with(ownWriter)) continue;
     const std::string path = folder + "/" + name;
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+      continue;
+    }
+    // A writer fills its file as it encodes, so it is never idle for long.
+    const bool idleForADay = now - info.st_mtime > kStaleTemporaryAge;
+    if (!idleForADay && !(name.starts_with(thisHost) && WriterHasEnded(name, thisHost.size()))) {
       continue;
     }
     if (::unlink(path.c_str()) == 0) ++removed;

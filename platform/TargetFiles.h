@@ -51,10 +51,12 @@ void WriteTargetFile(const std::string& path, std::span<const std::byte> data);
 /// True when `name` is the name TTargetFile gives a file until it is complete.
 bool IsTargetTemporaryName(const std::string& name);
 
-/// Removes the temporary files of TTargetFile that a process of this user on
-/// this machine left in `directory` when it was killed. Files of processes
-/// still running, of other users or other machines, and anything that is not
-/// a plain file are left alone. Returns how many were removed.
+/// Removes the temporary files of TTargetFile that a killed process of this
+/// user left in `directory`: those of an ended process of this machine, and
+/// those of any machine not written to for a day (a writer elsewhere cannot
+/// be asked whether it runs). Files of this process, of running processes
+/// written to within the day, of other users, and anything that is not a
+/// plain file are left alone. Returns how many were removed.
 int RemoveStaleTargetFiles(const std::string& directory);
 
 }  // namespace sigilon

@@ -228,7 +228,7 @@ TEST_F(BrandCommandTest, WalksEveryFileOnceAndSummarises) {
 
   EXPECT_EQ(Run({"--ppi", "150", "--font", "\"Z\", 4, [], [clRed]", "Brand", source, target}),
             kExitSuccess);
-  EXPECT_EQ(err, "");
+  EXPECT_TRUE(err.starts_with("sigilon-brand: warning: font \"Z\" is not installed")) << err;
   auto lines = Lines(out);
   ASSERT_EQ(lines.size(), 6u) << out;
   EXPECT_EQ(lines[4], "");
@@ -287,6 +287,33 @@ TEST_F(BrandCommandTest, UnreadableFontFromBrandFileEndsTheRunWithoutSummary) {
   EXPECT_EQ(err, "'x' is not a valid integer value\n");
   EXPECT_EQ(out, "");
   EXPECT_EQ(calls.size(), 1u);
+}
+
+TEST_F(BrandCommandTest, AFaceThatIsNotInstalledWarnsOnceOrIsRefusedUnderStrict) {
+  Touch({"a.jpg", "b.jpg", "c.bmp"});
+  const std::string missing = "\"No Such Face Sigilon\", 9, [Bold], [clRed]";
+  EXPECT_EQ(Run({"--font", missing, "B", source, target}), kExitSuccess);
+  const std::string warning =
+      "sigilon-brand: warning: font \"No Such Face Sigilon\" is not installed; "
+      "fontconfig substitutes \"";
+  EXPECT_TRUE(err.starts_with(warning)) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_EQ(calls.size(), 3u);
+  EXPECT_EQ(Lines(out).back(), "3 files processed.");
+
+  // Refused before any file is touched.
+  calls.clear();
+  EXPECT_EQ(Run({"--strict", "--font", missing, "B", source, target}), kExitRefused);
+  EXPECT_TRUE(err.ends_with(" (refused under --strict)\n")) << err;
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(calls.empty());
+
+  // An installed face, in any letter case, and a generic family pass quietly.
+  for (const char* font : {"\"DejaVu Sans\", 9, [], [clBlack]", "\"dejavu SANS\", 9, [], [clBlack]",
+                           "\"sans-serif\", 9, [], [clBlack]"}) {
+    EXPECT_EQ(Run({"--strict", "--font", font, "B", source, target}), kExitSuccess) << font;
+    EXPECT_EQ(err, "") << font;
+  }
 }
 
 }  // namespace

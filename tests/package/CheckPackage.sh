@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs the build with CPack and checks the package without installing it:
 # the exact file list, the control fields, the desktop entry, the man pages,
-# the icons, the launcher, and that nothing of the build tree went in.
+# the changelog, the AppStream metainfo, lintian, the icons, the launcher,
+# and that nothing of the build tree went in.
 # Usage: CheckPackage.sh BUILD_DIR OUTPUT_DIR VERSION
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -36,6 +37,7 @@ expected="./usr/
 ./usr/share/doc/
 ./usr/share/doc/sigilon/
 ./usr/share/doc/sigilon/Manual.html
+./usr/share/doc/sigilon/changelog.gz
 ./usr/share/doc/sigilon/copyright
 ./usr/share/icons/
 ./usr/share/icons/hicolor/
@@ -51,7 +53,9 @@ expected="./usr/
 ./usr/share/man/
 ./usr/share/man/man1/
 ./usr/share/man/man1/sigilon-brand.1.gz
-./usr/share/man/man1/sigilon.1.gz"
+./usr/share/man/man1/sigilon.1.gz
+./usr/share/metainfo/
+./usr/share/metainfo/com.example.sigilon.metainfo.xml"
 actual=$(dpkg-deb --contents "$deb" | awk '{print $6}' | sort)
 if [ "$actual" != "$(sort <<<"$expected")" ]; then
   fail "file list differs from the expected one:"
@@ -94,6 +98,33 @@ for page in sigilon sigilon-brand; do
 done
 grep -q -- '--version' <(MANWIDTH=80 man -l "$tree/usr/share/man/man1/sigilon-brand.1.gz" 2>/dev/null) ||
   fail "sigilon-brand man page lacks the options of --help"
+
+# Compressed documentation carries no time stamp or file name (gzip -n), so
+# the same text packs to the same bytes.
+for gz in "$tree"/usr/share/man/man1/*.gz "$tree/usr/share/doc/sigilon/changelog.gz"; do
+  header=$(od -An -tx1 -N8 "$gz" | tr -d ' \n')
+  [ "${header:0:6}" = 1f8b08 ] && [ $((16#${header:6:2} & 8)) -eq 0 ] && [ "${header:8:8}" = 00000000 ] ||
+    fail "$gz is not compressed with gzip -n"
+done
+
+# The changelog's newest entry is this version's, in Debian's format.
+first=$(zcat "$tree/usr/share/doc/sigilon/changelog.gz" | head -1)
+grep -qE "^sigilon \($version\) [a-z]+; urgency=[a-z]+$" <<<"$first" ||
+  fail "the changelog's newest entry is not version $version: $first"
+
+# The AppStream metainfo is valid, names the menu entry and this version.
+metainfo=$tree/usr/share/metainfo/com.example.sigilon.metainfo.xml
+validation=$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1) ||
+  fail "appstreamcli validate: $validation"
+grep -q '<id>com.example.sigilon</id>' "$metainfo" || fail "metainfo id is not its file name's"
+grep -q '<launchable type="desktop-id">sigilon.desktop</launchable>' "$metainfo" ||
+  fail "metainfo does not launch sigilon.desktop"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo has no release $version"
+
+# Debian's own package checker finds no error; its warnings are shown.
+lintian_output=$(lintian --no-tag-display-limit "$deb" 2>&1 | grep -E '^[EW]: ' || true)
+[ -z "$lintian_output" ] || echo "$lintian_output" >&2
+if grep -q '^E: ' <<<"$lintian_output"; then fail "lintian reports errors"; fi
 
 # Icons: PNG pictures of their folder's size (width and height from the header).
 for size in 48 128 256; do

@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -221,6 +222,33 @@ TEST_F(Files, KilledWriterLeavesNoPartialFileAndItsLeftoverIsRemovedLater) {
   EXPECT_EQ(RemoveStaleTargetFiles(dir_ + "/"), 1);
   EXPECT_EQ(Names(),
             (std::set<std::string>{fs::path(inFlight.TemporaryPath()).filename(), "photo.jpg"}));
+}
+
+TEST_F(Files, LeftoversOfOtherMachinesAreRemovedOnceADayOld) {
+  // Another machine's writers cannot be asked whether they run: their files
+  // go by age alone. The numbers name no process here, or a running one.
+  const auto aged = [&](const std::string& name, std::chrono::hours age) {
+    const std::string path = Put(name, "partial");
+    fs::last_write_time(path, fs::file_time_type::clock::now() - age);
+    return name;
+  };
+  aged(".sigilon-partial.node17.4242.0.a.jpg", std::chrono::hours(25));
+  const std::string freshForeign =
+      aged(".sigilon-partial.node17.4243.0.b.jpg", std::chrono::hours(23));
+  aged(".sigilon-partial.c.jpg", std::chrono::hours(48));
+  const std::string oldPicture = aged("old.jpg", std::chrono::hours(48));
+  Put("fresh.jpg", "x");
+  // Even this process's own file is left alone, however old: it may still
+  // be committed.
+  TTargetFile inFlight(dir_ + "/own.jpg");
+  fs::last_write_time(inFlight.TemporaryPath(),
+                      fs::file_time_type::clock::now() - std::chrono::hours(48));
+  const std::string own = fs::path(inFlight.TemporaryPath()).filename();
+
+  EXPECT_EQ(RemoveStaleTargetFiles(dir_), 2);
+  EXPECT_EQ(Names(), (std::set<std::string>{freshForeign, oldPicture, "fresh.jpg", own}));
+  inFlight.Commit();
+  EXPECT_EQ(ReadText(dir_ + "/own.jpg"), "");
 }
 
 TEST_F(Files, WriteErrorLeavesNothingBehind) {

@@ -11,6 +11,7 @@
 
 #include "SigilonVersion.h"
 #include "engine/Errors.h"
+#include "engine/FontAvailability.h"
 #include "engine/FontText.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
@@ -184,7 +185,9 @@ std::string BrandUsage() {
          "               and XMP into the branded copy\n"
          "  --strict     fail a damaged JPEG (data that ends early or is corrupt) and\n"
          "               write no copy; without it the picture is branded as far as it\n"
-         "               decodes and a warning names the damage\n"
+         "               decodes and a warning names the damage. Also refuse the run\n"
+         "               when the font's face is not installed, which otherwise is only\n"
+         "               a warning naming the face drawn instead\n"
          "  --relative-size P\n"
          "               letter height as P percent (0.5 to 50) of the picture's shorter\n"
          "               side instead of the font's point size, so that the brand looks\n"
@@ -202,8 +205,9 @@ std::string BrandUsage() {
          "file failed goes to standard error as \"sigilon-brand: SOURCE_PATH: REASON\",\n"
          "damage to a processed picture as \"sigilon-brand: SOURCE_PATH: warning: REASON\".\n"
          "Exit status: 0 when no file failed, 1 when some file failed, 2 when the\n"
-         "arguments or settings were refused or the font text cannot be read, 130 when\n"
-         "stopped by SIGINT or SIGTERM (files in progress are finished; no new one starts).\n";
+         "arguments or settings were refused, the font text cannot be read or (with\n"
+         "--strict) its face is not installed, 130 when stopped by SIGINT or SIGTERM\n"
+         "(files in progress are finished; no new one starts).\n";
 }
 
 std::string BrandVersion() { return std::string("sigilon-brand ") + SIGILON_VERSION + "\n"; }
@@ -317,6 +321,14 @@ int RunBrandCommand(std::span<const std::string> args, const TBrandFileFunction&
   if (const std::string refusal = CheckBrandCommandLine(command); !refusal.empty()) {
     err << refusal << '\n';
     return kExitRefused;
+  }
+  // Once per run, before any file: another face writes other pictures.
+  if (const auto missing = FindMissingFace(command.FontText)) {
+    if (command.Strict) {
+      err << "sigilon-brand: " << MissingFaceText(*missing) << " (refused under --strict)\n";
+      return kExitRefused;
+    }
+    err << "sigilon-brand: warning: " << MissingFaceText(*missing) << '\n';
   }
   return ProcessImages(command, brandFile, out, err);
 }
