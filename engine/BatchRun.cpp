@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -364,6 +365,12 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
       parallel.emplace(jobs, brand, brandFile);
     }
 
+    // Converted copies of two sources may share a name (IMG.JPG and IMG.BMP
+    // both become IMG.jpg): the first keeps it. Hashes, not names, so that a
+    // big tree costs little.
+    std::unordered_set<std::size_t> convertedTargets;
+    // The target folders of a tree whose leftovers have been looked for.
+    std::unordered_set<std::string> cleanedFolders;
     std::optional<TEntry> entry = entries.Next();
     while (entry && !cancelled()) {
       auto job = std::make_unique<TJob>();
@@ -383,11 +390,18 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
             DirectoriesNest(walkedDirectory, job->Settings.TargetDirectory)))) {
         job->Refusal = "the target " + job->TargetPath + " leads into the source directory";
       }
+      if (options.ConvertTo && job->Refusal.empty() &&
+          !convertedTargets.insert(std::hash<std::string>{}(targetName)).second) {
+        job->Refusal = "its copy " + job->TargetPath + " is the copy of another file of this run";
+      }
       job->SkipExisting = options.SkipExisting;
       // Folders are made for pictures only, not for files that are passed over.
       if (const std::size_t slash = targetName.rfind('/');
           slash != std::string::npos && FormatForPath(entry->Name, brand.AllTypes)) {
         job->TargetFolder = job->Settings.TargetDirectory + targetName.substr(0, slash);
+        if (cleanedFolders.insert(job->TargetFolder).second) {
+          RemoveStaleTargetFiles(job->TargetFolder);
+        }
       }
       if (parallel) {
         parallel->Add(std::move(job), finished);

@@ -128,9 +128,15 @@ TEST_F(RunTreeTest, TheTreeIsMirroredWithoutFollowingLinksToFolders) {
     EXPECT_EQ(ReadBytes(tree + "2024/May/" + name), ReadBytes(may + name)) << name;
   }
 
-  // All types, every copy a JPEG under the conventional extension.
+  // All types, every copy a JPEG under the conventional extension; of two
+  // sources whose copies share a name, the first listed keeps it.
+  WriteWholeFile(source + "top.BMP", Picture(30).SaveToBytes());
   const std::string converted = NewTarget("converted");
-  ASSERT_EQ(Run("-r --all-types --convert-to JPEG", converted), 0) << err;
+  ASSERT_EQ(Run("-r --all-types --convert-to JPEG", converted), 1) << err;
+  const TNames second = Lines(kFailed);
+  ASSERT_EQ(second.size(), 1u) << out;
+  EXPECT_TRUE(*second.begin() == "top.jpg" || *second.begin() == "top.BMP") << out;
+  EXPECT_NE(err.find("is the copy of another file of this run"), std::string::npos) << err;
   EXPECT_EQ(Tree(converted), (TNames{"top.jpg", "2024/", "2024/May/", "2024/May/a.jpg",
                                      "2024/May/b.jpg", "other/", "other/c.jpg"}));
   const TBitmap fromBitmap = DecodeJpeg(ReadBytes(converted + "2024/May/b.jpg"), "b");
