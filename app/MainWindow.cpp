@@ -108,6 +108,8 @@ void TMain_Form::CreateActions() {
           &TMain_Form::SourceDirectory_MenuItemClick);
   connect(ui_.TargetDirectory_MenuItem, &QAction::triggered, this,
           &TMain_Form::TargetDirectory_MenuItemClick);
+  connect(ui_.PictureQuality_MenuItem, &QAction::triggered, this,
+          &TMain_Form::PictureQuality_MenuItemClick);
   connect(ui_.About_MenuItem, &QAction::triggered, this, &TMain_Form::About_MenuItemClick);
   connect(ui_.Manual_MenuItem, &QAction::triggered, this, &TMain_Form::Manual_MenuItemClick);
   connect(ui_.FitImage_MenuItem, &QAction::triggered, this, &TMain_Form::FitImage_MenuItemClick);
@@ -259,6 +261,8 @@ void TMain_Form::TargetDirectory_MenuItemClick() {
   ShowAndRaise();
 }
 
+void TMain_Form::PictureQuality_MenuItemClick() { SelectPictureQuality(); }
+
 void TMain_Form::SourceDirectory_EditKeyPress(int /*key*/) { SourceDirectory_MenuItemClick(); }
 
 void TMain_Form::TargetDirectory_EditKeyPress(int /*key*/) { TargetDirectory_MenuItemClick(); }
@@ -291,7 +295,8 @@ void TMain_Form::ShowAndRaise() {
 
 void TMain_Form::Process_ButtonClick() {
   ClearLog();
-  const TBatchRefusal refusal = CheckBatchSettings(CurrentBatchSettings(), StartDirectory());
+  const TBatchRefusal refusal = CheckBatchSettings(CurrentBatchSettings(), StartDirectory(),
+                                                   ui_.IncludeSubfolders_MenuItem->isChecked());
   if (refusal != TBatchRefusal::None) {
     Message(RefusalMessage(refusal, ApplicationTitle()).c_str());
     ui_.Main_PageControl->setCurrentIndex(kSettingsPageIndex);
@@ -312,6 +317,7 @@ void TMain_Form::Process_ButtonClick() {
       ShowAndRaise();
       return;
     case TBatchRefusal::SameDirectory:
+    case TBatchRefusal::NestedDirectory:
       return;
   }
 
@@ -338,7 +344,8 @@ void TMain_Form::ProcessImages() {
   // The count is cheap (no file is opened) and the walk stays live: the total
   // only drives the progress shown; the busy state is drawn before the first
   // file keeps the window frozen.
-  StartProgress(CountBatchEntries(SourceDirectory()));
+  const bool recursive = ui_.IncludeSubfolders_MenuItem->isChecked();
+  StartProgress(CountBatchEntries(SourceDirectory(), recursive));
   QCoreApplication::processEvents();
   // One file at a time on this thread; the window stays alive through the
   // event pumps after each log line, each preview and each listing step.
@@ -361,6 +368,9 @@ void TMain_Form::ProcessImages() {
   // A damaged picture fails instead of being branded as far as it decodes.
   options.Brand.Strict = ui_.RefuseDamagedPictures_MenuItem->isChecked();
   options.Brand.Look = FBrandLook;
+  options.Brand.AllTypes = ui_.BrandAllPictureTypes_MenuItem->isChecked();
+  options.Brand.Quality = FPictureQuality;
+  options.Recursive = recursive;
   options.Brand.PicturePreview = [this](std::shared_ptr<const TBitmap> picture) {
     ShowWorkingImage(std::move(picture));
   };

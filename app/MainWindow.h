@@ -89,6 +89,8 @@ class TMain_Form : public QMainWindow {
   void ResetBrandTextFont_MenuItemClick();
   void SourceDirectory_MenuItemClick();
   void TargetDirectory_MenuItemClick();
+  /// A small dialog for the quality of lossy copies.
+  void PictureQuality_MenuItemClick();
   /// Any typed character opens the folder dialog; the key itself is ignored.
   void SourceDirectory_EditKeyPress(int key);
   void TargetDirectory_EditKeyPress(int key);
@@ -145,6 +147,7 @@ class TMain_Form : public QMainWindow {
   void ResetBrandTextFont();
   void SelectSourceDirectory();
   void SelectTargetDirectory();
+  void SelectPictureQuality();
   void SaveLog();
 
   void LoadSettings();
@@ -171,6 +174,8 @@ class TMain_Form : public QMainWindow {
   std::unique_ptr<TWindowFont> FOriginalBrandTextFont;
   TColor FBrandTextColor = 0;
   TStampLook FBrandLook{};
+  /// Quality of lossy copies (kDefaultQuality: each type's own).
+  int FPictureQuality = kDefaultQuality;
   TDisplayInfo FDisplayInfo;
   std::vector<std::string> FLogLines;
   /// Height of the window and bottom of the last Settings field as laid out:

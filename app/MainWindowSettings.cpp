@@ -1,7 +1,11 @@
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QScreen>
+#include <QSpinBox>
 #include <exception>
 #include <optional>
 
@@ -121,6 +125,24 @@ void TMain_Form::SelectTargetDirectory() {
   }
 }
 
+void TMain_Form::SelectPictureQuality() {
+  QDialog dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Picture Quality"));
+  auto* quality = new QSpinBox(&dialog);
+  quality->setObjectName(QStringLiteral("PictureQuality_SpinEdit"));
+  // The lowest step is no number but each type's own quality.
+  quality->setRange(kDefaultQuality, kMaxQuality);
+  quality->setSpecialValueText(QStringLiteral("Default (JPEG 100, others 90)"));
+  quality->setValue(FPictureQuality);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QFormLayout(&dialog);
+  layout->addRow(QStringLiteral("Quality of lossy copies:"), quality);
+  layout->addRow(buttons);
+  if (Dialogs().RunDialog(dialog) == QDialog::Accepted) FPictureQuality = quality->value();
+}
+
 void TMain_Form::SaveLog() {
   const QStringList filters = {QStringLiteral("Log Files (*.log)"),
                                QStringLiteral("Text Files (*.txt)"),
@@ -188,7 +210,10 @@ TWindowSettings TMain_Form::CurrentSettings() const {
           .FitImage = ui_.Working_Image->Fit(),
           .LogDirectory = FLogDirectory,
           .KeepPictureInformation = ui_.KeepPictureInformation_MenuItem->isChecked(),
-          .RefuseDamagedPictures = ui_.RefuseDamagedPictures_MenuItem->isChecked()};
+          .RefuseDamagedPictures = ui_.RefuseDamagedPictures_MenuItem->isChecked(),
+          .BrandAllPictureTypes = ui_.BrandAllPictureTypes_MenuItem->isChecked(),
+          .IncludeSubfolders = ui_.IncludeSubfolders_MenuItem->isChecked(),
+          .PictureQuality = FPictureQuality};
 }
 
 void TMain_Form::ApplySettings(const TWindowSettings& settings) {
@@ -210,6 +235,9 @@ void TMain_Form::ApplySettings(const TWindowSettings& settings) {
   SetFitImage(settings.FitImage);
   ui_.KeepPictureInformation_MenuItem->setChecked(settings.KeepPictureInformation);
   ui_.RefuseDamagedPictures_MenuItem->setChecked(settings.RefuseDamagedPictures);
+  ui_.BrandAllPictureTypes_MenuItem->setChecked(settings.BrandAllPictureTypes);
+  ui_.IncludeSubfolders_MenuItem->setChecked(settings.IncludeSubfolders);
+  FPictureQuality = settings.PictureQuality;
   FLogDirectory = settings.LogDirectory;
 }
 

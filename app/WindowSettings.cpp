@@ -30,6 +30,9 @@ constexpr const char* kFitImageEntry = "FitImage";
 constexpr const char* kLogDirectoryEntry = "LogDirectory";
 constexpr const char* kKeepPictureInformationEntry = "KeepPictureInformation";
 constexpr const char* kRefuseDamagedPicturesEntry = "RefuseDamagedPictures";
+constexpr const char* kBrandAllPictureTypesEntry = "BrandAllPictureTypes";
+constexpr const char* kIncludeSubfoldersEntry = "IncludeSubfolders";
+constexpr const char* kPictureQualityEntry = "PictureQuality";
 
 /// A stored text, or nothing when the entry is missing or cannot be read.
 std::optional<std::string> StoredText(const TConfigurationFile& store, const char* name) {
@@ -100,6 +103,11 @@ void TWindowSettings::Load(const TConfigurationFile& store) {
   LogDirectory = StoredText(store, kLogDirectoryEntry).value_or(std::string());
   KeepPictureInformation = StoredSwitch(store, kKeepPictureInformationEntry);
   RefuseDamagedPictures = StoredSwitch(store, kRefuseDamagedPicturesEntry);
+  BrandAllPictureTypes = StoredSwitch(store, kBrandAllPictureTypesEntry);
+  IncludeSubfolders = StoredSwitch(store, kIncludeSubfoldersEntry);
+  if (const std::optional<int> quality = StoredNumber(store, kPictureQualityEntry)) {
+    if (*quality >= kMinQuality && *quality <= kMaxQuality) PictureQuality = *quality;
+  }
 }
 
 void TWindowSettings::Save(TConfigurationFile& store) const {
@@ -125,6 +133,9 @@ void TWindowSettings::Save(TConfigurationFile& store) const {
   store.WriteValue(kLogDirectoryEntry, LogDirectory);
   store.WriteValue(kKeepPictureInformationEntry, SwitchText(KeepPictureInformation));
   store.WriteValue(kRefuseDamagedPicturesEntry, SwitchText(RefuseDamagedPictures));
+  store.WriteValue(kBrandAllPictureTypesEntry, SwitchText(BrandAllPictureTypes));
+  store.WriteValue(kIncludeSubfoldersEntry, SwitchText(IncludeSubfolders));
+  store.WriteValue(kPictureQualityEntry, std::to_string(PictureQuality));
 }
 
 }  // namespace sigilon

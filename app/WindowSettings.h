@@ -35,6 +35,10 @@ struct TWindowSettings {
   std::string LogDirectory;
   bool KeepPictureInformation = false;
   bool RefuseDamagedPictures = false;
+  bool BrandAllPictureTypes = false;
+  bool IncludeSubfolders = false;
+  /// Quality of lossy copies, kMinQuality to kMaxQuality, or kDefaultQuality.
+  int PictureQuality = kDefaultQuality;
 
   /// Reads every entry on its own: one that is missing, unreadable or out of
   /// range leaves its member as default-constructed. Never raises.

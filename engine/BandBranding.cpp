@@ -36,7 +36,9 @@ TWriteSpec WriteSpec(const TBrandJob& job, const TBandReader& reader, bool split
           .Height = size.Height,
           .Metadata = &reader.Metadata(),
           .KeepMetadata = job.Options.KeepMetadata,
-          .SplitEncoding = splitEncoding};
+          .SplitEncoding = splitEncoding,
+          .Quality = job.Options.Quality,
+          .Optimize = job.Options.Optimize};
 }
 
 // Keeps the whole stamped picture: to show it, or because it must be turned
@@ -45,7 +47,8 @@ TWriteSpec WriteSpec(const TBrandJob& job, const TBandReader& reader, bool split
 // threads the encoder follows the stamping row by row instead of waiting for
 // the whole picture, and is still finishing while the picture is shown.
 std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureFormat& format,
-                                           TBandReader& reader, const TBrandStamp& stamp) {
+                                           const TPictureFormat& writeFormat, TBandReader& reader,
+                                           const TBrandStamp& stamp) {
   const int orientation = reader.Metadata().Orientation;
   const bool turned = orientation != 1;
   const auto [width, height] = UprightSize(reader);
@@ -68,8 +71,8 @@ std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureF
   std::unique_ptr<TBandWriter> writer;
   try {
     target.emplace(job.TargetPath);
-    writer = format.OpenBandWriter(WriteSpec(job, reader, false),
-                                   [&](std::span<const std::byte> bytes) { target->Write(bytes); });
+    writer = OpenBandWriterFor(writeFormat, picture->PixelFormat(), WriteSpec(job, reader, false),
+                               [&](std::span<const std::byte> bytes) { target->Write(bytes); });
   } catch (...) {
     saveFailure = std::current_exception();
   }
@@ -142,7 +145,8 @@ std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureF
 
 }  // namespace
 
-std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat& format) {
+std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat& format,
+                                      const TPictureFormat& writeFormat) {
   job.GuardTarget();
   const std::unique_ptr<TBandReader> reader =
       format.OpenBandReader({.Path = job.SourcePath, .Display = job.Options.Display});
@@ -169,14 +173,14 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
   }
   try {
     job.GuardTarget();
-    if (wholePicture) return BrandWholePicture(job, format, *reader, *stamp);
+    if (wholePicture) return BrandWholePicture(job, format, writeFormat, *reader, *stamp);
     TTargetFile target(job.TargetPath);
     // On two threads the first half of the encoding (for JPEG, making the
     // blocks) goes to whichever thread is free; the rest runs through the
     // picture in one chain.
-    const std::unique_ptr<TBandWriter> writer =
-        format.OpenBandWriter(WriteSpec(job, *reader, twoThreads),
-                              [&target](std::span<const std::byte> bytes) { target.Write(bytes); });
+    const std::unique_ptr<TBandWriter> writer = OpenBandWriterFor(
+        writeFormat, reader->NewBand(1).PixelFormat(), WriteSpec(job, *reader, twoThreads),
+        [&target](std::span<const std::byte> bytes) { target.Write(bytes); });
     TBandWork work{.Prepare = [&](TBand& band) {
       if (!stamp) stamp.emplace(making.get());
       stamp->Paint(band.Pixels, band.Top);

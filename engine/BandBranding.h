@@ -15,8 +15,9 @@
 
 namespace sigilon {
 
-/// Brands `job.SourcePath` into `job.TargetPath` band by band through
-/// `format` (which streams), carrying the source's colour profile (and its
+/// Brands `job.SourcePath` into `job.TargetPath` band by band, read through
+/// `format` and written through `writeFormat` (both stream; the same one
+/// unless the copy is converted to another type), carrying the source's colour profile (and its
 /// picture information with Options.KeepMetadata). With Options.Threads of 2
 /// or more, reading (with stamping) and encoding overlap in two threads. The
 /// target appears only when complete (a temporary file renamed into place);
@@ -29,6 +30,7 @@ namespace sigilon {
 /// it while the encoding of its last rows may go on; a target that cannot be
 /// created or written is reported only after that. When it throws, nothing
 /// is written.
-std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat& format);
+std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat& format,
+                                      const TPictureFormat& writeFormat);
 
 }  // namespace sigilon

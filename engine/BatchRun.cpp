@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -18,32 +19,28 @@ namespace sigilon {
 
 namespace {
 
-/// The next entry of the listing that is not a directory (a link to a
-/// directory counts as one) nor a target file that a run is still writing
-/// (or left when it was killed); nothing at the end or when the listing fails.
-std::optional<TDirectoryEntry> NextFile(TDirectoryListing& listing) {
-  for (;;) {
-    std::optional<TDirectoryEntry> entry = listing.Next();
-    if (!entry || (!entry->IsDirectory && !IsTargetTemporaryName(entry->Name))) return entry;
-  }
-}
-
 /// One entry a run hands over.
 struct TEntry {
+  /// The path relative to the source directory: a name, or in a run over
+  /// the tree, names with "/" between them.
   std::string Name;
   /// Why it is not branded; empty when it may be.
   std::string Refusal;
 };
 
-/// The entries of a run in order: the directory's files as listed, or the
-/// names of a list; either way only those whose name falls into the share.
+/// The entries of a run in order: the directory's files as listed (with the
+/// files of its subfolders where each is listed, in a run over the tree), or
+/// the names of a list; either way only those whose name falls into the
+/// share. Directories, links to them and the target files a run is still
+/// writing (or left when it was killed) are never handed over.
 class TEntrySource {
  public:
   TEntrySource(const std::string& directory, const TBatchOptions& options)
       : directory_(directory),
         shard_(options.Shard),
+        recursive_(options.Recursive),
         names_(options.FileNames ? &*options.FileNames : nullptr) {
-    if (!names_) listing_.emplace(directory);
+    if (!names_) folders_.push_back({{}, std::make_unique<TDirectoryListing>(directory)});
   }
 
   std::optional<TEntry> Next() {
@@ -53,21 +50,33 @@ class TEntrySource {
       // The share first, so that of several tasks sharing one list only one
       // reports a name it refuses.
       if (!InShard(entry->Name, shard_)) continue;
-      if (names_) {
-        entry->Refusal = ListedNameRefusal(entry->Name);
-        if (entry->Refusal.empty() && DirectoryExists(directory_ + entry->Name)) {
-          entry->Refusal = "a directory, not a file";
-        }
-      }
+      if (names_) entry->Refusal = ListedRefusal(entry->Name);
       return entry;
     }
   }
 
  private:
+  struct TFolder {
+    std::string Prefix;  // relative path of the folder, "" or ending in "/"
+    std::unique_ptr<TDirectoryListing> Listing;
+  };
+
   std::optional<TEntry> NextInFolder() {
-    std::optional<TDirectoryEntry> file = NextFile(*listing_);
-    if (!file) return std::nullopt;
-    return TEntry{std::move(file->Name), {}};
+    while (!folders_.empty()) {
+      std::optional<TDirectoryEntry> file = folders_.back().Listing->Next();
+      if (!file) {
+        folders_.pop_back();
+        continue;
+      }
+      if (IsTargetTemporaryName(file->Name)) continue;
+      std::string name = folders_.back().Prefix + file->Name;
+      if (!file->IsDirectory) return TEntry{std::move(name), {}};
+      // Its files come next, before the rest of this folder's entries.
+      if (recursive_ && !file->IsLink) {
+        folders_.push_back({name + "/", std::make_unique<TDirectoryListing>(directory_ + name)});
+      }
+    }
+    return std::nullopt;
   }
 
   std::optional<TEntry> NextListed() {
@@ -75,11 +84,26 @@ class TEntrySource {
     return TEntry{(*names_)[next_++], {}};
   }
 
+  std::string ListedRefusal(const std::string& name) const {
+    std::string refusal = ListedNameRefusal(name, recursive_);
+    if (!refusal.empty()) return refusal;
+    // The walk never follows a link to a folder; neither does a list.
+    for (std::size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1)) {
+      if (IsSymbolicLink(directory_ + name.substr(0, slash))) {
+        return "the path leads through a link to a folder";
+      }
+    }
+    if (DirectoryExists(directory_ + name)) return "a directory, not a file";
+    return {};
+  }
+
   const std::string directory_;
   const TShard shard_;
+  const bool recursive_;
   const std::vector<std::string>* names_;
   std::size_t next_ = 0;
-  std::optional<TDirectoryListing> listing_;
+  std::vector<TFolder> folders_;
 };
 
 /// One entry on its way through the run.
@@ -91,10 +115,23 @@ struct TJob {
   // directory, a listed name that is no file of it); empty when it may be.
   std::string Refusal;
   bool SkipExisting = false;
+  // The folder to make before the copy is written (a run over the tree);
+  // empty when the target directory holds it.
+  std::string TargetFolder;
   TFileOutcome Outcome;
   std::exception_ptr Escaped;
   bool Done = false;
 };
+
+// Makes a copy's folder; why it cannot be made, or the empty text.
+std::string MakeFolder(const std::string& folder) {
+  try {
+    CreateDirectories(folder);
+    return {};
+  } catch (const PlatformError& error) {
+    return error.what();
+  }
+}
 
 void BrandJob(TJob& job, const TPreviewCallback& preview, const TBrandOptions& options,
               const TBrandFileFunction& brandFile) {
@@ -103,6 +140,8 @@ void BrandJob(TJob& job, const TPreviewCallback& preview, const TBrandOptions& o
     result = {.Kind = TOutcomeKind::Failed, .Reason = job.Refusal};
   } else if (job.SkipExisting && PathExists(job.TargetPath)) {
     result = {.Kind = TOutcomeKind::Skipped};
+  } else if (std::string failure = MakeFolder(job.TargetFolder); !failure.empty()) {
+    result = {.Kind = TOutcomeKind::Failed, .Reason = std::move(failure)};
   } else {
     result = brandFile(job.Settings.BrandText, job.Settings.FontText, job.SourcePath,
                        job.TargetPath, preview, options);
@@ -229,6 +268,13 @@ class TParallelBrander {
   std::vector<std::thread> workers_;
 };
 
+// The copy's path relative to the target directory: the source's, or with
+// the extension of the type every picture is converted to.
+std::string TargetName(const std::string& name, const TBatchOptions& options) {
+  if (!options.ConvertTo || !FormatForPath(name, options.Brand.AllTypes)) return name;
+  return ConvertedName(name, *options.ConvertTo);
+}
+
 }  // namespace
 
 std::string StartDirectoryMessage(const std::string& applicationTitle) {
@@ -237,8 +283,8 @@ std::string StartDirectoryMessage(const std::string& applicationTitle) {
 
 std::string CountLine(std::int64_t count) { return std::to_string(count) + " files processed."; }
 
-TBatchRefusal CheckBatchSettings(const TBatchSettings& settings,
-                                 const std::string& startDirectory) {
+TBatchRefusal CheckBatchSettings(const TBatchSettings& settings, const std::string& startDirectory,
+                                 bool recursive) {
   if (settings.BrandText.empty()) return TBatchRefusal::NoBrandText;
   if (settings.SourceDirectory.empty()) return TBatchRefusal::NoSourceDirectory;
   if (settings.TargetDirectory.empty()) return TBatchRefusal::NoTargetDirectory;
@@ -250,6 +296,9 @@ TBatchRefusal CheckBatchSettings(const TBatchSettings& settings,
       (AsciiUpper(settings.TargetDirectory) == AsciiUpper(startDirectory) ||
        SameDirectory(settings.TargetDirectory, startDirectory))) {
     return TBatchRefusal::StartDirectory;
+  }
+  if (recursive && DirectoriesNest(settings.SourceDirectory, settings.TargetDirectory)) {
+    return TBatchRefusal::NestedDirectory;
   }
   return TBatchRefusal::None;
 }
@@ -268,6 +317,8 @@ std::string RefusalMessage(TBatchRefusal refusal, const std::string& application
       return kSameDirectoryMessage;
     case TBatchRefusal::StartDirectory:
       return StartDirectoryMessage(applicationTitle);
+    case TBatchRefusal::NestedDirectory:
+      return kNestedDirectoryMessage;
   }
   return {};
 }
@@ -292,6 +343,8 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
 
   {
     const std::string walkedDirectory = settings.SourceDirectory;
+    // Checked before the run (CheckBatchSettings) for its own tree.
+    const std::string targetDirectory = settings.TargetDirectory;
     int jobs = options.Jobs;
     TBrandOptions brand = options.Brand;
     if (jobs > 1) {
@@ -312,22 +365,44 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
       parallel.emplace(jobs, brand, brandFile);
     }
 
+    // Converted copies of two sources may share a name (IMG.JPG and IMG.BMP
+    // both become IMG.jpg): the first keeps it. Hashes, not names, so that a
+    // big tree costs little.
+    std::unordered_set<std::size_t> convertedTargets;
+    // The target folders of a tree whose leftovers have been looked for.
+    std::unordered_set<std::string> cleanedFolders;
     std::optional<TEntry> entry = entries.Next();
     while (entry && !cancelled()) {
       auto job = std::make_unique<TJob>();
       job->Settings = hooks.ReadSettings && !parallel ? hooks.ReadSettings() : settings;
-      job->TargetPath = job->Settings.TargetDirectory + entry->Name;
+      const std::string targetName = TargetName(entry->Name, options);
+      job->TargetPath = job->Settings.TargetDirectory + targetName;
       job->SourcePath = job->Settings.SourceDirectory + entry->Name;
       // The settings may have changed since the run began: nothing is ever
       // written into the walked directory or the current source directory,
-      // whatever the target text says (links included).
+      // whatever the target text says (links included), nor, over a tree,
+      // anywhere inside the walked tree.
       job->Refusal = entry->Refusal;
       if (job->Refusal.empty() &&
           (TargetReachesSource(walkedDirectory + entry->Name, job->TargetPath) ||
-           TargetReachesSource(job->SourcePath, job->TargetPath))) {
+           TargetReachesSource(job->SourcePath, job->TargetPath) ||
+           (options.Recursive && job->Settings.TargetDirectory != targetDirectory &&
+            DirectoriesNest(walkedDirectory, job->Settings.TargetDirectory)))) {
         job->Refusal = "the target " + job->TargetPath + " leads into the source directory";
       }
+      if (options.ConvertTo && job->Refusal.empty() &&
+          !convertedTargets.insert(std::hash<std::string>{}(targetName)).second) {
+        job->Refusal = "its copy " + job->TargetPath + " is the copy of another file of this run";
+      }
       job->SkipExisting = options.SkipExisting;
+      // Folders are made for pictures only, not for files that are passed over.
+      if (const std::size_t slash = targetName.rfind('/');
+          slash != std::string::npos && FormatForPath(entry->Name, brand.AllTypes)) {
+        job->TargetFolder = job->Settings.TargetDirectory + targetName.substr(0, slash);
+        if (cleanedFolders.insert(job->TargetFolder).second) {
+          RemoveStaleTargetFiles(job->TargetFolder);
+        }
+      }
       if (parallel) {
         parallel->Add(std::move(job), finished);
       } else {
@@ -355,9 +430,11 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
   return summary;
 }
 
-std::int64_t CountBatchEntries(const std::string& directory) {
+std::int64_t CountBatchEntries(const std::string& directory, bool recursive) {
   std::int64_t count = 0;
-  for (TEntrySource entries(directory, TBatchOptions{}); entries.Next();) ++count;
+  TBatchOptions options;
+  options.Recursive = recursive;
+  for (TEntrySource entries(directory, options); entries.Next();) ++count;
   return count;
 }
 

@@ -12,6 +12,7 @@
 
 #include "engine/BatchSelection.h"
 #include "engine/BrandFile.h"
+#include "engine/formats/FormatRegistry.h"
 
 namespace sigilon {
 
@@ -26,6 +27,9 @@ inline constexpr const char* kSameDirectoryMessage =
 inline constexpr const char* kNoImagesMessage =
     "There were no images to process in the Source Directory.";
 inline constexpr const char* kCanceledMessage = "Operation Canceled by User.";
+inline constexpr const char* kNestedDirectoryMessage =
+    "You cannot include subfolders when one of the Source and Target directories lies inside "
+    "the other: the run would brand its own copies or write into the Source images!";
 
 /// "You cannot save the Target images into TITLE's directory!"
 std::string StartDirectoryMessage(const std::string& applicationTitle);
@@ -52,13 +56,18 @@ enum class TBatchRefusal {
   NoTargetDirectory,
   SameDirectory,
   StartDirectory,
+  /// With subfolders, one directory lies inside the other.
+  NestedDirectory,
 };
 
 /// The checks before a run. The same directory is recognised by its text and
 /// by its identity (another spelling, a link). `startDirectory` is the
 /// directory the program keeps its own files in; a front end without one
-/// passes the empty text and that check is skipped.
-TBatchRefusal CheckBatchSettings(const TBatchSettings& settings, const std::string& startDirectory);
+/// passes the empty text and that check is skipped. A run that includes
+/// subfolders (`recursive`) is refused also when one directory lies inside
+/// the other.
+TBatchRefusal CheckBatchSettings(const TBatchSettings& settings, const std::string& startDirectory,
+                                 bool recursive = false);
 
 /// The message of a refusal; empty for None.
 std::string RefusalMessage(TBatchRefusal refusal, const std::string& applicationTitle);
@@ -124,6 +133,15 @@ struct TBatchOptions {
   /// A target that already exists is left alone and reported as skipped
   /// (TOutcomeKind::Skipped), counted like the others.
   bool SkipExisting = false;
+  /// Walks the subfolders too (never through a link to a folder), handing
+  /// over their files by their paths relative to the source directory
+  /// ("2024/May/a.jpg"); each copy goes to the same path under the target
+  /// directory, whose folders are made as pictures need them. Shares and
+  /// listed names are then such paths.
+  bool Recursive = false;
+  /// Every picture's copy in this type, its extension replaced (the format
+  /// that writes it goes in Brand.WriteFormat); nothing: each in its own.
+  std::optional<TConversionType> ConvertTo{};
 };
 
 /// What a run came to.
@@ -142,8 +160,9 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
                        const TBatchOptions& options = {},
                        const TBrandFileFunction& brandFile = BrandFile);
 
-/// The number of entries a run over `directory` would hand over now: cheap
-/// (no file is opened), for showing progress; 0 when it cannot be read.
-std::int64_t CountBatchEntries(const std::string& directory);
+/// The number of entries a run over `directory` (and its subfolders when
+/// `recursive`) would hand over now: cheap (no file is opened), for showing
+/// progress; 0 when it cannot be read.
+std::int64_t CountBatchEntries(const std::string& directory, bool recursive = false);
 
 }  // namespace sigilon

@@ -46,14 +46,27 @@ std::optional<TShard> ParseShard(std::string_view text) {
   return TShard{*index, *count};
 }
 
-std::string ListedNameRefusal(std::string_view name) {
+std::string ListedNameRefusal(std::string_view name, bool inTree) {
   if (name.empty()) return "the name is empty";
-  if (name == "." || name == "..") return "\".\" and \"..\" name folders, not files";
   if (name.find('\0') != std::string_view::npos) return "the name holds a NUL byte";
-  if (name.find('/') != std::string_view::npos) {
-    return "the name holds \"/\": only names inside SOURCE_DIR are handled";
+  if (!inTree) {
+    if (name == "." || name == "..") return "\".\" and \"..\" name folders, not files";
+    if (name.find('/') != std::string_view::npos) {
+      return "the name holds \"/\": only names inside SOURCE_DIR are handled";
+    }
+    return {};
   }
-  return {};
+  if (name.front() == '/') return "the path is absolute: only paths inside SOURCE_DIR are handled";
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = name.find('/', start);
+    const std::string_view part = name.substr(start, slash - start);
+    if (part.empty()) return "the path has an empty part (\"//\" or a \"/\" at its end)";
+    if (part == "." || part == "..") {
+      return "the path holds \".\" or \"..\": only paths inside SOURCE_DIR are handled";
+    }
+    if (slash == std::string_view::npos) return {};
+    start = slash + 1;
+  }
 }
 
 std::vector<std::string> ReadFileNameList(std::istream& in) {

@@ -36,8 +36,10 @@ std::optional<TShard> ParseShard(std::string_view text);
 
 /// Why a listed name is not handled: it must name an entry directly inside
 /// the source directory, so no "/", no NUL byte, not "." or "..", not empty.
-/// The empty text for a name that may be handled.
-std::string ListedNameRefusal(std::string_view name);
+/// In a run over the source's tree (`inTree`) it is a relative path instead:
+/// names as before with "/" between them, never at its start or end, never
+/// two together. The empty text for a name that may be handled.
+std::string ListedNameRefusal(std::string_view name, bool inTree = false);
 
 /// Reads a list of file names, one per line (LF or CR LF line ends); empty
 /// lines are skipped and a name listed again is handled once, where it was

@@ -41,9 +41,10 @@ void ShowPreview(const TBitmap& picture, const TPreviewCallback& preview) {
   preview(bytes);
 }
 
-// A format that does not stream: the picture is read, stamped and encoded
-// whole, and written once it is complete.
-std::vector<std::string> BrandWholeFile(const TBrandJob& job, const TPictureFormat& format) {
+// A format that does not stream, or a copy converted to one: the picture is
+// read, stamped and encoded whole, and written once it is complete.
+std::vector<std::string> BrandWholeFile(const TBrandJob& job, const TPictureFormat& format,
+                                        const TPictureFormat& writeFormat) {
   job.GuardTarget();
   TWholePicture whole = format.ReadWhole({.Path = job.SourcePath, .Display = job.Options.Display});
   RefuseDamaged(job, format, whole.Warnings);
@@ -52,12 +53,14 @@ std::vector<std::string> BrandWholeFile(const TBrandJob& job, const TPictureForm
       std::make_shared<TBitmap>(TurnUpright(std::move(whole.Picture), whole.Metadata.Orientation));
   StampBrandText(job.BrandText, job.Font, *picture, job.Options.Look);
   if (job.ShowPicture) job.ShowPicture(picture);
-  const std::vector<std::byte> file =
-      format.EncodeWhole(*picture, {.Name = job.SourcePath,
-                                    .Width = picture->Width(),
-                                    .Height = picture->Height(),
-                                    .Metadata = &whole.Metadata,
-                                    .KeepMetadata = job.Options.KeepMetadata});
+  const std::vector<std::byte> file = EncodeWholeFor(writeFormat, *picture,
+                                                     {.Name = job.SourcePath,
+                                                      .Width = picture->Width(),
+                                                      .Height = picture->Height(),
+                                                      .Metadata = &whole.Metadata,
+                                                      .KeepMetadata = job.Options.KeepMetadata,
+                                                      .Quality = job.Options.Quality,
+                                                      .Optimize = job.Options.Optimize});
   job.GuardTarget();
   WriteTargetFile(job.TargetPath, file);
   return whole.Warnings;
@@ -95,8 +98,9 @@ TBrandOutcome BrandFile(const std::string& brandText, const std::string& fontTex
   // it escapes before any file is looked at.
   TextToFont(fontText, font);
 
-  const TPictureFormat* format = FormatForPath(sourcePath);
+  const TPictureFormat* format = FormatForPath(sourcePath, options.AllTypes);
   if (!format) return {.Kind = TOutcomeKind::NotProcessable};
+  const TPictureFormat& writeFormat = options.WriteFormat ? *options.WriteFormat : *format;
   TBrandJob job{.BrandText = brandText,
                 .Font = font,
                 .SourcePath = sourcePath,
@@ -112,8 +116,9 @@ TBrandOutcome BrandFile(const std::string& brandText, const std::string& fontTex
     };
   }
   try {
-    std::vector<std::string> warnings =
-        format->Streams() ? BrandInBands(job, *format) : BrandWholeFile(job, *format);
+    std::vector<std::string> warnings = format->Streams() && writeFormat.Streams()
+                                            ? BrandInBands(job, *format, writeFormat)
+                                            : BrandWholeFile(job, *format, writeFormat);
     return {.Kind = TOutcomeKind::Processed, .Warnings = std::move(warnings)};
   } catch (...) {
     // Whatever went wrong with this one file (unreadable, not what its name

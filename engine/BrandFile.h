@@ -20,13 +20,14 @@ class TFont;
 using TPreviewCallback = std::function<void(std::span<const std::byte>)>;
 
 /// Brands one file through the format its extension names (any letter
-/// case) and says what came of it: Processed (with the warnings of a damaged
-/// file branded as far as it decodes), Failed (with the reason: "Permission
-/// denied", a codec's message, ...) or NotProcessable (no format takes the
-/// name; the file is not opened). `preview` receives the stamped picture as
-/// the bytes of a bitmap file, for formats that preview. Only a font
-/// description text that cannot be read escapes (as ConvertError), without
-/// an outcome.
+/// case; the further types and spellings only with Options.AllTypes), written
+/// in Options.WriteFormat when set, and says what came of it: Processed (with
+/// the warnings of a damaged file branded as far as it decodes), Failed (with
+/// the reason: "Permission denied", a codec's message, ...) or NotProcessable
+/// (no format takes the name; the file is not opened). `preview` receives the
+/// stamped picture as the bytes of a bitmap file, for formats that preview.
+/// Only a font description text that cannot be read escapes (as
+/// ConvertError), without an outcome.
 TBrandOutcome BrandFile(const std::string& brandText, const std::string& fontText,
                         const std::string& sourcePath, const std::string& targetPath,
                         const TPreviewCallback& preview, const TBrandOptions& options = {});

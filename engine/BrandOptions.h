@@ -11,6 +11,13 @@
 namespace sigilon {
 
 class TBitmap;
+class TPictureFormat;
+
+/// Quality of lossy copies: 1 to 100, or kDefaultQuality for each type's own
+/// (JPEG 100, so that a proof loses no detail to the brand; the others 90).
+inline constexpr int kDefaultQuality = 0;
+inline constexpr int kMinQuality = 1;
+inline constexpr int kMaxQuality = 100;
 
 /// What the engine needs to know of the display, read once at start-up.
 struct TDisplayInfo {
@@ -69,6 +76,17 @@ struct TBrandOptions {
   bool Strict = false;
   /// How the brand looks: size relative to the picture, opacity, outline.
   TStampLook Look{};
+  /// Take every registered picture type and every spelling of an extension
+  /// (".jpeg", ".dib", ...); off: only ".JPG" and ".BMP" in any letter case.
+  bool AllTypes = false;
+  /// Quality of a lossy copy, kMinQuality to kMaxQuality, or kDefaultQuality.
+  int Quality = kDefaultQuality;
+  /// Write a JPEG with Huffman tables made for its picture: the same pixels
+  /// in a smaller file, for holding the picture's coefficients once.
+  bool Optimize = false;
+  /// Writes the copy in this type instead of the source's (the target path
+  /// names it already); nullptr: the source's.
+  const TPictureFormat* WriteFormat = nullptr;
 };
 
 }  // namespace sigilon

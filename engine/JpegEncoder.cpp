@@ -181,7 +181,7 @@ struct TJpegBandEncoder::Impl {
 
 TJpegBandEncoder::TJpegBandEncoder(int width, int height, int quality, const std::string& name,
                                    TByteSink sink, std::span<const TJpegSegment> markers,
-                                   TInput input)
+                                   TInput input, bool optimizeCoding)
     : impl_(std::make_unique<Impl>(name)) {
   for (const TJpegSegment& marker : markers) {
     if (marker.Payload.size() > kMaxSegmentPayload) {
@@ -196,6 +196,11 @@ TJpegBandEncoder::TJpegBandEncoder(int width, int height, int quality, const std
   if (quality < 1 || quality > 100) {
     throw ImageError(name + ": expected a JPEG quality of 1 to 100, found " +
                      std::to_string(quality));
+  }
+  // Made blocks go straight to the entropy coder, which has no second pass
+  // to take them to.
+  if (optimizeCoding && input == TInput::Blocks) {
+    throw ImageError(name + ": expected rows to encode with optimised tables, found blocks");
   }
   Impl& e = *impl_;
   e.name = name;
@@ -217,6 +222,8 @@ TJpegBandEncoder::TJpegBandEncoder(int width, int height, int quality, const std
   info.dest = &e.destination.Pub;
   e.session.Run([&] {
     SetUpCompressor(info, width, height, quality);
+    // Only the entropy coding changes: the blocks, and so the pixels, do not.
+    info.optimize_coding = optimizeCoding ? TRUE : FALSE;
     // Blocks come made: libjpeg's colour conversion and sampling are skipped
     // (raw input), and its coefficient step is replaced below.
     info.raw_data_in = input == TInput::Blocks ? TRUE : FALSE;

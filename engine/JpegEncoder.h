@@ -52,9 +52,13 @@ class TJpegBandEncoder {
     Blocks,  ///< blocks made by MakeBlocks (WriteBlocks), the same stream
   };
   /// Throws ImageError for a size below 1 x 1 or a quality outside 1..100.
-  /// `markers` follow the JFIF header, in the given order.
+  /// `markers` follow the JFIF header, in the given order. With
+  /// `optimizeCoding` the Huffman tables are made for the picture (the same
+  /// coefficients, a smaller stream): its coefficients are held until Finish,
+  /// which writes the whole stream; rows only (TInput::Rows).
   TJpegBandEncoder(int width, int height, int quality, const std::string& name, TByteSink sink,
-                   std::span<const TJpegSegment> markers = {}, TInput input = TInput::Rows);
+                   std::span<const TJpegSegment> markers = {}, TInput input = TInput::Rows,
+                   bool optimizeCoding = false);
   ~TJpegBandEncoder();
   TJpegBandEncoder(const TJpegBandEncoder&) = delete;
   TJpegBandEncoder& operator=(const TJpegBandEncoder&) = delete;

@@ -9,6 +9,7 @@
 #include <climits>
 #include <vector>
 
+#include "platform/PathText.h"
 #include "platform/PosixSupport.h"
 
 namespace sigilon {
@@ -82,6 +83,42 @@ bool TargetReachesSource(const std::string& sourcePath, const std::string& targe
   return false;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool DirectoriesNest(const std::string& a, const std::string& b) {
+  const auto inside = [](const std::string& inner, const std::string& outer) {
+    const std::optional<TFileIdentity> target = FileIdentity(outer);
+    if (!target || !DirectoryExists(inner)) return false;
+    // Up through the real parents ("..", taken after the links are resolved)
+    // to the root, whose parent is itself.
+    std::string path = WithTrailingSlash(inner);
+    std::optional<TFileIdentity> current = FileIdentity(path);
+    for (int depth = 0; current && depth < 4096; ++depth) {
+      if (*current == *target) return true;
+      path += "../";
+      const std::optional<TFileIdentity> parent = FileIdentity(path);
+      if (parent == current) break;
+      current = parent;
+    }
+    return false;
+  };
+  return DirectoryExists(a) && DirectoryExists(b) && (inside(a, b) || inside(b, a));
+}
+
+void CreateDirectories(const std::string& path) {
+  if (path.empty() || DirectoryExists(path)) return;
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::string parent = DirectoryOf(trimmed);
+  if (parent != trimmed) CreateDirectories(parent);
+  if (::mkdir(trimmed.c_str(), 0777) != 0 && !(errno == EEXIST && DirectoryExists(trimmed))) {
+    posix::ThrowPlatformError("Cannot create the directory", trimmed, errno);
+  }
+}
+
 struct TDirectoryListing::Impl {
   std::string directory;
   DIR* handle = nullptr;
@@ -113,7 +150,9 @@ std::optional<TDirectoryEntry> TDirectoryListing::Next() {
       result.IsDirectory = true;
     } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
       // Links are followed; some file systems give no type at all.
-      result.IsDirectory = DirectoryExists(impl_->directory + "/" + name);
+      const std::string path = impl_->directory + "/" + name;
+      result.IsDirectory = DirectoryExists(path);
+      result.IsLink = entry->d_type == DT_LNK || IsSymbolicLink(path);
     }
     return result;
   }

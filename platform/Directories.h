@@ -38,11 +38,27 @@ bool SameDirectory(const std::string& a, const std::string& b);
 /// of) a file in the source's directory.
 bool TargetReachesSource(const std::string& sourcePath, const std::string& targetPath);
 
+/// True when `path` is a symbolic link (its last component; the link is not
+/// followed).
+bool IsSymbolicLink(const std::string& path);
+
+/// True when the directories `a` and `b` both exist and one of them is the
+/// other or lies somewhere inside it, whatever their texts (links and bind
+/// mounts are seen through).
+bool DirectoriesNest(const std::string& a, const std::string& b);
+
+/// Creates the directory `path` and those above it that are missing; one
+/// that exists already is fine. Throws PlatformError naming the directory
+/// that could not be made.
+void CreateDirectories(const std::string& path);
+
 /// One entry of a directory listing.
 struct TDirectoryEntry {
   std::string Name;
   /// A directory, or a symbolic link that leads to one.
   bool IsDirectory = false;
+  /// A symbolic link (to whatever it leads).
+  bool IsLink = false;
 };
 
 /// A live listing of one directory in the system's order, not sorted and not

@@ -14,8 +14,8 @@ namespace sigilon {
 
 namespace {
 
-// Branded JPEGs are always written at the highest quality: a proof must not
-// lose detail to the brand.
+// Branded JPEGs are written at the highest quality unless asked otherwise: a
+// proof must not lose detail to the brand.
 constexpr int kBrandQuality = 100;
 
 constexpr std::string_view kExifSignature{"Exif\0\0", 6};
@@ -99,9 +99,13 @@ class TJpegEncodedBand final : public TEncodedBand {
 class TJpegWriter final : public TBandWriter {
  public:
   TJpegWriter(const TWriteSpec& spec, TPictureSink sink)
-      : split_(spec.SplitEncoding),
-        encoder_(spec.Width, spec.Height, kBrandQuality, spec.Name, std::move(sink), Segments(spec),
-                 split_ ? TJpegBandEncoder::TInput::Blocks : TJpegBandEncoder::TInput::Rows) {}
+      // Optimised tables need all blocks before the first is coded: no split.
+      : split_(spec.SplitEncoding && !spec.Optimize),
+        encoder_(spec.Width, spec.Height,
+                 spec.Quality == kDefaultQuality ? kBrandQuality : spec.Quality, spec.Name,
+                 std::move(sink), Segments(spec),
+                 split_ ? TJpegBandEncoder::TInput::Blocks : TJpegBandEncoder::TInput::Rows,
+                 spec.Optimize) {}
 
   void WriteBand(const TBitmap& band, int rows) override { encoder_.WriteBand(band, rows); }
   void WriteRows(const TBitmap& picture, int firstRow, int rows) override {

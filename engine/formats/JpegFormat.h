@@ -1,6 +1,7 @@
 #pragma once
 /// JPEG behind the format seam: libjpeg's band decoder and encoder, the
-/// file's marker segments as metadata, the target always at quality 100.
+/// file's marker segments as metadata, the target at quality 100 unless
+/// asked otherwise.
 
 #include "engine/formats/PictureFormat.h"
 

@@ -8,7 +8,48 @@ namespace {
 
 [[noreturn]] void NotSplit() { throw ImageError("encoding of this picture type is not split"); }
 
+// Hands a writer 24-bit copies of the rows it is given.
+class TBits24Writer final : public TBandWriter {
+ public:
+  explicit TBits24Writer(std::unique_ptr<TBandWriter> writer) : writer_(std::move(writer)) {}
+  void WriteBand(const TBitmap& band, int rows) override {
+    writer_->WriteBand(band.RowsToBits24(0, rows), rows);
+  }
+  void WriteRows(const TBitmap& picture, int firstRow, int rows) override {
+    writer_->WriteRows(picture.RowsToBits24(firstRow, rows), 0, rows);
+  }
+  void Finish() override { writer_->Finish(); }
+  bool SplitsEncoding() const override { return writer_->SplitsEncoding(); }
+  std::unique_ptr<TEncodedBand> NewEncodedBand() const override {
+    return writer_->NewEncodedBand();
+  }
+  void EncodeBand(const TBitmap& band, int rows, int pictureRow,
+                  TEncodedBand& encoded) const override {
+    writer_->EncodeBand(band.RowsToBits24(0, rows), rows, pictureRow, encoded);
+  }
+  void WriteEncoded(const TEncodedBand& encoded) override { writer_->WriteEncoded(encoded); }
+
+ private:
+  const std::unique_ptr<TBandWriter> writer_;
+};
+
 }  // namespace
+
+bool TPictureFormat::Writes(TPixelFormat) const { return true; }
+
+std::unique_ptr<TBandWriter> OpenBandWriterFor(const TPictureFormat& format,
+                                               TPixelFormat pixelFormat, const TWriteSpec& spec,
+                                               TPictureSink sink) {
+  std::unique_ptr<TBandWriter> writer = format.OpenBandWriter(spec, std::move(sink));
+  if (format.Writes(pixelFormat)) return writer;
+  return std::make_unique<TBits24Writer>(std::move(writer));
+}
+
+std::vector<std::byte> EncodeWholeFor(const TPictureFormat& format, const TBitmap& picture,
+                                      const TWriteSpec& spec) {
+  if (format.Writes(picture.PixelFormat())) return format.EncodeWhole(picture, spec);
+  return format.EncodeWhole(picture.ToBits24(), spec);
+}
 
 std::unique_ptr<TEncodedBand> TBandWriter::NewEncodedBand() const { NotSplit(); }
 

@@ -72,6 +72,12 @@ struct TWriteSpec {
   /// Encoding split in two halves (EncodeBand on any thread, WriteEncoded
   /// in picture order), where the writer can (SplitsEncoding).
   bool SplitEncoding = false;
+  /// Quality of a lossy type, 1 to 100, or kDefaultQuality for the type's
+  /// own default.
+  int Quality = kDefaultQuality;
+  /// Entropy coding made for the picture where the type has a choice (JPEG's
+  /// Huffman tables): smaller, the same pixels.
+  bool Optimize = false;
 };
 
 /// A file's rows read band by band from its top, in little memory whatever
@@ -149,6 +155,9 @@ class TPictureFormat {
   virtual bool Streams() const = 0;
   /// Whether the stamped picture is handed to the preview.
   virtual bool Previews() const = 0;
+  /// Whether the writer takes pictures of `pixelFormat` as they are; a copy
+  /// converted from another type reaches it in 24 bits otherwise.
+  virtual bool Writes(TPixelFormat pixelFormat) const;
 
   /// Streaming formats: reads the header and metadata and gets ready to
   /// read rows. Throws ImageError (not a picture of this type) or
@@ -164,5 +173,17 @@ class TPictureFormat {
   /// band. `spec`'s size is the picture's.
   virtual std::vector<std::byte> EncodeWhole(const TBitmap& picture, const TWriteSpec& spec) const;
 };
+
+/// `format`'s band writer for rows of `pixelFormat`, which may be another
+/// type's (a converted copy): rows the writer does not take as they are
+/// (TPictureFormat::Writes) reach it in 24 bits.
+std::unique_ptr<TBandWriter> OpenBandWriterFor(const TPictureFormat& format,
+                                               TPixelFormat pixelFormat, const TWriteSpec& spec,
+                                               TPictureSink sink);
+
+/// `format`'s encoding of the whole `picture`, converted to 24 bits first
+/// when the writer does not take its pixel format as it is.
+std::vector<std::byte> EncodeWholeFor(const TPictureFormat& format, const TBitmap& picture,
+                                      const TWriteSpec& spec);
 
 }  // namespace sigilon

@@ -14,6 +14,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -913,6 +914,55 @@ class MainWindowTest : public QObject {
     Process();
     QVERIFY(Log().join(u'\n').contains(u"Failed to process file: "_s));
     QVERIFY(!QFile::exists(target_ + u"/cut.jpg"_s));
+  }
+
+  void runOptionsReachTheRunAndAreRemembered() {
+    QVERIFY(QDir().mkpath(source_ + u"/2024/May"_s) && QDir().mkpath(target_));
+    QVERIFY(WritePicture(source_ + u"/a.jpeg"_s, "JPG"));
+    QVERIFY(WritePicture(source_ + u"/2024/May/b.jpg"_s, "JPG"));
+    SetUpSettings(source_, target_);
+    const auto chooseQuality = [this](int quality, bool confirm) {
+      dialogs_->DialogScripts.push_back([quality, confirm](QDialog& dialog) {
+        auto* spin = dialog.findChild<QSpinBox*>(u"PictureQuality_SpinEdit"_s);
+        if (spin == nullptr) return int(QDialog::Rejected);
+        spin->setValue(quality);
+        return int(confirm ? QDialog::Accepted : QDialog::Rejected);
+      });
+      ui().PictureQuality_MenuItem->trigger();
+    };
+    chooseQuality(40, true);
+    Process();
+    // Off by default: the run is as it always was.
+    QCOMPARE(Log().last(), u"1 files processed."_s);
+    QVERIFY(!QFile::exists(target_ + u"/a.jpeg"_s));
+
+    ui().BrandAllPictureTypes_MenuItem->trigger();
+    ui().IncludeSubfolders_MenuItem->trigger();
+    Restart();
+    QVERIFY(ui().BrandAllPictureTypes_MenuItem->isChecked());
+    QVERIFY(ui().IncludeSubfolders_MenuItem->isChecked());
+    Process();
+    QCOMPARE(Log().last(), u"2 files processed."_s);
+    QVERIFY(QFile::exists(target_ + u"/a.jpeg"_s));
+    QVERIFY(QFile::exists(target_ + u"/2024/May/b.jpg"_s));
+    // At quality 40 the copy is smaller than the one at the default.
+    const qint64 small = QFileInfo(target_ + u"/2024/May/b.jpg"_s).size();
+    chooseQuality(90, false);  // a cancelled dialog keeps the quality
+    Process();
+    QCOMPARE(QFileInfo(target_ + u"/2024/May/b.jpg"_s).size(), small);
+    chooseQuality(0, true);
+    Process();
+    QVERIFY(QFileInfo(target_ + u"/2024/May/b.jpg"_s).size() > small + small / 4);
+
+    // With subfolders, a target inside the source is refused with a message.
+    const QString inside = source_ + u"/copies"_s;
+    QVERIFY(QDir().mkpath(inside));
+    ChooseFolder(ui().TargetDirectory_MenuItem, inside);
+    dialogs_->Messages.clear();
+    Process();
+    QCOMPARE(dialogs_->Messages, QStringList{QString::fromUtf8(kNestedDirectoryMessage)});
+    QVERIFY(QDir(inside).isEmpty());
+    CheckIdle();
   }
 
   void bigPreviewShowsWithoutAFullSizeCopy() {

@@ -61,11 +61,14 @@ class WindowLogicTest : public QObject {
         .FitImage = true,
         .LogDirectory = "/logs",
         .KeepPictureInformation = false,
-        .RefuseDamagedPictures = true};
+        .RefuseDamagedPictures = true,
+        .BrandAllPictureTypes = true,
+        .IncludeSubfolders = false,
+        .PictureQuality = 85};
     // Other entries stay; those written move to the end, in this order.
     TConfigurationFile store = StoreWith({"BrandText=old", "FLastSplashScreen=kept"});
     settings.Save(store);
-    QCOMPARE(Entries(store),
+    QCOMPARE(Entries(store).mid(0, 18),
              (QStringList{u"FLastSplashScreen=kept"_s, u"BrandText= Kestro = Studio "_s,
                           u"BrandTextFont=\"DejaVu Sans\", 14, [Bold|Italic], [clRed]"_s,
                           u"BrandRelativeSize=12.5"_s, u"BrandOpacity=60"_s,
@@ -74,6 +77,9 @@ class WindowLogicTest : public QObject {
                           u"WindowWidth=500"_s, u"WindowHeight=400"_s, u"WindowMaximized=1"_s,
                           u"ActivePage=2"_s, u"FitImage=1"_s, u"LogDirectory=/logs"_s,
                           u"KeepPictureInformation=0"_s, u"RefuseDamagedPictures=1"_s}));
+    QCOMPARE(Entries(store).mid(18),
+             (QStringList{u"BrandAllPictureTypes=1"_s, u"IncludeSubfolders=0"_s,
+                          u"PictureQuality=85"_s}));
     QVERIFY(Loaded(store) == settings);
     // Nothing stored is the window as laid out; what is none is not written.
     QVERIFY(Loaded(TConfigurationFile()) == TWindowSettings{});
@@ -90,6 +96,12 @@ class WindowLogicTest : public QObject {
     QVERIFY(one.BrandLook == TStampLook{.RelativeSize = 0.5});
     QCOMPARE(one.WindowPlace, QRect(10, 20, 300, 200));
     QVERIFY(!one.ActivePage && one.FitImage);
+    // An older file without the run options' entries, or one out of range.
+    QVERIFY(!one.BrandAllPictureTypes && !one.IncludeSubfolders);
+    QCOMPARE(one.PictureQuality, kDefaultQuality);
+    for (const char* quality : {"PictureQuality=101", "PictureQuality=-5", "PictureQuality=x"}) {
+      QCOMPARE(Loaded(StoreWith({quality})).PictureQuality, kDefaultQuality);
+    }
     const TWindowSettings other =
         Loaded(StoreWith({"BrandRelativeSize=50.5", "BrandOpacity=1", "BrandOutline=$00FF0000",
                           "WindowLeft=10", "WindowTop=20", "WindowWidth=300",

@@ -69,7 +69,7 @@ std::vector<std::string> BrandJpeg(const std::string& text, const TFont& font,
                       .Options = options,
                       .ShowPicture = show,
                       .GuardTarget = guard ? guard : [] {}};
-  return BrandInBands(job, JpegFormat());
+  return BrandInBands(job, JpegFormat(), JpegFormat());
 }
 
 TFont BrandFont(int points) {

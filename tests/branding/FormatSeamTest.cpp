@@ -50,6 +50,31 @@ TEST(FormatRegistry, ChoosesByTheLastExtensionInAnyLetterCase) {
   EXPECT_EQ(FileExtension("/a.b/c"), "");
 }
 
+TEST(FormatRegistry, OtherSpellingsAndTypesOnlyWithAllTypes) {
+  for (const char* name : {"a.jpeg", "b.JPE", "c.jFiF", "d.jpg"}) {
+    EXPECT_EQ(FormatForPath(name, true), &JpegFormat()) << name;
+  }
+  for (const char* name : {"a.dib", "b.DIB", "c.bmp"}) {
+    EXPECT_EQ(FormatForPath(name, true), &BmpFormat()) << name;
+  }
+  for (const char* name : {"a.txt", "a.jpeg.txt", "dir.jpeg/readme", "a.jpegx"}) {
+    EXPECT_EQ(FormatForPath(name, true), nullptr) << name;
+  }
+}
+
+TEST(FormatRegistry, ConversionTypesNameTheirCopies) {
+  const std::optional<TConversionType> jpeg = ConversionTypeNamed("JPEG");
+  ASSERT_TRUE(jpeg);
+  EXPECT_EQ(ConversionFormat(*jpeg), &JpegFormat());
+  EXPECT_EQ(ConvertedName("IMG_0001.HEIC", *jpeg), "IMG_0001.jpg");
+  EXPECT_EQ(ConvertedName("2024/May.x/README", *jpeg), "2024/May.x/README.jpg");
+  EXPECT_EQ(ConvertedName("a.tar.gz", *ConversionTypeNamed("tiff")), "a.tar.tif");
+  for (const char* name : {"jpg", "bmp", "gif", "", "jpeg "}) {
+    EXPECT_FALSE(ConversionTypeNamed(name)) << name;
+  }
+  EXPECT_EQ(ConversionTypeNames(), "jpeg|png|tiff|webp|heic|avif");
+}
+
 TEST(FormatSeam, JpegMetadataReadsAsKindsInFileOrder) {
   test::TempDirectory dir;
   const std::string path = dir / "info.jpg";

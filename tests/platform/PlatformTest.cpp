@@ -180,8 +180,10 @@ TEST(NamedMutex, ExistsWhileItsOwnerLives) {
     // Still running at the gate when the owner lets go.
     ASSERT_TRUE(RunProgram("sh -c \"" + gate.WaitCommand() + "\"", 3));
   }
-  TNamedMutex afterRelease(name);
-  EXPECT_TRUE(afterRelease.Owned());
+  // The started program's copy closes when it executes, which the kernel may
+  // finish a moment after RunProgram has returned: wait for it, while the
+  // program itself still waits at the gate.
+  EXPECT_TRUE(WaitUntil([&] { return TNamedMutex(name).Owned(); }));
   gate.Open();
   EXPECT_TRUE(AllChildrenReaped());
 }

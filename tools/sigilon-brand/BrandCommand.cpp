@@ -133,6 +133,20 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
           ParsePercentage("--opacity", *opacity, kMinOpacity, kMaxOpacity, "a whole percentage");
     } else if (auto outline = value("--outline")) {
       command.Look.Outline = ParseOutline(*outline);
+    } else if (arg == "--all-types") {
+      command.AllTypes = true;
+    } else if (auto quality = value("--quality")) {
+      command.Quality = ParseWholeNumber("--quality", *quality, kMaxQuality);
+    } else if (arg == "--optimize") {
+      command.Optimize = true;
+    } else if (auto type = value("--convert-to")) {
+      command.ConvertTo = ConversionTypeNamed(*type);
+      if (!command.ConvertTo) {
+        throw TUsageError("--convert-to takes one of " + ConversionTypeNames() + ", not '" + *type +
+                          "'");
+      }
+    } else if (arg == "--recursive" || arg == "-r") {
+      command.Recursive = true;
     } else {
       throw TUsageError("unknown option '" + arg + "'");
     }
@@ -157,7 +171,8 @@ std::string BrandUsage() {
              "drawn over the whole picture as rows of copies turned 45 degrees, and writes\n"
              "the results under the same names into TARGET_DIR. Other files are reported\n"
              "and left alone. The source files are never written, and nothing is written\n"
-             "into SOURCE_DIR, whatever path or link names it. Subdirectories are skipped.\n"
+             "into SOURCE_DIR, whatever path or link names it. Subdirectories are skipped\n"
+             "(see --recursive).\n"
              "A JPEG is written upright as its camera's orientation tag says, with its\n"
              "colour profile.\n"
              "\n"
@@ -197,6 +212,23 @@ std::string BrandUsage() {
          "  --outline COLOUR\n"
          "               draw a contour of COLOUR (as in the font text) around every\n"
          "               letter, so that the brand reads on dark and bright areas alike\n"
+         "  --all-types  also brand the other picture types this build reads and the\n"
+         "               other spellings .jpeg, .jpe, .jfif and .dib; without it only\n"
+         "               .jpg and .bmp files are pictures\n"
+         "  --quality Q  write lossy copies at quality Q (1 to 100; default: JPEG 100,\n"
+         "               other lossy types 90)\n"
+         "  --optimize   write JPEG copies with Huffman tables made for each picture:\n"
+         "               the same pixels in a smaller file\n"
+         "  --convert-to TYPE\n"
+         "               write every copy as TYPE (jpeg, png, tiff, webp, heic or avif,\n"
+         "               if this build writes it), the extension replaced: IMG_1.BMP\n"
+         "               becomes IMG_1.jpg\n"
+         "  -r, --recursive\n"
+         "               also brand the files in SOURCE_DIR's subfolders (not through\n"
+         "               links to folders) into the same subfolders of TARGET_DIR;\n"
+         "               --shard, --files-from and --skip-existing then take paths\n"
+         "               relative to SOURCE_DIR, such as 2024/May/IMG_1.jpg. Neither\n"
+         "               directory may lie inside the other\n"
          "  --help       show this text\n"
          "  --version    show the program's version\n"
          "  --           ends the options (for a brand text that begins with \"-\")\n"
@@ -222,8 +254,13 @@ TBatchSettings BatchSettings(const TBrandCommandLine& command) {
 std::string CheckBrandCommandLine(const TBrandCommandLine& command) {
   // The window program's checks, but for its start directory: a command line
   // keeps none of its own files in the working directory.
-  const TBatchRefusal refusal = CheckBatchSettings(BatchSettings(command), std::string());
+  const TBatchRefusal refusal =
+      CheckBatchSettings(BatchSettings(command), std::string(), command.Recursive);
   if (refusal != TBatchRefusal::None) return RefusalMessage(refusal, "sigilon-brand");
+  if (command.ConvertTo && !ConversionFormat(*command.ConvertTo)) {
+    return "--convert-to " + std::string(command.ConvertTo->Name) + ": this build cannot write " +
+           std::string(command.ConvertTo->Title) + " pictures.";
+  }
   if (!DirectoryExists(command.SourceDirectory)) {
     return "The Source Directory \"" + command.SourceDirectory + "\" does not exist.";
   }
@@ -276,6 +313,12 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
   options.Brand.KeepMetadata = command.KeepMetadata;
   options.Brand.Strict = command.Strict;
   options.Brand.Look = command.Look;
+  options.Brand.AllTypes = command.AllTypes;
+  options.Brand.Quality = command.Quality;
+  options.Brand.Optimize = command.Optimize;
+  if (command.ConvertTo) options.Brand.WriteFormat = ConversionFormat(*command.ConvertTo);
+  options.ConvertTo = command.ConvertTo;
+  options.Recursive = command.Recursive;
   options.Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs);
   options.ReportCancel = true;
   options.Shard = command.Shard;

@@ -45,6 +45,16 @@ struct TBrandCommandLine {
   bool KeepMetadata = false;
   bool Strict = false;
   TStampLook Look;
+  /// Every registered picture type and spelling, not only .jpg and .bmp.
+  bool AllTypes = false;
+  /// Quality of lossy copies, or kDefaultQuality.
+  int Quality = kDefaultQuality;
+  /// JPEG copies with Huffman tables made for their pictures.
+  bool Optimize = false;
+  /// The type every copy is written in; nothing: each in its source's.
+  std::optional<TConversionType> ConvertTo;
+  /// Walk SOURCE_DIR's subfolders too and mirror them under TARGET_DIR.
+  bool Recursive = false;
   bool Help = false;
   bool Version = false;
 };
