@@ -91,6 +91,8 @@ struct TJob {
   // directory, a listed name that is no file of it); empty when it may be.
   std::string Refusal;
   bool SkipExisting = false;
+  // Entries handed over before it, plus one: the same whatever the jobs.
+  std::int64_t Number = 0;
   TFileOutcome Outcome;
   std::exception_ptr Escaped;
   bool Done = false;
@@ -104,8 +106,10 @@ void BrandJob(TJob& job, const TPreviewCallback& preview, const TBrandOptions& o
   } else if (job.SkipExisting && PathExists(job.TargetPath)) {
     result = {.Kind = TOutcomeKind::Skipped};
   } else {
+    TBrandOptions numbered = options;
+    numbered.FileNumber = job.Number;
     result = brandFile(job.Settings.BrandText, job.Settings.FontText, job.SourcePath,
-                       job.TargetPath, preview, options);
+                       job.TargetPath, preview, numbered);
   }
   TFileOutcome& outcome = job.Outcome;
   outcome.SourcePath = job.SourcePath;
@@ -313,8 +317,10 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
     }
 
     std::optional<TEntry> entry = entries.Next();
+    std::int64_t handedOver = 0;
     while (entry && !cancelled()) {
       auto job = std::make_unique<TJob>();
+      job->Number = ++handedOver;
       job->Settings = hooks.ReadSettings && !parallel ? hooks.ReadSettings() : settings;
       job->TargetPath = job->Settings.TargetDirectory + entry->Name;
       job->SourcePath = job->Settings.SourceDirectory + entry->Name;

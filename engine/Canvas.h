@@ -171,6 +171,7 @@ class TTextImage {
   std::vector<std::uint8_t> text_;        // glyph coverage
   std::vector<std::uint8_t> outline_;     // contour coverage; empty without an outline
   std::vector<std::uint8_t> background_;  // cell coverage; empty for a clear brush
+  std::vector<std::uint8_t> shadow_;      // shadow coverage; empty without a shadow
   // Runs of columns with any coverage, row by row (runs of row r are
   // runs_[rowRuns_[r]] up to runs_[rowRuns_[r + 1]]), so that painting every
   // copy touches only the pixels it inks, not the empty corners of a turned
@@ -217,6 +218,10 @@ class TCanvas {
   /// underline or strike-out) under the text: about a sixteenth of the
   /// character height wide, at least one pixel.
   std::optional<TColor> TextOutline;
+  /// When set, a soft dark shadow of text and outline is drawn under them,
+  /// moved down to the right by about a sixteenth of the character height
+  /// and blurred over about a twenty-fifth of it.
+  bool TextShadow = false;
 
   /// The whole bitmap (for a band: the whole picture): left 0, top 0, right
   /// the width, bottom the height.
@@ -259,8 +264,8 @@ class TCanvas {
   // cut to the columns of `clip`.
   static void PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
                              std::int64_t dx, std::int64_t count, const TRect& clip,
-                             drawing::Painter* background, drawing::Painter* outline,
-                             drawing::Painter& text);
+                             drawing::Painter* background, drawing::Painter* shadow,
+                             drawing::Painter* outline, drawing::Painter& text);
   // The picture rows the bitmap holds, in picture coordinates.
   TRect PaintRect() const;
   TBitmap& bitmap_;

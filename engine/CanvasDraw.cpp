@@ -14,6 +14,11 @@ namespace sigilon {
 
 using drawing::Painter;
 
+namespace {
+// A shadow is black; its coverage says how dark.
+constexpr TRGBQuad kShadowColor{};
+}  // namespace
+
 TRect TCanvas::ClipRect() const {
   return TRect{0, 0, bitmap_.Width(), pictureHeight_ < 0 ? bitmap_.Height() : pictureHeight_};
 }
@@ -28,7 +33,8 @@ TRect TCanvas::PaintRect() const {
 
 void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
                              std::int64_t dx, std::int64_t count, const TRect& clip,
-                             Painter* background, Painter* outline, Painter& text) {
+                             Painter* background, Painter* shadow, Painter* outline,
+                             Painter& text) {
   const std::size_t rowOffset = r * static_cast<std::size_t>(image.Stride());
   const std::size_t runsBegin = image.rowRuns_[r];
   const std::size_t runsEnd = image.rowRuns_[r + 1];
@@ -47,13 +53,14 @@ void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std
     }
   };
   // The plain text alone is the common case: its loop carries no layer tests.
-  if (!background && !outline) {
+  if (!background && !shadow && !outline) {
     paintRuns(
         [&](int x, std::size_t offset, int n) { text.PaintRow(by, x, &image.text_[offset], n); });
     return;
   }
   paintRuns([&](int x, std::size_t offset, int n) {
     if (background) background->PaintRow(by, x, &image.background_[offset], n);
+    if (shadow) shadow->PaintRow(by, x, &image.shadow_[offset], n);
     if (outline) outline->PaintRow(by, x, &image.outline_[offset], n);
     text.PaintRow(by, x, &image.text_[offset], n);
   });
@@ -87,10 +94,12 @@ void TCanvas::Draw(std::int64_t x, std::int64_t y, const TTextImage& image) {
   if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
   std::optional<Painter> background;
   if (!image.background_.empty()) background.emplace(bitmap_, image.brushColor_);
+  std::optional<Painter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
   for (std::int64_t r = firstRow; r < lastRow; ++r) {
     PaintCopiesRow(image, static_cast<std::size_t>(r), static_cast<int>(originY + r - top_),
                    originX, 0, 1, clip, background ? &*background : nullptr,
-                   outline ? &*outline : nullptr, text);
+                   shadow ? &*shadow : nullptr, outline ? &*outline : nullptr, text);
   }
 }
 
@@ -117,6 +126,8 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
   Painter text(bitmap_, image.textColor_, image.opacity_);
   std::optional<Painter> outline;
   if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
+  std::optional<Painter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
   for (int by = clip.Top; by < clip.Bottom; ++by) {
     // Copy rows j with top + j * dy <= by < top + j * dy + imageRows.
     const std::int64_t rel = by - top;
@@ -127,7 +138,8 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
       const std::int64_t r = rel - j * dy;
       if (r < 0 || r >= imageRows) continue;
       PaintCopiesRow(image, static_cast<std::size_t>(r), by - top_, left + firstColumn * dx, dx,
-                     lastColumn - firstColumn, clip, nullptr, outline ? &*outline : nullptr, text);
+                     lastColumn - firstColumn, clip, nullptr, shadow ? &*shadow : nullptr,
+                     outline ? &*outline : nullptr, text);
     }
   }
 }

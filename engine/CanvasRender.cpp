@@ -14,6 +14,7 @@
 #include "engine/CanvasFontEngine.h"
 #include "engine/CanvasLayout.h"
 #include "engine/CanvasRaster.h"
+#include "engine/CanvasShadow.h"
 
 namespace sigilon {
 
@@ -107,6 +108,16 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
   grow(textOutlines);
   grow(cellOutlines);
   grow(strokeOutlines);
+  std::optional<drawing::ShadowGeometry> shadow;
+  if (TextShadow && box) {
+    // The shadow reaches beyond the mark down to the right.
+    shadow = drawing::ShadowFor(laid.em);
+    const FT_Pos reach = FT_Pos{shadow->Reach} * 64;
+    box->xMin = std::min(box->xMin, box->xMin + FT_Pos{shadow->Dx} * 64 - reach);
+    box->yMin = std::min(box->yMin, box->yMin + FT_Pos{shadow->Dy} * 64 - reach);
+    box->xMax = std::max(box->xMax, box->xMax + FT_Pos{shadow->Dx} * 64 + reach);
+    box->yMax = std::max(box->yMax, box->yMax + FT_Pos{shadow->Dy} * 64 + reach);
+  }
 
   TTextImage image;
   image.extent_ = laid.extent;
@@ -143,8 +154,22 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
   if (TextOutline) {
     image.outline_.assign(pixels, 0);
     drawing::Rasterize(strokeOutlines, image.bounds_, image.outline_.data());
-    UnderFill(image.text_, image.opacity_, image.outline_);
   }
+  if (shadow) {
+    std::vector<Outline*> mark = textOutlines;
+    mark.insert(mark.end(), strokeOutlines.begin(), strokeOutlines.end());
+    image.shadow_ = drawing::RenderShadow(mark, image.bounds_, *shadow);
+    // Under the text and its contour taken together, as one layer.
+    std::vector<std::uint8_t> cover = image.text_;
+    if (TextOutline) {
+      for (std::size_t i = 0; i < pixels; ++i) {
+        cover[i] = static_cast<std::uint8_t>(cover[i] +
+                                             (image.outline_[i] * (255u - cover[i]) + 127) / 255);
+      }
+    }
+    UnderFill(cover, image.opacity_, image.shadow_);
+  }
+  if (TextOutline) UnderFill(image.text_, image.opacity_, image.outline_);
 
   image.rowRuns_.reserve(static_cast<std::size_t>(height) + 1);
   for (std::size_t r = 0; r < height; ++r) {
@@ -152,8 +177,9 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
     const std::uint8_t* t = image.text_.data() + r * width;
     const std::uint8_t* b = opaque ? image.background_.data() + r * width : nullptr;
     const std::uint8_t* o = TextOutline ? image.outline_.data() + r * width : nullptr;
+    const std::uint8_t* s = shadow ? image.shadow_.data() + r * width : nullptr;
     const auto used = [&](std::size_t i) {
-      return t[i] != 0 || (b && b[i] != 0) || (o && o[i] != 0);
+      return t[i] != 0 || (b && b[i] != 0) || (o && o[i] != 0) || (s && s[i] != 0);
     };
     for (std::size_t i = 0; i < width;) {
       if (!used(i)) {

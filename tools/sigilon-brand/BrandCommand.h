@@ -45,6 +45,8 @@ struct TBrandCommandLine {
   bool KeepMetadata = false;
   bool Strict = false;
   TStampLook Look;
+  /// Fill in the brand text's fields per file.
+  bool Fields = false;
   bool Help = false;
   bool Version = false;
 };
