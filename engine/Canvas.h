@@ -182,6 +182,11 @@ class TTextImage {
   };
   std::vector<Run> runs_;
   std::vector<std::size_t> rowRuns_;
+  // The same for the shadow alone, painted for every copy of a row before
+  // the text: the shadow's wide soft runs would otherwise make the text
+  // itself be painted over all of them.
+  std::vector<Run> shadowRuns_;
+  std::vector<std::size_t> shadowRowRuns_;
   TRGBQuad textColor_;
   TRGBQuad outlineColor_;
   TRGBQuad brushColor_;

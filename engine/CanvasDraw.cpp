@@ -36,14 +36,14 @@ void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std
                              Painter* background, Painter* shadow, Painter* outline,
                              Painter& text) {
   const std::size_t rowOffset = r * static_cast<std::size_t>(image.Stride());
-  const std::size_t runsBegin = image.rowRuns_[r];
-  const std::size_t runsEnd = image.rowRuns_[r + 1];
-  if (runsBegin == runsEnd) return;
-  const auto paintRuns = [&](auto paint) {
+  const auto paintRuns = [&](const std::vector<TTextImage::Run>& runs,
+                             const std::vector<std::size_t>& rowRuns, auto paint) {
+    const std::size_t runsBegin = rowRuns[r];
+    const std::size_t runsEnd = rowRuns[r + 1];
     std::int64_t copyX = originX;
-    for (std::int64_t i = 0; i < count; ++i, copyX += dx) {
+    for (std::int64_t i = 0; i < count && runsBegin != runsEnd; ++i, copyX += dx) {
       for (std::size_t k = runsBegin; k < runsEnd; ++k) {
-        const TTextImage::Run run = image.runs_[k];
+        const TTextImage::Run run = runs[k];
         const std::int64_t from = std::max<std::int64_t>(copyX + run.Start, clip.Left);
         const std::int64_t to = std::min<std::int64_t>(copyX + run.Start + run.Length, clip.Right);
         if (from >= to) continue;
@@ -52,15 +52,27 @@ void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std
       }
     }
   };
+  if (shadow) {
+    // Under the shadow only the background; over it the rest.
+    if (background) {
+      paintRuns(image.runs_, image.rowRuns_, [&](int x, std::size_t offset, int n) {
+        background->PaintRow(by, x, &image.background_[offset], n);
+      });
+      background = nullptr;
+    }
+    paintRuns(image.shadowRuns_, image.shadowRowRuns_, [&](int x, std::size_t offset, int n) {
+      shadow->PaintRow(by, x, &image.shadow_[offset], n);
+    });
+  }
   // The plain text alone is the common case: its loop carries no layer tests.
-  if (!background && !shadow && !outline) {
-    paintRuns(
-        [&](int x, std::size_t offset, int n) { text.PaintRow(by, x, &image.text_[offset], n); });
+  if (!background && !outline) {
+    paintRuns(image.runs_, image.rowRuns_, [&](int x, std::size_t offset, int n) {
+      text.PaintRow(by, x, &image.text_[offset], n);
+    });
     return;
   }
-  paintRuns([&](int x, std::size_t offset, int n) {
+  paintRuns(image.runs_, image.rowRuns_, [&](int x, std::size_t offset, int n) {
     if (background) background->PaintRow(by, x, &image.background_[offset], n);
-    if (shadow) shadow->PaintRow(by, x, &image.shadow_[offset], n);
     if (outline) outline->PaintRow(by, x, &image.outline_[offset], n);
     text.PaintRow(by, x, &image.text_[offset], n);
   });

@@ -51,6 +51,36 @@ void UnderFill(const std::vector<std::uint8_t>& fill, unsigned opacity,
   }
 }
 
+// The runs of columns, row by row, of a `width` x `height` coverage whose
+// pixel i is painted when `used(i)`.
+template <typename Used, typename Runs>
+void FindRuns(std::size_t width, std::size_t height, const Used& used, Runs& runs,
+              std::vector<std::size_t>& rowRuns) {
+  rowRuns.reserve(height + 1);
+  for (std::size_t r = 0; r < height; ++r) {
+    rowRuns.push_back(runs.size());
+    const std::size_t row = r * width;
+    for (std::size_t i = 0; i < width;) {
+      if (!used(row + i)) {
+        ++i;
+        continue;
+      }
+      const std::size_t start = i;
+      // Turned strokes cross a row in runs of a few pixels; gaps shorter than
+      // kRunGap are painted through (zero coverage leaves a pixel exactly as
+      // it was), which costs less than starting a run for every stroke.
+      std::size_t end = i;
+      while (i < width && i - end <= kRunGap) {
+        if (used(row + i)) end = i + 1;
+        ++i;
+      }
+      i = end;
+      runs.push_back({static_cast<int>(start), static_cast<int>(end - start)});
+    }
+  }
+  rowRuns.push_back(runs.size());
+}
+
 }  // namespace
 
 std::uint8_t TTextImage::Coverage(int x, int y) const {
@@ -171,35 +201,17 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
   }
   if (TextOutline) UnderFill(image.text_, image.opacity_, image.outline_);
 
-  image.rowRuns_.reserve(static_cast<std::size_t>(height) + 1);
-  for (std::size_t r = 0; r < height; ++r) {
-    image.rowRuns_.push_back(image.runs_.size());
-    const std::uint8_t* t = image.text_.data() + r * width;
-    const std::uint8_t* b = opaque ? image.background_.data() + r * width : nullptr;
-    const std::uint8_t* o = TextOutline ? image.outline_.data() + r * width : nullptr;
-    const std::uint8_t* s = shadow ? image.shadow_.data() + r * width : nullptr;
-    const auto used = [&](std::size_t i) {
-      return t[i] != 0 || (b && b[i] != 0) || (o && o[i] != 0) || (s && s[i] != 0);
-    };
-    for (std::size_t i = 0; i < width;) {
-      if (!used(i)) {
-        ++i;
-        continue;
-      }
-      const std::size_t start = i;
-      // Turned strokes cross a row in runs of a few pixels; gaps shorter than
-      // kRunGap are painted through (zero coverage leaves a pixel exactly as
-      // it was), which costs less than starting a run for every stroke.
-      std::size_t end = i;
-      while (i < width && i - end <= kRunGap) {
-        if (used(i)) end = i + 1;
-        ++i;
-      }
-      i = end;
-      image.runs_.push_back({static_cast<int>(start), static_cast<int>(end - start)});
-    }
+  const std::uint8_t* b = opaque ? image.background_.data() : nullptr;
+  const std::uint8_t* o = TextOutline ? image.outline_.data() : nullptr;
+  FindRuns(
+      width, height,
+      [&](std::size_t i) { return image.text_[i] != 0 || (b && b[i] != 0) || (o && o[i] != 0); },
+      image.runs_, image.rowRuns_);
+  if (shadow) {
+    FindRuns(
+        width, height, [&](std::size_t i) { return image.shadow_[i] != 0; }, image.shadowRuns_,
+        image.shadowRowRuns_);
   }
-  image.rowRuns_.push_back(image.runs_.size());
   return image;
 }
 
