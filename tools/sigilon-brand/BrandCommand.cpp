@@ -37,19 +37,26 @@ int ParseWholeNumber(const std::string& option, const std::string& text, int max
   return value;
 }
 
-// A number of the brand's look or placement.
+// A number of the brand's look or placement; `typed` is what the message
+// quotes.
 template <typename T>
-T ParseNumber(const std::string& option, const std::string& text, T low, T high, const char* kind) {
+T ParseNumber(const std::string& option, const std::string& text, T low, T high, const char* kind,
+              const std::string& typed) {
   T value{};
   const char* end = text.data() + text.size();
   const auto [last, error] = std::from_chars(text.data(), end, value);
   if (text.empty() || error != std::errc() || last != end || !(value >= low && value <= high)) {
     std::ostringstream message;
-    message << option << " takes " << kind << " from " << low << " to " << high << ", not '" << text
-            << "'";
+    message << option << " takes " << kind << " from " << low << " to " << high << ", not '"
+            << typed << "'";
     throw TUsageError(message.str());
   }
   return value;
+}
+
+template <typename T>
+T ParseNumber(const std::string& option, const std::string& text, T low, T high, const char* kind) {
+  return ParseNumber(option, text, low, high, kind, text);
 }
 
 // The same with an optional "%" after the number.
@@ -58,12 +65,7 @@ T ParsePercentage(const std::string& option, const std::string& text, T low, T h
                   const char* kind) {
   std::string digits = text;
   if (digits.ends_with('%')) digits.pop_back();
-  try {
-    return ParseNumber(option, digits, low, high, kind);
-  } catch (const TUsageError&) {
-    // The message quotes what was typed, "%" and all.
-    return ParseNumber(option, text, low, high, kind);
-  }
+  return ParseNumber(option, digits, low, high, kind, text);
 }
 
 TMarkLayout ParseLayout(const std::string& text) {
