@@ -63,9 +63,13 @@ BENCHMARK_CAPTURE(BM_Stamp12Megapixels, AllLookOptions, "\"DejaVu Sans\", 10, []
                   TStampLook{.RelativeSize = 0.5, .Opacity = 50, .Outline = 0})
     ->Unit(benchmark::kMillisecond);
 // The placement options: a soft shadow (against At10Points), the tiling
-// turned to 30 degrees and spread out, and one mark at 4 % in the corner.
+// turned to 30 degrees (against At10Points), also spread out, and one mark
+// at 4 % in the corner.
 BENCHMARK_CAPTURE(BM_Stamp12Megapixels, Shadow, "\"DejaVu Sans\", 10, [], [clWhite]",
                   TStampLook{.Shadow = true})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Stamp12Megapixels, Angle30, "\"DejaVu Sans\", 10, [], [clWhite]",
+                  TStampLook{.Angle = 30})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Stamp12Megapixels, Angle30Spacing2, "\"DejaVu Sans\", 10, [], [clWhite]",
                   TStampLook{.Spacing = 2, .Angle = 30})

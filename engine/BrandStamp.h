@@ -47,7 +47,7 @@ class TBrandStamp {
   enum class TPlacement { Rows, Lattice, Single } placement_ = TPlacement::Rows;
   std::int64_t w_ = 0, h_ = 0, dx_ = 0, dy_ = 0, rows_ = 0, columns_ = 0;
   TStampLattice lattice_{};
-  TStampPoint point_{};
+  TPixelPoint point_{};
   // Where one copy can paint, relative to its reference point.
   TRect box_{};
   // The text measures nothing: there is nothing to draw.

@@ -134,6 +134,13 @@ struct TRect {
   friend bool operator==(const TRect&, const TRect&) = default;
 };
 
+/// A point of a picture in pixels (y down); may lie far outside it.
+struct TPixelPoint {
+  std::int64_t X = 0;
+  std::int64_t Y = 0;
+  friend bool operator==(const TPixelPoint&, const TPixelPoint&) = default;
+};
+
 struct TSize {
   int cx = 0;
   int cy = 0;
@@ -259,6 +266,10 @@ class TCanvas {
   /// background (with a background the copies are painted one by one).
   void DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::int64_t columns,
                  std::int64_t dy, std::int64_t rows, const TTextImage& image);
+  /// Paints the image with its reference point at each of `origins`, in any
+  /// arrangement, walking the picture row by row as DrawTiled does; copies
+  /// that overlap meet in no particular order.
+  void DrawCopies(std::vector<TPixelPoint> origins, const TTextImage& image);
 
  private:
   std::optional<TTextImage> Render(const std::string& text, const TRect* clip,

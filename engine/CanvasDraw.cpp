@@ -156,4 +156,35 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
   }
 }
 
+void TCanvas::DrawCopies(std::vector<TPixelPoint> origins, const TTextImage& image) {
+  if (image.Empty() || bitmap_.Empty() || origins.empty()) return;
+  if (!image.background_.empty()) {
+    for (const TPixelPoint& origin : origins) Draw(origin.X, origin.Y, image);
+    return;
+  }
+  // Top to bottom: the copies that reach a row are then one stretch of them.
+  std::sort(origins.begin(), origins.end(), [](const TPixelPoint& a, const TPixelPoint& b) {
+    return a.Y != b.Y ? a.Y < b.Y : a.X < b.X;
+  });
+  const TRect clip = PaintRect();
+  Painter text(bitmap_, image.textColor_, image.opacity_);
+  std::optional<Painter> outline;
+  if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
+  std::optional<Painter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
+  std::size_t first = 0;
+  for (int by = clip.Top; by < clip.Bottom; ++by) {
+    // Copies that end above the row are done with.
+    while (first < origins.size() && origins[first].Y + image.bounds_.Bottom <= by) ++first;
+    for (std::size_t k = first; k < origins.size(); ++k) {
+      const std::int64_t top = origins[k].Y + image.bounds_.Top;
+      if (top > by) break;
+      if (by >= origins[k].Y + image.bounds_.Bottom) continue;
+      PaintCopiesRow(image, static_cast<std::size_t>(by - top), by - top_,
+                     origins[k].X + image.bounds_.Left, 0, 1, clip, nullptr,
+                     shadow ? &*shadow : nullptr, outline ? &*outline : nullptr, text);
+    }
+  }
+}
+
 }  // namespace sigilon

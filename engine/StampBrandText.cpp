@@ -7,6 +7,7 @@
 #include <numbers>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "engine/BrandFile.h"
 #include "engine/BrandStamp.h"
@@ -177,7 +178,16 @@ void TBrandStamp::PaintOn(TCanvas& canvas, std::int64_t top, std::int64_t bottom
     return;
   }
   if (placement_ == TPlacement::Lattice) {
-    ForEachCopy(lattice_, box_, 0, top, width_, bottom, copy);
+    if (!image_) {
+      ForEachCopy(lattice_, box_, 0, top, width_, bottom, copy);
+      return;
+    }
+    // The copies are not in rows: the canvas finds which reach each row.
+    std::vector<TPixelPoint> origins;
+    ForEachCopy(lattice_, box_, 0, top, width_, bottom, [&](std::int64_t x, std::int64_t y) {
+      origins.push_back({x, y});
+    });
+    canvas.DrawCopies(std::move(origins), *image_);
     return;
   }
   if (image_) {

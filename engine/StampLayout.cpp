@@ -57,8 +57,8 @@ void ForEachCopy(const TStampLattice& lattice, const TRect& box, std::int64_t le
   const std::int64_t yLow = top - box.Bottom + 1;
   const std::int64_t yHigh = bottom - box.Top - 1;
   if (xLow > xHigh || yLow > yHigh) return;
-  const TStampPoint a = lattice.A;
-  const TStampPoint b = lattice.B;
+  const TPixelPoint a = lattice.A;
+  const TPixelPoint b = lattice.B;
   const double det = static_cast<double>(a.X) * static_cast<double>(b.Y) -
                      static_cast<double>(b.X) * static_cast<double>(a.Y);
   // The rows of copies J that can reach the area: J at its corners.
@@ -84,7 +84,7 @@ void ForEachCopy(const TStampLattice& lattice, const TRect& box, std::int64_t le
   }
 }
 
-TStampPoint AnchorPoint(TMarkAnchor anchor, double margin, const TRect& box, int width,
+TPixelPoint AnchorPoint(TMarkAnchor anchor, double margin, const TRect& box, int width,
                         int height) {
   const auto gap = static_cast<std::int64_t>(
       std::llround(std::clamp(margin, kMinMargin, kMaxMargin) / 100.0 * std::min(width, height)));

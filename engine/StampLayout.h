@@ -11,17 +11,10 @@
 
 namespace sigilon {
 
-/// A point of the picture, in pixels (y down).
-struct TStampPoint {
-  std::int64_t X = 0;
-  std::int64_t Y = 0;
-  friend bool operator==(const TStampPoint&, const TStampPoint&) = default;
-};
-
 /// The copies of a tiled mark stand at I * A + J * B for all whole I, J.
 struct TStampLattice {
-  TStampPoint A;
-  TStampPoint B;
+  TPixelPoint A;
+  TPixelPoint B;
 };
 
 /// The tiling of a text `width` long and `height` high at `angle` degrees:
@@ -41,6 +34,6 @@ void ForEachCopy(const TStampLattice& lattice, const TRect& box, std::int64_t le
 /// (relative to the reference point) stands at `anchor` of a `width` x
 /// `height` picture, `margin` percent of the shorter side from the edges it
 /// is anchored to (centred along the others).
-TStampPoint AnchorPoint(TMarkAnchor anchor, double margin, const TRect& box, int width, int height);
+TPixelPoint AnchorPoint(TMarkAnchor anchor, double margin, const TRect& box, int width, int height);
 
 }  // namespace sigilon
