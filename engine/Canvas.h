@@ -179,10 +179,10 @@ class TTextImage {
   std::vector<std::uint8_t> outline_;     // contour coverage; empty without an outline
   std::vector<std::uint8_t> background_;  // cell coverage; empty for a clear brush
   std::vector<std::uint8_t> shadow_;      // shadow coverage; empty without a shadow
-  // Runs of columns with any coverage, row by row (runs of row r are
-  // runs_[rowRuns_[r]] up to runs_[rowRuns_[r + 1]]), so that painting every
-  // copy touches only the pixels it inks, not the empty corners of a turned
-  // text's bounding box.
+  // Runs of columns with any coverage of text, contour or background, row by
+  // row (runs of row r are runs_[rowRuns_[r]] up to runs_[rowRuns_[r + 1]]),
+  // so that painting every copy touches only the pixels it inks, not the
+  // empty corners of a turned text's bounding box.
   struct Run {
     int Start;
     int Length;
