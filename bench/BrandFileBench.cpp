@@ -4,6 +4,9 @@
 //                          stamp, encode, write
 //   BM_BrandFileTwoThreads the same with two threads for the one file
 //   BM_BrandFilePreview    the same with a preview callback, as the window program runs it
+//   BM_BrandFileLook       the same with look and placement options: against BM_BrandFile
+//                          (or its look without the shadow) for what an option adds; the
+//                          single mark against BM_PlainStreamed, the codec floor
 //   BM_CodecWork           decode of the source + quality-100 encode of the stamped picture
 //   BM_CommandLine         a whole sigilon-brand process on a folder holding the one photo
 //   BM_PlainTranscode      read the file, decode, encode at quality 100 unstamped, write
@@ -185,6 +188,22 @@ BENCHMARK_CAPTURE(BM_BrandFileLook, Outline, TStampLook{.Outline = 0x00FFFFFF})
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_BrandFileLook, All,
                   TStampLook{.RelativeSize = 2, .Opacity = 50, .Outline = 0x00FFFFFF})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+// A shadow under the default brand and under the 2 % one (against
+// RelativeSize2); one mark in the corner and the tiling turned to 30 degrees.
+BENCHMARK_CAPTURE(BM_BrandFileLook, Shadow, TStampLook{.Shadow = true})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLook, RelativeSize2Shadow,
+                  TStampLook{.RelativeSize = 2, .Shadow = true})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLook, SingleMark,
+                  TStampLook{.RelativeSize = 4, .Layout = TMarkLayout::Single, .Shadow = true})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLook, Angle30, TStampLook{.Angle = 30})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_CodecWork)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "engine/Bitmap.h"
-#include "engine/Canvas.h"
 #include "engine/BrandFile.h"
+#include "engine/Canvas.h"
 
 namespace {
 
@@ -61,6 +61,21 @@ BENCHMARK_CAPTURE(BM_Stamp12Megapixels, Outline, "\"DejaVu Sans\", 10, [], [clWh
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Stamp12Megapixels, AllLookOptions, "\"DejaVu Sans\", 10, [], [clWhite]",
                   TStampLook{.RelativeSize = 0.5, .Opacity = 50, .Outline = 0})
+    ->Unit(benchmark::kMillisecond);
+// The placement options: a soft shadow (against At10Points), the tiling
+// turned to 30 degrees (against At10Points), also spread out, and one mark
+// at 4 % in the corner.
+BENCHMARK_CAPTURE(BM_Stamp12Megapixels, Shadow, "\"DejaVu Sans\", 10, [], [clWhite]",
+                  TStampLook{.Shadow = true})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Stamp12Megapixels, Angle30, "\"DejaVu Sans\", 10, [], [clWhite]",
+                  TStampLook{.Angle = 30})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Stamp12Megapixels, Angle30Spacing2, "\"DejaVu Sans\", 10, [], [clWhite]",
+                  TStampLook{.Spacing = 2, .Angle = 30})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Stamp12Megapixels, SingleMarkShadow, "\"DejaVu Sans\", 10, [], [clWhite]",
+                  TStampLook{.RelativeSize = 4, .Layout = TMarkLayout::Single, .Shadow = true})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -153,8 +153,15 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
   // Stamped and written upright, so the copy looks like the source in every
   // viewer and the brand reads at 45 degrees once it stands as it should.
   const auto [uprightWidth, uprightHeight] = UprightSize(*reader);
+  // Warnings about the brand text itself (its fields), after the picture's own.
+  std::vector<std::string> textWarnings;
+  const std::string text = StampText(job, reader->Metadata(), textWarnings);
+  const auto withTextWarnings = [&](std::vector<std::string> warnings) {
+    warnings.insert(warnings.end(), textWarnings.begin(), textWarnings.end());
+    return warnings;
+  };
   const auto makeStamp = [&] {
-    return TBrandStamp(job.BrandText, job.Font, uprightWidth, uprightHeight, job.Options.Look);
+    return TBrandStamp(text, job.Font, uprightWidth, uprightHeight, job.Options.Look);
   };
   // Turning a picture upright moves rows across the whole picture.
   const bool wholePicture = job.ShowPicture || reader->Metadata().Orientation != 1;
@@ -173,7 +180,9 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
   }
   try {
     job.GuardTarget();
-    if (wholePicture) return BrandWholePicture(job, format, writeFormat, *reader, *stamp);
+    if (wholePicture) {
+      return withTextWarnings(BrandWholePicture(job, format, writeFormat, *reader, *stamp));
+    }
     TTargetFile target(job.TargetPath);
     // On two threads the first half of the encoding (for JPEG, making the
     // blocks) goes to whichever thread is free; the rest runs through the
@@ -205,7 +214,7 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
     job.GuardTarget();
     RefuseDamaged(job, format, warnings);
     target.Commit();
-    return warnings;
+    return withTextWarnings(warnings);
   } catch (...) {
     // A brand that cannot be made is reported ahead of anything that went
     // wrong with the picture meanwhile, as when it was made first.

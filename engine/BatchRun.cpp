@@ -118,6 +118,8 @@ struct TJob {
   // The folder to make before the copy is written (a run over the tree);
   // empty when the target directory holds it.
   std::string TargetFolder;
+  // Entries handed over before it, plus one: the same whatever the jobs.
+  std::int64_t Number = 0;
   TFileOutcome Outcome;
   std::exception_ptr Escaped;
   bool Done = false;
@@ -143,8 +145,10 @@ void BrandJob(TJob& job, const TPreviewCallback& preview, const TBrandOptions& o
   } else if (std::string failure = MakeFolder(job.TargetFolder); !failure.empty()) {
     result = {.Kind = TOutcomeKind::Failed, .Reason = std::move(failure)};
   } else {
+    TBrandOptions numbered = options;
+    numbered.FileNumber = job.Number;
     result = brandFile(job.Settings.BrandText, job.Settings.FontText, job.SourcePath,
-                       job.TargetPath, preview, options);
+                       job.TargetPath, preview, numbered);
   }
   TFileOutcome& outcome = job.Outcome;
   outcome.SourcePath = job.SourcePath;
@@ -372,8 +376,10 @@ TBatchSummary RunBatch(const TBatchSettings& settings, const TBatchHooks& hooks,
     // The target folders of a tree whose leftovers have been looked for.
     std::unordered_set<std::string> cleanedFolders;
     std::optional<TEntry> entry = entries.Next();
+    std::int64_t handedOver = 0;
     while (entry && !cancelled()) {
       auto job = std::make_unique<TJob>();
+      job->Number = ++handedOver;
       job->Settings = hooks.ReadSettings && !parallel ? hooks.ReadSettings() : settings;
       const std::string targetName = TargetName(entry->Name, options);
       job->TargetPath = job->Settings.TargetDirectory + targetName;

@@ -48,10 +48,12 @@ std::vector<std::string> BrandWholeFile(const TBrandJob& job, const TPictureForm
   job.GuardTarget();
   TWholePicture whole = format.ReadWhole({.Path = job.SourcePath, .Display = job.Options.Display});
   RefuseDamaged(job, format, whole.Warnings);
+  std::vector<std::string> fieldWarnings;
+  const std::string text = StampText(job, whole.Metadata, fieldWarnings);
   // Stamped and written upright, as a streamed picture is.
   const auto picture =
       std::make_shared<TBitmap>(TurnUpright(std::move(whole.Picture), whole.Metadata.Orientation));
-  StampBrandText(job.BrandText, job.Font, *picture, job.Options.Look);
+  StampBrandText(text, job.Font, *picture, job.Options.Look);
   if (job.ShowPicture) job.ShowPicture(picture);
   const std::vector<std::byte> file = EncodeWholeFor(writeFormat, *picture,
                                                      {.Name = job.SourcePath,
@@ -63,6 +65,7 @@ std::vector<std::string> BrandWholeFile(const TBrandJob& job, const TPictureForm
                                                       .Optimize = job.Options.Optimize});
   job.GuardTarget();
   WriteTargetFile(job.TargetPath, file);
+  whole.Warnings.insert(whole.Warnings.end(), fieldWarnings.begin(), fieldWarnings.end());
   return whole.Warnings;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-/// Branding of one picture file: decode, stamp the tiled 45-degree brand
-/// text, preview, encode, write, and say what came of it.
+/// Branding of one picture file: decode, stamp the brand text (tiled at 45
+/// degrees unless the look says otherwise), preview, encode, write, and say
+/// what came of it.
 
 #include <cstddef>
 #include <functional>
@@ -32,8 +33,9 @@ TBrandOutcome BrandFile(const std::string& brandText, const std::string& fontTex
                         const std::string& sourcePath, const std::string& targetPath,
                         const TPreviewCallback& preview, const TBrandOptions& options = {});
 
-/// Draws `text` over the whole bitmap as rows of copies turned 45 degrees.
-/// Look values outside their ranges are taken as the nearest in range.
+/// Draws `text` on the bitmap as the look lays it out: by default over the
+/// whole bitmap as rows of copies turned 45 degrees. Look values outside
+/// their ranges are taken as the nearest in range.
 void StampBrandText(const std::string& text, const TFont& font, TBitmap& bitmap,
                     const TStampLook& look = {});
 

@@ -28,6 +28,13 @@ struct TBrandJob {
 };
 
 class TPictureFormat;
+struct TPictureMetadata;
+
+/// The text to stamp on the job's file: with Options.Fields, the brand text
+/// with its fields filled in from the file and its `metadata`, what it lacks
+/// added to `warnings`; otherwise the brand text as it is.
+std::string StampText(const TBrandJob& job, const TPictureMetadata& metadata,
+                      std::vector<std::string>& warnings);
 
 /// With Options.Strict, throws for a picture of `format` that was read with
 /// `warnings` (damaged data): it fails instead of being branded as far as it

@@ -2,6 +2,7 @@
 /// The choices that shape how one file is branded, shared by the engine's
 /// layers and both front ends without pulling in BrandFile itself.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,8 +34,38 @@ inline constexpr double kMaxRelativeSize = 50.0;
 inline constexpr int kMinOpacity = 1;
 inline constexpr int kMaxOpacity = 100;
 
+/// Ranges of the mark's placement.
+inline constexpr double kMinSpacing = 0.5;
+inline constexpr double kMaxSpacing = 10.0;
+inline constexpr double kMinAngle = -90.0;
+inline constexpr double kMaxAngle = 90.0;
+inline constexpr double kMinMargin = 0.0;
+inline constexpr double kMaxMargin = 50.0;
+/// The angle of each layout when none is given, in degrees.
+inline constexpr double kTileAngle = 45.0;
+inline constexpr double kSingleAngle = 0.0;
+
+/// How the copies of the mark are laid out over the picture.
+enum class TMarkLayout {
+  Tile,    ///< rows of copies over the whole picture
+  Single,  ///< one copy at an anchor
+};
+
+/// Where a single mark stands: a corner, the middle of an edge, or the centre.
+enum class TMarkAnchor {
+  TopLeft,
+  Top,
+  TopRight,
+  Left,
+  Centre,
+  Right,
+  BottomLeft,
+  Bottom,
+  BottomRight,
+};
+
 /// How the brand looks beyond its font. The defaults draw exactly what the
-/// font says: its point size, fully opaque, no outline.
+/// font says: its point size, fully opaque, no outline, tiled at 45 degrees.
 struct TStampLook {
   /// Letter height (the em) as a percentage of the picture's shorter side,
   /// overriding the font's point size so that the brand looks the same on
@@ -47,6 +78,19 @@ struct TStampLook {
   /// the brand reads on dark and bright areas alike; none when empty or
   /// clNone.
   std::optional<TColor> Outline{};
+  TMarkLayout Layout = TMarkLayout::Tile;
+  /// Factor on both pitches of the tiling (kMinSpacing to kMaxSpacing).
+  double Spacing = 1.0;
+  /// Degrees counter-clockwise from the horizontal (kMinAngle to kMaxAngle);
+  /// none: kTileAngle tiled, kSingleAngle single.
+  std::optional<double> Angle{};
+  TMarkAnchor Anchor = TMarkAnchor::BottomRight;
+  /// Gap between a single mark and the picture's edges, in percent of the
+  /// shorter side (kMinMargin to kMaxMargin).
+  double Margin = 3.0;
+  /// A soft dark shadow under the mark, offset down and to the right, so that
+  /// a light mark reads on a light picture.
+  bool Shadow = false;
   friend bool operator==(const TStampLook&, const TStampLook&) = default;
 };
 
@@ -87,6 +131,12 @@ struct TBrandOptions {
   /// Writes the copy in this type instead of the source's (the target path
   /// names it already); nullptr: the source's.
   const TPictureFormat* WriteFormat = nullptr;
+  /// Fill in the brand text's fields ({name}, {date}, ...) from each file
+  /// (see BrandFields.h); off: braces are text like any other.
+  bool Fields = false;
+  /// The file's running number in the run's listing order, from 1 ({n});
+  /// 0 when the file is not part of a run.
+  std::int64_t FileNumber = 0;
 };
 
 }  // namespace sigilon

@@ -1,21 +1,23 @@
 #pragma once
-/// The tiled 45-degree brand pattern of one picture, prepared once and painted
-/// on any band of the picture's rows: painting every band of a picture gives
-/// exactly the pixels that stamping the whole picture gives.
+/// The brand of one picture (the tiled pattern at its angle and spacing, or a
+/// single mark at its anchor), prepared once and painted on any band of the
+/// picture's rows: painting every band of a picture gives exactly the pixels
+/// that stamping the whole picture gives.
 
 #include <optional>
 #include <string>
 
-#include "engine/Canvas.h"
 #include "engine/BrandOptions.h"
+#include "engine/Canvas.h"
+#include "engine/StampLayout.h"
 
 namespace sigilon {
 
 class TBrandStamp {
  public:
-  /// Turns the font by 45 degrees, measures the text and, unless it is far
-  /// bigger than the picture, rasterises it once for a picture of `width` x
-  /// `height`. Throws FontError.
+  /// Turns the font by the look's angle, measures the text, lays out its
+  /// copies and, unless it is far bigger than the picture, rasterises it once
+  /// for a picture of `width` x `height`. Throws FontError.
   TBrandStamp(const std::string& text, const TFont& font, int width, int height,
               const TStampLook& look = {});
 
@@ -39,7 +41,15 @@ class TBrandStamp {
   int height_;
   int opacity_ = kMaxOpacity;
   std::optional<TColor> outline_;
-  std::int64_t w_ = 0, h_ = 0, rows_ = 0, columns_ = 0;
+  bool shadow_ = false;
+  // How the copies stand: the 45-degree rows (each `dx_` along, rows `dy_`
+  // apart), a turned lattice, or one mark at `point_`.
+  enum class TPlacement { Rows, Lattice, Single } placement_ = TPlacement::Rows;
+  std::int64_t w_ = 0, h_ = 0, dx_ = 0, dy_ = 0, rows_ = 0, columns_ = 0;
+  TStampLattice lattice_{};
+  TPixelPoint point_{};
+  // Where one copy can paint, relative to its reference point.
+  TRect box_{};
   // The text measures nothing: there is nothing to draw.
   bool nothing_ = false;
   // The text rasterised once; none when drawing copy by copy costs less.

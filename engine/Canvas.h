@@ -134,6 +134,13 @@ struct TRect {
   friend bool operator==(const TRect&, const TRect&) = default;
 };
 
+/// A point of a picture in pixels (y down); may lie far outside it.
+struct TPixelPoint {
+  std::int64_t X = 0;
+  std::int64_t Y = 0;
+  friend bool operator==(const TPixelPoint&, const TPixelPoint&) = default;
+};
+
 struct TSize {
   int cx = 0;
   int cy = 0;
@@ -171,16 +178,22 @@ class TTextImage {
   std::vector<std::uint8_t> text_;        // glyph coverage
   std::vector<std::uint8_t> outline_;     // contour coverage; empty without an outline
   std::vector<std::uint8_t> background_;  // cell coverage; empty for a clear brush
-  // Runs of columns with any coverage, row by row (runs of row r are
-  // runs_[rowRuns_[r]] up to runs_[rowRuns_[r + 1]]), so that painting every
-  // copy touches only the pixels it inks, not the empty corners of a turned
-  // text's bounding box.
+  std::vector<std::uint8_t> shadow_;      // shadow coverage; empty without a shadow
+  // Runs of columns with any coverage of text, contour or background, row by
+  // row (runs of row r are runs_[rowRuns_[r]] up to runs_[rowRuns_[r + 1]]),
+  // so that painting every copy touches only the pixels it inks, not the
+  // empty corners of a turned text's bounding box.
   struct Run {
     int Start;
     int Length;
   };
   std::vector<Run> runs_;
   std::vector<std::size_t> rowRuns_;
+  // The same for the shadow alone, painted for every copy of a row before
+  // the text: the shadow's wide soft runs would otherwise make the text
+  // itself be painted over all of them.
+  std::vector<Run> shadowRuns_;
+  std::vector<std::size_t> shadowRowRuns_;
   TRGBQuad textColor_;
   TRGBQuad outlineColor_;
   TRGBQuad brushColor_;
@@ -217,6 +230,10 @@ class TCanvas {
   /// underline or strike-out) under the text: about a sixteenth of the
   /// character height wide, at least one pixel.
   std::optional<TColor> TextOutline;
+  /// When set, a soft dark shadow of text and outline is drawn under them,
+  /// moved down to the right by about a sixteenth of the character height
+  /// and blurred over about a twenty-fifth of it.
+  bool TextShadow = false;
 
   /// The whole bitmap (for a band: the whole picture): left 0, top 0, right
   /// the width, bottom the height.
@@ -249,6 +266,10 @@ class TCanvas {
   /// background (with a background the copies are painted one by one).
   void DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::int64_t columns,
                  std::int64_t dy, std::int64_t rows, const TTextImage& image);
+  /// Paints the image with its reference point at each of `origins`, in any
+  /// arrangement, walking the picture row by row as DrawTiled does; copies
+  /// that overlap meet in no particular order.
+  void DrawCopies(std::vector<TPixelPoint> origins, const TTextImage& image);
 
  private:
   std::optional<TTextImage> Render(const std::string& text, const TRect* clip,
@@ -259,8 +280,8 @@ class TCanvas {
   // cut to the columns of `clip`.
   static void PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
                              std::int64_t dx, std::int64_t count, const TRect& clip,
-                             drawing::Painter* background, drawing::Painter* outline,
-                             drawing::Painter& text);
+                             drawing::Painter* background, drawing::Painter* shadow,
+                             drawing::Painter* outline, drawing::Painter& text);
   // The picture rows the bitmap holds, in picture coordinates.
   TRect PaintRect() const;
   TBitmap& bitmap_;

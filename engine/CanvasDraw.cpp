@@ -14,6 +14,11 @@ namespace sigilon {
 
 using drawing::Painter;
 
+namespace {
+// A shadow is black; its coverage says how dark.
+constexpr TRGBQuad kShadowColor{};
+}  // namespace
+
 TRect TCanvas::ClipRect() const {
   return TRect{0, 0, bitmap_.Width(), pictureHeight_ < 0 ? bitmap_.Height() : pictureHeight_};
 }
@@ -28,16 +33,17 @@ TRect TCanvas::PaintRect() const {
 
 void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
                              std::int64_t dx, std::int64_t count, const TRect& clip,
-                             Painter* background, Painter* outline, Painter& text) {
+                             Painter* background, Painter* shadow, Painter* outline,
+                             Painter& text) {
   const std::size_t rowOffset = r * static_cast<std::size_t>(image.Stride());
-  const std::size_t runsBegin = image.rowRuns_[r];
-  const std::size_t runsEnd = image.rowRuns_[r + 1];
-  if (runsBegin == runsEnd) return;
-  const auto paintRuns = [&](auto paint) {
+  const auto paintRuns = [&](const std::vector<TTextImage::Run>& runs,
+                             const std::vector<std::size_t>& rowRuns, auto paint) {
+    const std::size_t runsBegin = rowRuns[r];
+    const std::size_t runsEnd = rowRuns[r + 1];
     std::int64_t copyX = originX;
-    for (std::int64_t i = 0; i < count; ++i, copyX += dx) {
+    for (std::int64_t i = 0; i < count && runsBegin != runsEnd; ++i, copyX += dx) {
       for (std::size_t k = runsBegin; k < runsEnd; ++k) {
-        const TTextImage::Run run = image.runs_[k];
+        const TTextImage::Run run = runs[k];
         const std::int64_t from = std::max<std::int64_t>(copyX + run.Start, clip.Left);
         const std::int64_t to = std::min<std::int64_t>(copyX + run.Start + run.Length, clip.Right);
         if (from >= to) continue;
@@ -46,13 +52,26 @@ void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std
       }
     }
   };
+  if (shadow) {
+    // Under the shadow only the background; over it the rest.
+    if (background) {
+      paintRuns(image.runs_, image.rowRuns_, [&](int x, std::size_t offset, int n) {
+        background->PaintRow(by, x, &image.background_[offset], n);
+      });
+      background = nullptr;
+    }
+    paintRuns(image.shadowRuns_, image.shadowRowRuns_, [&](int x, std::size_t offset, int n) {
+      shadow->PaintRow(by, x, &image.shadow_[offset], n);
+    });
+  }
   // The plain text alone is the common case: its loop carries no layer tests.
   if (!background && !outline) {
-    paintRuns(
-        [&](int x, std::size_t offset, int n) { text.PaintRow(by, x, &image.text_[offset], n); });
+    paintRuns(image.runs_, image.rowRuns_, [&](int x, std::size_t offset, int n) {
+      text.PaintRow(by, x, &image.text_[offset], n);
+    });
     return;
   }
-  paintRuns([&](int x, std::size_t offset, int n) {
+  paintRuns(image.runs_, image.rowRuns_, [&](int x, std::size_t offset, int n) {
     if (background) background->PaintRow(by, x, &image.background_[offset], n);
     if (outline) outline->PaintRow(by, x, &image.outline_[offset], n);
     text.PaintRow(by, x, &image.text_[offset], n);
@@ -87,10 +106,12 @@ void TCanvas::Draw(std::int64_t x, std::int64_t y, const TTextImage& image) {
   if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
   std::optional<Painter> background;
   if (!image.background_.empty()) background.emplace(bitmap_, image.brushColor_);
+  std::optional<Painter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
   for (std::int64_t r = firstRow; r < lastRow; ++r) {
     PaintCopiesRow(image, static_cast<std::size_t>(r), static_cast<int>(originY + r - top_),
                    originX, 0, 1, clip, background ? &*background : nullptr,
-                   outline ? &*outline : nullptr, text);
+                   shadow ? &*shadow : nullptr, outline ? &*outline : nullptr, text);
   }
 }
 
@@ -117,6 +138,8 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
   Painter text(bitmap_, image.textColor_, image.opacity_);
   std::optional<Painter> outline;
   if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
+  std::optional<Painter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
   for (int by = clip.Top; by < clip.Bottom; ++by) {
     // Copy rows j with top + j * dy <= by < top + j * dy + imageRows.
     const std::int64_t rel = by - top;
@@ -127,7 +150,39 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
       const std::int64_t r = rel - j * dy;
       if (r < 0 || r >= imageRows) continue;
       PaintCopiesRow(image, static_cast<std::size_t>(r), by - top_, left + firstColumn * dx, dx,
-                     lastColumn - firstColumn, clip, nullptr, outline ? &*outline : nullptr, text);
+                     lastColumn - firstColumn, clip, nullptr, shadow ? &*shadow : nullptr,
+                     outline ? &*outline : nullptr, text);
+    }
+  }
+}
+
+void TCanvas::DrawCopies(std::vector<TPixelPoint> origins, const TTextImage& image) {
+  if (image.Empty() || bitmap_.Empty() || origins.empty()) return;
+  if (!image.background_.empty()) {
+    for (const TPixelPoint& origin : origins) Draw(origin.X, origin.Y, image);
+    return;
+  }
+  // Top to bottom: the copies that reach a row are then one stretch of them.
+  std::sort(origins.begin(), origins.end(), [](const TPixelPoint& a, const TPixelPoint& b) {
+    return a.Y != b.Y ? a.Y < b.Y : a.X < b.X;
+  });
+  const TRect clip = PaintRect();
+  Painter text(bitmap_, image.textColor_, image.opacity_);
+  std::optional<Painter> outline;
+  if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
+  std::optional<Painter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
+  std::size_t first = 0;
+  for (int by = clip.Top; by < clip.Bottom; ++by) {
+    // Copies that end above the row are done with.
+    while (first < origins.size() && origins[first].Y + image.bounds_.Bottom <= by) ++first;
+    for (std::size_t k = first; k < origins.size(); ++k) {
+      const std::int64_t top = origins[k].Y + image.bounds_.Top;
+      if (top > by) break;
+      if (by >= origins[k].Y + image.bounds_.Bottom) continue;
+      PaintCopiesRow(image, static_cast<std::size_t>(by - top), by - top_,
+                     origins[k].X + image.bounds_.Left, 0, 1, clip, nullptr,
+                     shadow ? &*shadow : nullptr, outline ? &*outline : nullptr, text);
     }
   }
 }

@@ -12,6 +12,7 @@
 #include "engine/Canvas.h"
 #include "engine/CanvasLayout.h"
 #include "engine/CanvasRaster.h"
+#include "engine/CanvasShadow.h"
 
 namespace sigilon {
 
@@ -45,6 +46,36 @@ void UnderFill(const std::vector<std::uint8_t>& fill, unsigned opacity,
     const unsigned value = (c * (255 - f) * 255 + denominator / 2) / denominator;
     contour[i] = static_cast<std::uint8_t>(std::min(255u, value));
   }
+}
+
+// The runs of columns, row by row, of a `width` x `height` coverage whose
+// pixel i is painted when `used(i)`.
+template <typename Used, typename Runs>
+void FindRuns(std::size_t width, std::size_t height, const Used& used, Runs& runs,
+              std::vector<std::size_t>& rowRuns) {
+  rowRuns.reserve(height + 1);
+  for (std::size_t r = 0; r < height; ++r) {
+    rowRuns.push_back(runs.size());
+    const std::size_t row = r * width;
+    for (std::size_t i = 0; i < width;) {
+      if (!used(row + i)) {
+        ++i;
+        continue;
+      }
+      const std::size_t start = i;
+      // Turned strokes cross a row in runs of a few pixels; gaps shorter than
+      // kRunGap are painted through (zero coverage leaves a pixel exactly as
+      // it was), which costs less than starting a run for every stroke.
+      std::size_t end = i;
+      while (i < width && i - end <= kRunGap) {
+        if (used(row + i)) end = i + 1;
+        ++i;
+      }
+      i = end;
+      runs.push_back({static_cast<int>(start), static_cast<int>(end - start)});
+    }
+  }
+  rowRuns.push_back(runs.size());
 }
 
 }  // namespace
@@ -100,6 +131,16 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
   grow(textOutlines);
   grow(cellOutlines);
   grow(strokeOutlines);
+  std::optional<drawing::ShadowGeometry> shadow;
+  if (TextShadow && box) {
+    // The shadow reaches beyond the mark down to the right.
+    shadow = drawing::ShadowFor(laid.em);
+    const FT_Pos reach = FT_Pos{shadow->Reach} * 64;
+    box->xMin = std::min(box->xMin, box->xMin + FT_Pos{shadow->Dx} * 64 - reach);
+    box->yMin = std::min(box->yMin, box->yMin + FT_Pos{shadow->Dy} * 64 - reach);
+    box->xMax = std::max(box->xMax, box->xMax + FT_Pos{shadow->Dx} * 64 + reach);
+    box->yMax = std::max(box->yMax, box->yMax + FT_Pos{shadow->Dy} * 64 + reach);
+  }
 
   TTextImage image;
   image.extent_ = laid.extent;
@@ -136,37 +177,34 @@ std::optional<TTextImage> TCanvas::Render(const std::string& text, const TRect* 
   if (TextOutline) {
     image.outline_.assign(pixels, 0);
     drawing::Rasterize(strokeOutlines, image.bounds_, image.outline_.data());
-    UnderFill(image.text_, image.opacity_, image.outline_);
   }
-
-  image.rowRuns_.reserve(static_cast<std::size_t>(height) + 1);
-  for (std::size_t r = 0; r < height; ++r) {
-    image.rowRuns_.push_back(image.runs_.size());
-    const std::uint8_t* t = image.text_.data() + r * width;
-    const std::uint8_t* b = opaque ? image.background_.data() + r * width : nullptr;
-    const std::uint8_t* o = TextOutline ? image.outline_.data() + r * width : nullptr;
-    const auto used = [&](std::size_t i) {
-      return t[i] != 0 || (b && b[i] != 0) || (o && o[i] != 0);
-    };
-    for (std::size_t i = 0; i < width;) {
-      if (!used(i)) {
-        ++i;
-        continue;
+  if (shadow) {
+    std::vector<Outline*> mark = textOutlines;
+    mark.insert(mark.end(), strokeOutlines.begin(), strokeOutlines.end());
+    image.shadow_ = drawing::RenderShadow(mark, image.bounds_, *shadow);
+    // Under the text and its contour taken together, as one layer.
+    std::vector<std::uint8_t> cover = image.text_;
+    if (TextOutline) {
+      for (std::size_t i = 0; i < pixels; ++i) {
+        cover[i] = static_cast<std::uint8_t>(cover[i] +
+                                             (image.outline_[i] * (255u - cover[i]) + 127) / 255);
       }
-      const std::size_t start = i;
-      // Turned strokes cross a row in runs of a few pixels; gaps shorter than
-      // kRunGap are painted through (zero coverage leaves a pixel exactly as
-      // it was), which costs less than starting a run for every stroke.
-      std::size_t end = i;
-      while (i < width && i - end <= kRunGap) {
-        if (used(i)) end = i + 1;
-        ++i;
-      }
-      i = end;
-      image.runs_.push_back({static_cast<int>(start), static_cast<int>(end - start)});
     }
+    UnderFill(cover, image.opacity_, image.shadow_);
   }
-  image.rowRuns_.push_back(image.runs_.size());
+  if (TextOutline) UnderFill(image.text_, image.opacity_, image.outline_);
+
+  const std::uint8_t* b = opaque ? image.background_.data() : nullptr;
+  const std::uint8_t* o = TextOutline ? image.outline_.data() : nullptr;
+  FindRuns(
+      width, height,
+      [&](std::size_t i) { return image.text_[i] != 0 || (b && b[i] != 0) || (o && o[i] != 0); },
+      image.runs_, image.rowRuns_);
+  if (shadow) {
+    FindRuns(
+        width, height, [&](std::size_t i) { return image.shadow_[i] != 0; }, image.shadowRuns_,
+        image.shadowRowRuns_);
+  }
   return image;
 }
 

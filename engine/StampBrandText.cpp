@@ -1,15 +1,18 @@
-// The tiled 45-degree brand text, and the reading of a font description text
+// The brand text tiled or placed once, and the reading of a font description text
 // into a drawing font.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <optional>
+#include <utility>
+#include <vector>
 
+#include "engine/BrandFile.h"
 #include "engine/BrandStamp.h"
 #include "engine/Canvas.h"
 #include "engine/FontText.h"
-#include "engine/BrandFile.h"
 
 namespace sigilon {
 
@@ -24,6 +27,30 @@ constexpr std::int64_t kRowOverhang = 100;
 // than this (thousands of pixels each way) is drawn copy by copy, clipped to
 // the picture, instead.
 constexpr std::uint64_t kMaxStampCoverage = std::uint64_t{1} << 26;
+
+// The box a copy of a `width` x `height` cell turned by `angle` degrees
+// about its top-left corner may paint: the turned cell, widened by a height
+// each way for contour, shadow and glyphs that reach beyond their cell.
+TRect CellReach(std::int64_t width, std::int64_t height, double angle) {
+  const double radians = angle * std::numbers::pi / 180.0;
+  const double c = std::cos(radians);
+  const double s = std::sin(radians);
+  double left = 0, top = 0, right = 0, bottom = 0;
+  for (const auto& [u, v] : {std::pair<double, double>{double(width), 0.0},
+                             {0.0, double(height)},
+                             {double(width), double(height)}}) {
+    const double x = u * c + v * s;
+    const double y = v * c - u * s;
+    left = std::min(left, x);
+    right = std::max(right, x);
+    top = std::min(top, y);
+    bottom = std::max(bottom, y);
+  }
+  const double pad = static_cast<double>(height);
+  const auto edge = [](double v) { return static_cast<int>(std::clamp(v, -2e9, 2e9)); };
+  return {edge(std::floor(left - pad)), edge(std::floor(top - pad)), edge(std::ceil(right + pad)),
+          edge(std::ceil(bottom + pad))};
+}
 
 class DrawingFontTarget final : public TFontTextTarget {
  public:
@@ -52,9 +79,14 @@ TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, 
     : text_(text), font_(font), width_(width), height_(height) {
   opacity_ = std::clamp(look.Opacity, kMinOpacity, kMaxOpacity);
   if (look.Outline != clNone) outline_ = look.Outline;
+  shadow_ = look.Shadow;
+  const bool single = look.Layout == TMarkLayout::Single;
+  const double angle =
+      std::clamp(look.Angle.value_or(single ? kSingleAngle : kTileAngle), kMinAngle, kMaxAngle);
+  const auto escapement = static_cast<std::int32_t>(std::lround(angle * 10));
   TLogFont turned = font_.LogFont();
-  turned.Escapement = kBrandEscapement;
-  turned.Orientation = kBrandEscapement;
+  turned.Escapement = escapement;
+  turned.Orientation = escapement;
   if (look.RelativeSize > 0 && width > 0 && height > 0) {
     // A character height; the tiling below follows from what it measures.
     const double percent = std::clamp(look.RelativeSize, kMinRelativeSize, kMaxRelativeSize);
@@ -74,19 +106,42 @@ TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, 
     nothing_ = true;
     return;
   }
-  // Rows from the top edge while bottom >= y - H - 100; copies from the left
-  // edge while right >= x - W (both comparisons include equality).
-  rows_ = (height + h_ + kRowOverhang) / (2 * h_) + 1;
-  columns_ = (width + w_) / w_ + 1;
+  const auto area = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+  // Where a copy drawn piece by piece may paint: its turned cell and a
+  // margin for contour, shadow and overhanging glyphs.
+  box_ = CellReach(w_, h_, angle);
+  if (single) {
+    placement_ = TPlacement::Single;
+    image_ = canvas.RenderText(text, kMaxStampCoverage);
+    if (image_) box_ = image_->Bounds();
+    point_ = AnchorPoint(look.Anchor, look.Margin, box_, width, height);
+    return;
+  }
+  const double spacing = std::clamp(look.Spacing, kMinSpacing, kMaxSpacing);
+  std::uint64_t copies = 0;
+  if (escapement == kBrandEscapement) {
+    dx_ = std::max<std::int64_t>(1, std::llround(static_cast<double>(w_) * spacing));
+    dy_ = std::max<std::int64_t>(1, std::llround(static_cast<double>(2 * h_) * spacing));
+    // Rows from the top edge while bottom >= y - H - 100; copies from the
+    // left edge while right >= x - W (both comparisons include equality).
+    rows_ = (height + h_ + kRowOverhang) / dy_ + 1;
+    columns_ = (width + w_) / dx_ + 1;
+    copies = static_cast<std::uint64_t>(rows_) * static_cast<std::uint64_t>(columns_);
+  } else {
+    placement_ = TPlacement::Lattice;
+    lattice_ = TileLattice(w_, h_, angle, spacing);
+    const auto cell = static_cast<std::uint64_t>(
+        std::llabs(lattice_.A.X * lattice_.B.Y - lattice_.B.X * lattice_.A.Y));
+    copies = area / cell + 1;
+  }
   // One rasterisation for the whole picture; every copy is the same pixels.
   // Unless the text is so big that its few copies, each rasterised only
   // where it lands on the picture, cost less (a 2000-point brand on a
   // thumbnail would otherwise rasterise some fifty million pixels).
-  const auto area = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-  const auto copies = static_cast<std::uint64_t>(rows_) * static_cast<std::uint64_t>(columns_);
   const std::uint64_t coverage =
       copies > kMaxStampCoverage / area ? kMaxStampCoverage : copies * area;
   image_ = canvas.RenderText(text, std::min(kMaxStampCoverage, coverage));
+  if (image_) box_ = image_->Bounds();
 }
 
 TCanvas TBrandStamp::Prepared(TCanvas canvas) const {
@@ -94,6 +149,7 @@ TCanvas TBrandStamp::Prepared(TCanvas canvas) const {
   canvas.Brush.Style = TBrushStyle::bsClear;
   canvas.TextOpacity = opacity_;
   canvas.TextOutline = outline_;
+  canvas.TextShadow = shadow_;
   return canvas;
 }
 
@@ -110,8 +166,32 @@ void TBrandStamp::PaintRows(TBitmap& picture, int firstRow, int rows) const {
 }
 
 void TBrandStamp::PaintOn(TCanvas& canvas, std::int64_t top, std::int64_t bottom) const {
+  const auto copy = [&](std::int64_t x, std::int64_t y) {
+    if (image_) {
+      canvas.Draw(x, y, *image_);
+    } else {
+      canvas.TextOut(x, y, text_);
+    }
+  };
+  if (placement_ == TPlacement::Single) {
+    if (point_.Y + box_.Bottom > top && point_.Y + box_.Top < bottom) copy(point_.X, point_.Y);
+    return;
+  }
+  if (placement_ == TPlacement::Lattice) {
+    if (!image_) {
+      ForEachCopy(lattice_, box_, 0, top, width_, bottom, copy);
+      return;
+    }
+    // The copies are not in rows: the canvas finds which reach each row.
+    std::vector<TPixelPoint> origins;
+    ForEachCopy(lattice_, box_, 0, top, width_, bottom, [&](std::int64_t x, std::int64_t y) {
+      origins.push_back({x, y});
+    });
+    canvas.DrawCopies(std::move(origins), *image_);
+    return;
+  }
   if (image_) {
-    canvas.DrawTiled(0, 0, w_, columns_, 2 * h_, rows_, *image_);
+    canvas.DrawTiled(0, 0, dx_, columns_, dy_, rows_, *image_);
     return;
   }
   // Copy by copy, each rasterised only where it lands on the rows. A copy
@@ -119,9 +199,9 @@ void TBrandStamp::PaintOn(TCanvas& canvas, std::int64_t top, std::int64_t bottom
   // or below it: rows of copies farther away are not even laid out.
   const std::int64_t reach = w_ + h_;
   for (std::int64_t j = 0; j < rows_; ++j) {
-    const std::int64_t y = j * 2 * h_;
+    const std::int64_t y = j * dy_;
     if (y + reach < top || y - reach >= bottom) continue;
-    for (std::int64_t i = 0; i < columns_; ++i) canvas.TextOut(i * w_, y, text_);
+    for (std::int64_t i = 0; i < columns_; ++i) canvas.TextOut(i * dx_, y, text_);
   }
 }
 

@@ -17,6 +17,7 @@
 /// it by name where it is used.
 
 #include "platform/Directories.h"
+#include "platform/FileTimes.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"
 #include "platform/PlatformError.h"

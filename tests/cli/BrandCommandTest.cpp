@@ -130,6 +130,19 @@ TEST(ParseBrandCommandLine, DefaultsOptionsAndTrailingSlash) {
             0x00336699);
   EXPECT_EQ(ParseBrandCommandLine(Args{"--outline=clNone", "a", "b", "c"}).Look.Outline,
             std::nullopt);
+  const auto placed = ParseBrandCommandLine(
+      Args{"--layout", "single", "--anchor=center", "--margin", "5%", "--angle", "-30.5",
+           "--spacing=2", "--shadow", "--fields", "a", "b", "c"});
+  EXPECT_EQ(placed.Look, (TStampLook{.Layout = TMarkLayout::Single,
+                                     .Spacing = 2,
+                                     .Angle = -30.5,
+                                     .Anchor = TMarkAnchor::Centre,
+                                     .Margin = 5,
+                                     .Shadow = true}));
+  EXPECT_TRUE(placed.Fields);
+  EXPECT_FALSE(c.Fields);
+  EXPECT_EQ(ParseBrandCommandLine(Args{"--anchor", "top-left", "a", "b", "c"}).Look.Anchor,
+            TMarkAnchor::TopLeft);
 }
 
 TEST(ParseBrandCommandLine, RefusesBadUsage) {
@@ -159,6 +172,18 @@ TEST(ParseBrandCommandLine, RefusesBadUsage) {
       {"--opacity", "50.5", "a", "b", "c"},
       {"--outline", "clText", "a", "b", "c"},
       {"--outline=", "a", "b", "c"},
+      {"--layout", "grid", "a", "b", "c"},
+      {"--spacing", "0.49", "a", "b", "c"},
+      {"--spacing=10.5", "a", "b", "c"},
+      {"--spacing=1%", "a", "b", "c"},
+      {"--angle", "-90.1", "a", "b", "c"},
+      {"--angle=91", "a", "b", "c"},
+      {"--angle=inf", "a", "b", "c"},
+      {"--anchor", "middle", "a", "b", "c"},
+      {"--anchor=Top", "a", "b", "c"},
+      {"--margin", "-1", "a", "b", "c"},
+      {"--margin=51", "a", "b", "c"},
+      {"a", "b", "c", "--margin"},
   };
   for (const auto& args : bad) {
     EXPECT_THROW(ParseBrandCommandLine(args), TUsageError) << ::testing::PrintToString(args);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -14,9 +15,9 @@
 #include <sstream>
 
 #include "engine/Bitmap.h"
+#include "engine/BrandFile.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
-#include "engine/BrandFile.h"
 #include "platform/Platform.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/JpegSegments.h"
@@ -182,6 +183,91 @@ TEST_F(BrandRunTest, ManyJobsGiveWhatOneJobGives) {
     EXPECT_TRUE(Contents(target) == oneFiles) << jobs;
   }
   EXPECT_EQ(oneFiles.size(), 9u);  // seven pictures, a.bmp and b.JPG
+}
+
+TEST_F(BrandRunTest, FieldsBrandWhatTheExpandedTextBrands) {
+  const std::vector<std::string> look = {"--layout", "single", "--shadow", "--angle", "10"};
+  const auto run = [&](std::vector<std::string> args) {
+    fs::remove_all(target);
+    fs::create_directory(target);
+    args.insert(args.begin(), look.begin(), look.end());
+    EXPECT_EQ(Run(args), kExitSuccess) << err;
+    return Contents(target);
+  };
+  const auto filled = run({"--fields", "{name} {{1}}", source, target});
+  EXPECT_EQ(err, "");
+  fs::remove(source + "a.bmp");
+  const auto typed = run({"b.JPG {1}", source, target});
+  EXPECT_TRUE(filled.at("b.JPG") == typed.at("b.JPG"));
+  // A field the picture lacks warns and is left out.
+  run({"--fields", "{artist}b.JPG {{1}}", source, target});
+  EXPECT_NE(err.find(source + "b.JPG: warning: the picture has no {artist}"), std::string::npos)
+      << err;
+  EXPECT_TRUE(Contents(target).at("b.JPG") == filled.at("b.JPG"));
+}
+
+TEST_F(BrandRunTest, ASingleMarkStandsAtItsCornerOfTheUprightPicture) {
+  // Stored 200 x 120, shown turned a quarter clockwise: 120 x 200 upright.
+  TBitmap white(200, 120, TPixelFormat::pf24bit);
+  for (int y = 0; y < 120; ++y) {
+    for (int x = 0; x < 200; ++x) white.SetPixel(x, y, {255, 255, 255, 0});
+  }
+  const std::vector<TJpegSegment> markers = {{kJpegApp1, test::ExifPayload({.Orientation = 6})}};
+  WriteWholeFile(source + "b.JPG", EncodeJpeg(white, 95, "b", markers));
+  for (const char* jobs : {"1", "2"}) {
+    ASSERT_EQ(Run({"-j", jobs, "--layout", "single", "--margin", "10", "--relative-size", "8", "B",
+                   source, target}),
+              kExitSuccess);
+    const TBitmap upright = DecodeJpeg(ReadBytes(target + "b.JPG"), "b");
+    ASSERT_EQ(upright.Width(), 120);
+    int inkLeft = 120, inkTop = 200, inkRight = -1, inkBottom = -1;
+    for (int y = 0; y < 200; ++y) {
+      for (int x = 0; x < 120; ++x) {
+        if (upright.GetPixel(x, y).Red > 128) continue;
+        inkLeft = std::min(inkLeft, x), inkTop = std::min(inkTop, y);
+        inkRight = std::max(inkRight, x), inkBottom = std::max(inkBottom, y);
+      }
+    }
+    // 10 % of the shorter side (12 pixels) from the bottom and right edges.
+    EXPECT_NEAR(inkRight, 120 - 12 - 1, 2) << jobs;
+    EXPECT_NEAR(inkBottom, 200 - 12 - 1, 2) << jobs;
+    EXPECT_GT(inkLeft, 40) << jobs;
+    EXPECT_GT(inkTop, 150) << jobs;
+  }
+}
+
+TEST_F(BrandRunTest, RunningNumbersAreTheSameForEveryJobCount) {
+  for (int i = 0; i < 6; ++i) {
+    WriteWholeFile(source + Numbered(i, ".jpg"), EncodeJpeg(Gradient(90, 70), 85, "n"));
+  }
+  const auto run = [&](const char* jobs, const char* text, bool fields) {
+    fs::remove_all(target);
+    fs::create_directory(target);
+    std::vector<std::string> args = {"-j",   jobs,  "--layout=single", "--anchor=centre", text,
+                                     source, target};
+    if (fields) args.insert(args.begin(), "--fields");
+    Run(args);
+    return Contents(target);
+  };
+  const auto one = run("1", "#{n}", true);
+  for (const char* jobs : {"2", "4"}) EXPECT_TRUE(run(jobs, "#{n}", true) == one) << jobs;
+  // The number is the entry's place in the listing the result lines follow.
+  std::istringstream lines(out);
+  std::string line;
+  std::map<std::string, int> number;
+  for (int n = 1; std::getline(lines, line) && line.find(source) != std::string::npos; ++n) {
+    number[line.substr(line.find(source) + source.size())] = n;
+  }
+  ASSERT_EQ(number.size(), 9u);  // six pictures, a.bmp, b.JPG, notes.txt
+  // The picture listed last among the numbered ones, whatever the listing.
+  std::string last = "p0.jpg";
+  for (int i = 1; i < 6; ++i) {
+    if (number.at(Numbered(i, ".jpg")) > number.at(last)) last = Numbered(i, ".jpg");
+  }
+  const std::string expanded = std::string("#").append(std::to_string(number.at(last)));
+  const auto typed = run("1", expanded.c_str(), false);
+  EXPECT_TRUE(typed.at(last) == one.at(last)) << last;
+  EXPECT_FALSE(one.at(last) == one.at(last == "p1.jpg" ? "p2.jpg" : "p1.jpg"));
 }
 
 TEST_F(BrandRunTest, AWriteErrorFailsThatFileAndTheRunGoesOn) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "SigilonVersion.h"
@@ -37,22 +38,57 @@ int ParseWholeNumber(const std::string& option, const std::string& text, int max
   return value;
 }
 
-// A number of the brand's look, with an optional "%" after it.
+// A number of the brand's look or placement; `typed` is what the message
+// quotes.
+template <typename T>
+T ParseNumber(const std::string& option, const std::string& text, T low, T high, const char* kind,
+              const std::string& typed) {
+  T value{};
+  const char* end = text.data() + text.size();
+  const auto [last, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || last != end || !(value >= low && value <= high)) {
+    std::ostringstream message;
+    message << option << " takes " << kind << " from " << low << " to " << high << ", not '"
+            << typed << "'";
+    throw TUsageError(message.str());
+  }
+  return value;
+}
+
+template <typename T>
+T ParseNumber(const std::string& option, const std::string& text, T low, T high, const char* kind) {
+  return ParseNumber(option, text, low, high, kind, text);
+}
+
+// The same with an optional "%" after the number.
 template <typename T>
 T ParsePercentage(const std::string& option, const std::string& text, T low, T high,
                   const char* kind) {
   std::string digits = text;
   if (digits.ends_with('%')) digits.pop_back();
-  T value{};
-  const char* end = digits.data() + digits.size();
-  const auto [last, error] = std::from_chars(digits.data(), end, value);
-  if (digits.empty() || error != std::errc() || last != end || !(value >= low && value <= high)) {
-    std::ostringstream message;
-    message << option << " takes " << kind << " from " << low << " to " << high << ", not '" << text
-            << "'";
-    throw TUsageError(message.str());
+  return ParseNumber(option, digits, low, high, kind, text);
+}
+
+TMarkLayout ParseLayout(const std::string& text) {
+  if (text == "tile") return TMarkLayout::Tile;
+  if (text == "single") return TMarkLayout::Single;
+  throw TUsageError("--layout takes tile or single, not '" + text + "'");
+}
+
+TMarkAnchor ParseAnchor(const std::string& text) {
+  static constexpr std::pair<const char*, TMarkAnchor> kAnchors[] = {
+      {"top-left", TMarkAnchor::TopLeft},   {"top", TMarkAnchor::Top},
+      {"top-right", TMarkAnchor::TopRight}, {"left", TMarkAnchor::Left},
+      {"centre", TMarkAnchor::Centre},      {"center", TMarkAnchor::Centre},
+      {"right", TMarkAnchor::Right},        {"bottom-left", TMarkAnchor::BottomLeft},
+      {"bottom", TMarkAnchor::Bottom},      {"bottom-right", TMarkAnchor::BottomRight}};
+  for (const auto& [name, anchor] : kAnchors) {
+    if (text == name) return anchor;
   }
-  return value;
+  throw TUsageError(
+      "--anchor takes top-left, top, top-right, left, centre, right, bottom-left, bottom or "
+      "bottom-right, not '" +
+      text + "'");
 }
 
 std::optional<TColor> ParseOutline(const std::string& text) {
@@ -147,6 +183,22 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
       }
     } else if (arg == "--recursive" || arg == "-r") {
       command.Recursive = true;
+    } else if (auto layout = value("--layout")) {
+      command.Look.Layout = ParseLayout(*layout);
+    } else if (auto spacing = value("--spacing")) {
+      command.Look.Spacing =
+          ParseNumber("--spacing", *spacing, kMinSpacing, kMaxSpacing, "a factor");
+    } else if (auto angle = value("--angle")) {
+      command.Look.Angle = ParseNumber("--angle", *angle, kMinAngle, kMaxAngle, "degrees");
+    } else if (auto anchor = value("--anchor")) {
+      command.Look.Anchor = ParseAnchor(*anchor);
+    } else if (auto margin = value("--margin")) {
+      command.Look.Margin =
+          ParsePercentage("--margin", *margin, kMinMargin, kMaxMargin, "a percentage");
+    } else if (arg == "--shadow") {
+      command.Look.Shadow = true;
+    } else if (arg == "--fields") {
+      command.Fields = true;
     } else {
       throw TUsageError("unknown option '" + arg + "'");
     }
@@ -229,6 +281,27 @@ std::string BrandUsage() {
          "               --shard, --files-from and --skip-existing then take paths\n"
          "               relative to SOURCE_DIR, such as 2024/May/IMG_1.jpg. Neither\n"
          "               directory may lie inside the other\n"
+         "  --layout tile|single\n"
+         "               tile: rows of copies over the whole picture (default); single:\n"
+         "               one mark at the anchor\n"
+         "  --spacing F  multiply both distances between tiled copies by F (0.5 to 10,\n"
+         "               default 1)\n"
+         "  --angle D    turn the brand D degrees counter-clockwise (-90 to 90; default\n"
+         "               45 tiled, 0 single)\n"
+         "  --anchor WHERE\n"
+         "               where a single mark stands: top-left, top, top-right, left,\n"
+         "               centre (or center), right, bottom-left, bottom, bottom-right\n"
+         "               (default)\n"
+         "  --margin P   gap between a single mark and the edges, P percent (0 to 50)\n"
+         "               of the picture's shorter side (default 3)\n"
+         "  --shadow     draw a soft dark shadow under the brand, down to the right, so\n"
+         "               that a light brand reads on a light picture\n"
+         "  --fields     fill in fields of BRAND_TEXT per file: {name} (file name),\n"
+         "               {stem} (without extension), {folder}, {date} (when taken, as\n"
+         "               YYYY-MM-DD, else when the file was last changed), {year},\n"
+         "               {artist}, {copyright} (EXIF, else XMP), {n} (the file's number\n"
+         "               in the listing, from 1); {{ and }} write braces. A field the\n"
+         "               picture lacks is left empty with a warning\n"
          "  --help       show this text\n"
          "  --version    show the program's version\n"
          "  --           ends the options (for a brand text that begins with \"-\")\n"
@@ -319,6 +392,7 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
   if (command.ConvertTo) options.Brand.WriteFormat = ConversionFormat(*command.ConvertTo);
   options.ConvertTo = command.ConvertTo;
   options.Recursive = command.Recursive;
+  options.Brand.Fields = command.Fields;
   options.Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs);
   options.ReportCancel = true;
   options.Shard = command.Shard;

@@ -55,6 +55,8 @@ struct TBrandCommandLine {
   std::optional<TConversionType> ConvertTo;
   /// Walk SOURCE_DIR's subfolders too and mirror them under TARGET_DIR.
   bool Recursive = false;
+  /// Fill in the brand text's fields per file.
+  bool Fields = false;
   bool Help = false;
   bool Version = false;
 };
