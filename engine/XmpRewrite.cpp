@@ -47,7 +47,7 @@ std::size_t AppendReference(std::string& out, std::string_view text) {
         (c < 0xD800 || c > 0xDFFF)) {
       // UTF-8: a lead byte that counts the continuation bytes after it.
       const int tail = (c >= 0x80) + (c >= 0x800) + (c >= 0x10000);
-      out += static_cast<char>((tail == 0 ? 0 : (0xF0u << (3 - tail)) & 0xF0u) | c >> (6 * tail));
+      out += static_cast<char>((tail == 0 ? 0 : (0xF0u << (3 - tail)) & 0xF0u) | (c >> (6 * tail)));
       for (int k = tail - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
       return end + 1;
     }

@@ -52,7 +52,7 @@ std::optional<std::string> ClearXmp(std::string_view packet);
 /// element's text, or the first rdf:li of the rdf:Seq, rdf:Bag or rdf:Alt it
 /// holds) as text: entity and character references decoded, CDATA sections
 /// unwrapped, comments left out. Nothing when the packet does not read as
-/// XML, states no value, or the first holds an element.
+/// XML, states no value, or the first value holds other markup.
 std::optional<std::string> ReadXmpText(std::string_view packet, const TXmpProperty& property);
 
 }  // namespace sigilon
