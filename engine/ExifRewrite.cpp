@@ -13,7 +13,10 @@ constexpr std::uint16_t kTiffMagic = 42;
 constexpr std::uint64_t kTiffHeaderSize = 8;
 constexpr std::uint64_t kIfdEntrySize = 12;
 constexpr std::uint16_t kTagOrientation = 0x0112;
+constexpr std::uint16_t kTypeAscii = 2;
 constexpr std::uint16_t kTypeShort = 3;
+constexpr std::uint16_t kTypeLong = 4;
+constexpr std::uint16_t kTagExifIfd = 0x8769;
 // Where a thumbnail lives: a JPEG stream, or strips.
 constexpr std::uint16_t kTagThumbnailOffset = 0x0201;
 constexpr std::uint16_t kTagThumbnailLength = 0x0202;
@@ -86,6 +89,16 @@ class TTiff {
     if (!Holds(at, width)) return std::nullopt;
     if (width == 1) return std::to_integer<std::uint64_t>(data_[at]);
     return width == 2 ? U16(at) : U32(at);
+  }
+  // The first entry of `tag` among those of the directory at `ifd` that lie
+  // within the data.
+  std::optional<TEntry> Find(std::uint64_t ifd, std::uint16_t tag) const {
+    const std::uint64_t count = Holds(ifd, 2) ? U16(ifd) : 0;
+    for (std::uint64_t i = 0; i < count && Holds(ifd + 2 + i * kIfdEntrySize, kIfdEntrySize); ++i) {
+      const TEntry entry = Entry(ifd + 2 + i * kIfdEntrySize);
+      if (entry.Tag == tag) return entry;
+    }
+    return std::nullopt;
   }
 
   void Put16(std::vector<std::byte>& out, std::uint64_t at, std::uint16_t v) const {
@@ -202,6 +215,22 @@ TExifRewrite RewriteExif(std::span<const std::byte> data) {
   cleared.resize(static_cast<std::size_t>(std::max(end, kept[1].End)));
   exif.Cleared = std::move(cleared);
   return exif;
+}
+
+std::optional<std::string_view> ReadExifText(std::span<const std::byte> data, std::uint16_t tag,
+                                             bool inExifIfd) {
+  TTiff tiff(data);
+  if (!tiff.ReadHeader()) return std::nullopt;
+  std::optional<TEntry> entry = tiff.Find(tiff.U32(4), inExifIfd ? kTagExifIfd : tag);
+  if (inExifIfd) {
+    const auto ifd = entry && entry->Type == kTypeLong ? tiff.Value(*entry, 0) : std::nullopt;
+    entry = ifd ? tiff.Find(*ifd, tag) : std::nullopt;
+  }
+  if (!entry || entry->Type != kTypeAscii || !tiff.Holds(entry->ValuesAt, entry->Bytes)) {
+    return std::nullopt;
+  }
+  return std::string_view(reinterpret_cast<const char*>(data.data() + entry->ValuesAt),
+                          static_cast<std::size_t>(entry->Bytes));
 }
 
 }  // namespace sigilon

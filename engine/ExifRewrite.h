@@ -1,12 +1,14 @@
 #pragma once
 /// The EXIF block of a picture (a TIFF structure in either byte order) as a
 /// branded copy carries it: upright, and without the thumbnail that would
-/// show the unbranded picture. A pure function over the bytes that never
-/// throws.
+/// show the unbranded picture; and the texts it states. Pure functions over
+/// the bytes that never throw.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace sigilon {
@@ -26,5 +28,11 @@ struct TExifRewrite {
 
 /// Reads and clears `tiff`, the EXIF block without any container signature.
 TExifRewrite RewriteExif(std::span<const std::byte> tiff);
+
+/// The bytes of the ASCII tag `tag` of IFD0, or of the EXIF IFD IFD0 links to
+/// when `inExifIfd`, as they stand (NULs included); nothing when it is absent,
+/// of another type or out of the data.
+std::optional<std::string_view> ReadExifText(std::span<const std::byte> tiff, std::uint16_t tag,
+                                             bool inExifIfd = false);
 
 }  // namespace sigilon

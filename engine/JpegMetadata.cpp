@@ -10,16 +10,14 @@
 #include "engine/Errors.h"
 #include "engine/ExifRewrite.h"
 #include "engine/JpegMarkers.h"
+#include "engine/MetadataSignatures.h"
 #include "engine/XmpRewrite.h"
 
 namespace sigilon {
 
 namespace {
 
-constexpr std::string_view kExifSignature{"Exif\0\0", 6};
-constexpr std::string_view kXmpSignature{"http://ns.adobe.com/xap/1.0/\0", 29};
 constexpr std::string_view kIccSignature{"ICC_PROFILE\0", 12};
-constexpr std::string_view kPhotoshopSignature{"Photoshop 3.0\0", 14};
 constexpr std::string_view kResourceSignature{"8BIM", 4};
 
 // ICC chunk header after the signature: sequence number (from 1), chunk count.
@@ -33,12 +31,6 @@ constexpr std::uint8_t kSOI = 0xD8;
 constexpr std::uint16_t kResourceThumbnailOld = 0x0409;
 constexpr std::uint16_t kResourceThumbnail = 0x040C;
 
-bool StartsWith(std::span<const std::byte> bytes, std::string_view prefix) {
-  return bytes.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), bytes.begin(),
-                    [](char a, std::byte b) { return static_cast<std::byte>(a) == b; });
-}
-
 // ---- Photoshop resources (IPTC lives in one of them) ----
 
 // The segment without its thumbnail resources. Throws ImageError when the
@@ -49,7 +41,7 @@ std::vector<std::byte> ClearPhotoshopThumbnails(std::span<const std::byte> paylo
   std::vector<std::byte> out(payload.begin(), payload.begin() + kPhotoshopSignature.size());
   while (!reader.AtEnd()) {
     const std::size_t begin = reader.Position();
-    if (!StartsWith(reader.Bytes(4, "resource signature"), kResourceSignature)) {
+    if (!StartsWithSignature(reader.Bytes(4, "resource signature"), kResourceSignature)) {
       reader.Fail("expected a resource signature 8BIM");
     }
     const std::uint16_t id = reader.U16BE("resource id");
@@ -108,7 +100,7 @@ TJpegMetadata ReadJpegMetadata(std::span<const std::byte> data) {
     const std::uint8_t marker = step.Marker;
     const auto payload = data.subspan(step.PayloadStart, step.Next - step.PayloadStart);
 
-    if (marker == kJpegApp1 && StartsWith(payload, kExifSignature) && !haveExif) {
+    if (marker == kJpegApp1 && StartsWithSignature(payload, kExifSignature) && !haveExif) {
       haveExif = true;
       TExifRewrite exif = RewriteExif(payload.subspan(kExifSignature.size()));
       metadata.Orientation = exif.Orientation;
@@ -117,7 +109,7 @@ TJpegMetadata ReadJpegMetadata(std::span<const std::byte> data) {
                              payload.begin() + kExifSignature.size());
         metadata.PictureInformation.push_back({marker, std::move(*exif.Cleared)});
       }
-    } else if (marker == kJpegApp1 && StartsWith(payload, kXmpSignature) && !haveXmp) {
+    } else if (marker == kJpegApp1 && StartsWithSignature(payload, kXmpSignature) && !haveXmp) {
       haveXmp = true;
       const auto packet = payload.subspan(kXmpSignature.size());
       const std::optional<std::string> cleared =
@@ -128,12 +120,12 @@ TJpegMetadata ReadJpegMetadata(std::span<const std::byte> data) {
         kept.insert(kept.end(), bytes.begin(), bytes.end());
         metadata.PictureInformation.push_back({marker, std::move(kept)});
       }
-    } else if (marker == kJpegApp13 && StartsWith(payload, kPhotoshopSignature)) {
+    } else if (marker == kJpegApp13 && StartsWithSignature(payload, kPhotoshopSignature)) {
       try {
         metadata.PictureInformation.push_back({marker, ClearPhotoshopThumbnails(payload)});
       } catch (const ImageError&) {
       }
-    } else if (marker == kJpegApp2 && StartsWith(payload, kIccSignature) &&
+    } else if (marker == kJpegApp2 && StartsWithSignature(payload, kIccSignature) &&
                payload.size() >= kIccHeaderSize) {
       iccChunks.push_back({static_cast<std::uint8_t>(payload[kIccSignature.size()]),
                            static_cast<std::uint8_t>(payload[kIccSignature.size() + 1]),

@@ -1,6 +1,10 @@
 #include "engine/XmpRewrite.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <span>
 #include <utility>
 
 namespace sigilon {
@@ -10,12 +14,69 @@ namespace {
 constexpr std::string_view kTiffNamespace = "http://ns.adobe.com/tiff/1.0/";
 constexpr std::string_view kRdfNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 constexpr std::string_view kImageNamespace = "http://ns.adobe.com/xap/1.0/g/img/";
+constexpr TXmpProperty kRdfValue{kRdfNamespace, "rdf", "value"};
+// What a branded copy rewrites: the orientation, then preview images.
+constexpr std::array<TXmpProperty, 2> kRewritten{
+    {{kTiffNamespace, "tiff", "Orientation"}, {kImageNamespace, "xmpGImg", "image"}}};
 // XMP nests a handful of levels; deeper is not a packet worth reading.
 constexpr std::size_t kMaxDepth = 256;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsBlank(std::string_view text) {
   return std::ranges::all_of(text, [](char c) { return IsBlank(c); });
+}
+
+// Appends what a reference at the start of `text` stands for and returns
+// its length; a lone '&' when it is none.
+std::size_t AppendReference(std::string& out, std::string_view text) {
+  static constexpr std::string_view kNamed[] = {"amp&", "lt<", "gt>", "quot\"", "apos'"};
+  const std::size_t end = text.find(';');
+  const std::string_view name = text.substr(1, end == std::string_view::npos ? 0 : end - 1);
+  for (const std::string_view named : kNamed) {
+    if (name == named.substr(0, named.size() - 1)) {
+      out += named.back();
+      return end + 1;
+    }
+  }
+  if (name.starts_with('#')) {
+    const bool hex = name.starts_with("#x");
+    std::uint32_t c = 0;
+    const char* last = name.data() + name.size();
+    const auto read = std::from_chars(name.data() + (hex ? 2 : 1), last, c, hex ? 16 : 10);
+    if (read.ec == std::errc{} && read.ptr == last && c != 0 && c <= 0x10FFFF &&
+        (c < 0xD800 || c > 0xDFFF)) {
+      // UTF-8: a lead byte that counts the continuation bytes after it.
+      const int tail = (c >= 0x80) + (c >= 0x800) + (c >= 0x10000);
+      out += static_cast<char>((tail == 0 ? 0 : (0xF0u << (3 - tail)) & 0xF0u) | (c >> (6 * tail)));
+      for (int k = tail - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+      return end + 1;
+    }
+  }
+  out += '&';
+  return 1;
+}
+
+// The text a value's span holds: references decoded, CDATA sections
+// unwrapped, comments left out. Nothing when it holds other markup.
+std::optional<std::string> Decoded(std::string_view raw) {
+  std::string out;
+  for (std::size_t i = 0; i < raw.size();) {
+    const std::string_view rest = raw.substr(i);
+    const bool cdata = rest.starts_with("<![CDATA["), comment = rest.starts_with("<!--");
+    if (cdata || comment) {
+      const std::size_t end = rest.find(cdata ? "]]>" : "-->", 4);
+      if (end == std::string_view::npos) return std::nullopt;
+      if (cdata) out += rest.substr(9, end - 9);
+      i += end + 3;
+    } else if (rest[0] == '<') {
+      return std::nullopt;
+    } else if (rest[0] == '&') {
+      i += AppendReference(out, rest);
+    } else {
+      out += raw[i++];
+    }
+  }
+  return out;
 }
 
 struct TName {
@@ -34,8 +95,10 @@ struct TAttribute {
   TXmpSpan Value;
 };
 
-// What an element's value is, by its own name or the one it lies in.
-enum class TRole { kNone, kOrientation, kThumbnail };
+// Which of the wanted properties an element's value is, by its own name or
+// the one it lies in.
+using TRole = std::size_t;
+constexpr TRole kNone = static_cast<TRole>(-1);
 
 struct TElement {
   std::string_view Name;
@@ -52,9 +115,11 @@ struct TFound {
 
 class TXmpReader {
  public:
-  explicit TXmpReader(std::string_view text) : text_(text) {}
+  TXmpReader(std::string_view text, std::span<const TXmpProperty> wanted)
+      : text_(text), wanted_(wanted) {}
 
-  std::optional<TXmpStatements> Read() {
+  // The values of the wanted properties in packet order.
+  std::optional<std::vector<TFound>> Read() {
     std::size_t pos = 0;
     while (pos < text_.size()) {
       const std::size_t open = std::min(text_.find('<', pos), text_.size());
@@ -66,12 +131,7 @@ class TXmpReader {
     }
     while (!open_.empty()) Close();
     std::ranges::sort(found_, {}, [](const TFound& f) { return f.Span.Begin; });
-    TXmpStatements statements;
-    for (const TFound& f : found_) {
-      (f.Role == TRole::kOrientation ? statements.Orientation : statements.Thumbnails)
-          .push_back(f.Span);
-    }
-    return statements;
+    return std::move(found_);
   }
 
  private:
@@ -131,12 +191,12 @@ class TXmpReader {
       if (n.Prefix.empty() && n.Local == "xmlns") bindings_.emplace_back("", Span(a.Value));
       if (n.Prefix == "xmlns") bindings_.emplace_back(n.Local, Span(a.Value));
     }
-    const TRole role = !open_.empty() && open_.back().Role != TRole::kNone ? open_.back().Role
-                                                                           : RoleOf(name, true);
+    const TRole role =
+        !open_.empty() && open_.back().Role != kNone ? open_.back().Role : RoleOf(name, true);
     for (const TAttribute& a : attributes) {
       TRole states = RoleOf(a.Name, false);
-      if (role != TRole::kNone && Is(a.Name, kRdfNamespace, "rdf", "value", false)) states = role;
-      if (states != TRole::kNone && !IsBlank(Span(a.Value))) found_.push_back({a.Value, states});
+      if (role != kNone && Is(a.Name, kRdfValue, false)) states = role;
+      if (states != kNone && !IsBlank(Span(a.Value))) found_.push_back({a.Value, states});
     }
     open_.push_back({name, before, role, std::nullopt});
     if (text_[pos] == '>') return pos + 1;
@@ -154,7 +214,7 @@ class TXmpReader {
 
   void Close() {
     const TElement& element = open_.back();
-    if (element.Role != TRole::kNone && element.Text) {
+    if (element.Role != kNone && element.Text) {
       // What lies inside the text is rewritten with it.
       std::erase_if(found_, [&](const TFound& f) {
         return f.Span.Begin >= element.Text->Begin && f.Span.End <= element.Text->End;
@@ -179,21 +239,21 @@ class TXmpReader {
   }
 
   TRole RoleOf(std::string_view qualified, bool element) const {
-    if (Is(qualified, kTiffNamespace, "tiff", "Orientation", element)) return TRole::kOrientation;
-    if (Is(qualified, kImageNamespace, "xmpGImg", "image", element)) return TRole::kThumbnail;
-    return TRole::kNone;
+    for (TRole role = 0; role < wanted_.size(); ++role) {
+      if (Is(qualified, wanted_[role], element)) return role;
+    }
+    return kNone;
   }
 
-  // Whether a qualified name is `local` in `uri`, or under `usualPrefix`
-  // left unbound. Unprefixed attributes belong to no namespace.
-  bool Is(std::string_view qualified, std::string_view uri, std::string_view usualPrefix,
-          std::string_view local, bool element) const {
+  // Whether a qualified name is the property's. Unprefixed attributes belong
+  // to no namespace.
+  bool Is(std::string_view qualified, const TXmpProperty& property, bool element) const {
     const TName n = Split(qualified);
-    if (n.Local != local || (n.Prefix.empty() && !element)) return false;
+    if (n.Local != property.Local || (n.Prefix.empty() && !element)) return false;
     const auto binding = std::find_if(bindings_.rbegin(), bindings_.rend(),
                                       [&](const auto& b) { return b.first == n.Prefix; });
-    if (binding == bindings_.rend()) return n.Prefix == usualPrefix;
-    return binding->second == uri;
+    if (binding == bindings_.rend()) return n.Prefix == property.UsualPrefix;
+    return binding->second == property.Namespace;
   }
 
   std::optional<std::size_t> After(std::size_t from, std::string_view end) const {
@@ -218,6 +278,7 @@ class TXmpReader {
   std::string_view Span(TXmpSpan s) const { return text_.substr(s.Begin, s.End - s.Begin); }
 
   std::string_view text_;
+  std::span<const TXmpProperty> wanted_;
   std::vector<TElement> open_;
   std::vector<std::pair<std::string_view, std::string_view>> bindings_;
   std::vector<TFound> found_;
@@ -226,7 +287,20 @@ class TXmpReader {
 }  // namespace
 
 std::optional<TXmpStatements> FindXmpStatements(std::string_view packet) {
-  return TXmpReader(packet).Read();
+  const auto found = TXmpReader(packet, kRewritten).Read();
+  if (!found) return std::nullopt;
+  TXmpStatements statements;
+  for (const TFound& f : *found) {
+    (f.Role == 0 ? statements.Orientation : statements.Thumbnails).push_back(f.Span);
+  }
+  return statements;
+}
+
+std::optional<std::string> ReadXmpText(std::string_view packet, const TXmpProperty& property) {
+  const auto found = TXmpReader(packet, {&property, 1}).Read();
+  if (!found || found->empty()) return std::nullopt;
+  const TXmpSpan value = found->front().Span;
+  return Decoded(packet.substr(value.Begin, value.End - value.Begin));
 }
 
 std::optional<std::string> ClearXmp(std::string_view packet) {

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/BrandFields.h"
+#include "engine/PictureTags.h"
 #include "platform/Platform.h"
 #include "tests/support/JpegSegments.h"
 #include "tests/support/TempDirectory.h"
@@ -123,6 +126,52 @@ TEST(BrandFields, TagsComeFromExifElseXmpElseTheFile) {
   broken.resize(30);
   const TFieldValues damaged = FileFieldValues(path, WithExif(broken), 0);
   EXPECT_EQ(damaged.Date, plain.Date);
+}
+
+TEST(BrandFields, OneUnreadableExifTextCostsNoOther) {
+  std::vector<std::byte> exif = ExifWithTags(true, "Ann Lee", "(c) Ann", "2020:01:02 03:04:05");
+  // Artist's value offset (IFD0's first entry) points past the data.
+  std::fill_n(exif.begin() + 6 + 8 + 2 + 8, 4, std::byte{0xFF});
+  const TPictureTags tags = ReadPictureTags(WithExif(exif));
+  EXPECT_FALSE(tags.Artist);
+  EXPECT_EQ(tags.Copyright, "(c) Ann");
+  EXPECT_EQ(tags.DateTimeOriginal, "2020:01:02 03:04:05");
+}
+
+// XMP's creator and rights are read as XML, where a text search goes wrong.
+TEST(BrandFields, XmpCreatorAndRightsAreReadAsXml) {
+  const std::string dc = "xmlns:dc='http://purl.org/dc/elements/1.1/'";
+  const struct {
+    std::string packet;
+    std::optional<std::string> artist, copyright;
+  } cases[] = {
+      {"<d " + dc + " dc:creator=' Ann &#169; Lee&#x21; ' dc:rights='A &amp; B &lt;C&gt;'/>",
+       "Ann \u00A9 Lee!", "A & B <C>"},
+      // A comment and a neighbour named alike come before the real ones.
+      {"<!-- <dc:creator><rdf:Seq><rdf:li>Comment</rdf:li></rdf:Seq></dc:creator> -->"
+       "<d><dc:creatorTool><rdf:Seq><rdf:li>Tool</rdf:li></rdf:Seq></dc:creatorTool>"
+       "<dc:creator><rdf:Bag><rdf:li>Bo</rdf:li><rdf:li>Cy</rdf:li></rdf:Bag></dc:creator>"
+       "<dc:rights><rdf:Alt><rdf:li xml:lang='x-default'><![CDATA[<All> & more]]></rdf:li>"
+       "</rdf:Alt></dc:rights></d>",
+       "Bo", "<All> & more"},
+      // Dublin Core under another prefix; dc bound elsewhere is not it.
+      {"<d xmlns:e='http://purl.org/dc/elements/1.1/' xmlns:dc='urn:other'>"
+       "<dc:creator>Not</dc:creator><e:rights>Mine<!-- x --> too</e:rights></d>",
+       std::nullopt, "Mine too"},
+      // Bad references stay as written; markup or unreadable XML is no text.
+      {"<d " + dc + " dc:creator='R&amp&#0;&#xD800;&bogus;'><dc:rights>x<b/>y</dc:rights></d>",
+       "R&amp&#0;&#xD800;&bogus;", std::nullopt},
+      {"<d " + dc + " dc:creator='Open>", std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    TPictureMetadata metadata;
+    metadata.Information.push_back(
+        {TPictureMetadata::TKind::Xmp,
+         test::Payload(std::string("http://ns.adobe.com/xap/1.0/\0", 29) + c.packet)});
+    const TPictureTags tags = ReadPictureTags(metadata);
+    EXPECT_EQ(tags.Artist, c.artist) << c.packet;
+    EXPECT_EQ(tags.Copyright, c.copyright) << c.packet;
+  }
 }
 
 }  // namespace

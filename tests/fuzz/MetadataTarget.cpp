@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/ExifRewrite.h"
 #include "engine/JpegMetadata.h"
 #include "engine/XmpRewrite.h"
 #include "tests/fuzz/FuzzCheck.h"
@@ -154,6 +155,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const TJpegSegment& s : copy) FUZZ_CHECK(s.Payload.size() <= kMaxSegmentPayload);
 
   const auto source = ReadSourceExif(SourceExif(file));
+  // A tag's text is read in place, wherever the entries point.
+  const std::string_view exif = Text(SourceExif(file));
+  for (const bool inExifIfd : {false, true}) {
+    const auto text = ReadExifText(SourceExif(file), inExifIfd ? 0x9003 : 0x013B, inExifIfd);
+    FUZZ_CHECK(!text || (text->data() >= exif.data() &&
+                         text->data() + text->size() <= exif.data() + exif.size()));
+  }
   FUZZ_CHECK(metadata.Orientation == (source ? source->Orientation : 1));
 
   const TJpegMetadata again = ReadJpegMetadata(FileOf(copy));
@@ -170,6 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(text.substr(v.Begin, v.End - v.Begin) == "1");
       }
       FUZZ_CHECK(statements->Thumbnails.empty());
+      // References and CDATA only ever shorten what a value spells.
+      const auto creator = ReadXmpText(text, {"http://purl.org/dc/elements/1.1/", "dc", "creator"});
+      FUZZ_CHECK(!creator || creator->size() <= text.size());
     }
     if (s.Marker == kJpegApp1 && text.starts_with(kExif)) {
       const auto kept = std::span(s.Payload).subspan(kExif.size());
