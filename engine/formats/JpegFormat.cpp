@@ -8,6 +8,7 @@
 #include "engine/JpegDecoder.h"
 #include "engine/JpegMarkers.h"
 #include "engine/JpegMetadata.h"
+#include "engine/MetadataSignatures.h"
 #include "platform/Platform.h"
 
 namespace sigilon {
@@ -18,15 +19,10 @@ namespace {
 // proof must not lose detail to the brand.
 constexpr int kBrandQuality = 100;
 
-constexpr std::string_view kExifSignature{"Exif\0\0", 6};
-
 // Picture information between the seam's form and JPEG's segments.
 TPictureMetadata::TItem ItemOf(const TJpegSegment& segment) {
   using TKind = TPictureMetadata::TKind;
-  const bool exif =
-      segment.Payload.size() >= kExifSignature.size() &&
-      std::equal(kExifSignature.begin(), kExifSignature.end(), segment.Payload.begin(),
-                 [](char a, std::byte b) { return static_cast<std::byte>(a) == b; });
+  const bool exif = StartsWithSignature(segment.Payload, kExifSignature);
   const TKind kind = segment.Marker == kJpegApp13 ? TKind::Iptc : exif ? TKind::Exif : TKind::Xmp;
   return {kind, segment.Payload};
 }
