@@ -110,6 +110,8 @@ void TMain_Form::CreateActions() {
           &TMain_Form::TargetDirectory_MenuItemClick);
   connect(ui_.PictureQuality_MenuItem, &QAction::triggered, this,
           &TMain_Form::PictureQuality_MenuItemClick);
+  connect(ui_.Mark_MenuItem, &QAction::triggered, this, &TMain_Form::Mark_MenuItemClick);
+  connect(ui_.Presets_MenuItem, &QAction::triggered, this, &TMain_Form::Presets_MenuItemClick);
   connect(ui_.About_MenuItem, &QAction::triggered, this, &TMain_Form::About_MenuItemClick);
   connect(ui_.Manual_MenuItem, &QAction::triggered, this, &TMain_Form::Manual_MenuItemClick);
   connect(ui_.FitImage_MenuItem, &QAction::triggered, this, &TMain_Form::FitImage_MenuItemClick);
@@ -263,6 +265,13 @@ void TMain_Form::TargetDirectory_MenuItemClick() {
 
 void TMain_Form::PictureQuality_MenuItemClick() { SelectPictureQuality(); }
 
+void TMain_Form::Mark_MenuItemClick() { SelectMark(); }
+
+void TMain_Form::Presets_MenuItemClick() {
+  SelectPreset();
+  ShowAndRaise();
+}
+
 void TMain_Form::SourceDirectory_EditKeyPress(int /*key*/) { SourceDirectory_MenuItemClick(); }
 
 void TMain_Form::TargetDirectory_EditKeyPress(int /*key*/) { TargetDirectory_MenuItemClick(); }
@@ -368,6 +377,7 @@ void TMain_Form::ProcessImages() {
   // A damaged picture fails instead of being branded as far as it decodes.
   options.Brand.Strict = ui_.RefuseDamagedPictures_MenuItem->isChecked();
   options.Brand.Look = FBrandLook;
+  options.Brand.Fields = FFillInFields;
   options.Brand.AllTypes = ui_.BrandAllPictureTypes_MenuItem->isChecked();
   options.Brand.Quality = FPictureQuality;
   options.Recursive = recursive;

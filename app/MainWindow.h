@@ -17,6 +17,7 @@
 #include "app/WindowFont.h"
 #include "engine/BatchRun.h"
 #include "engine/BrandFile.h"
+#include "engine/MarkPreset.h"
 #include "ui_MainWindow.h"
 
 class QLabel;
@@ -58,6 +59,8 @@ class TMain_Form : public QMainWindow {
   /// How the brand looks on the pictures beyond its font: size relative to
   /// the picture, opacity, outline. Reset with the font.
   const TStampLook& BrandLook() const { return FBrandLook; }
+  /// Whether the brand text's fields are filled in per file.
+  bool FillInFields() const { return FFillInFields; }
   std::string SourceDirectory() const;
   /// Appends "/" to a non-empty value that does not end with one.
   void SetSourceDirectory(const std::string& value);
@@ -91,6 +94,10 @@ class TMain_Form : public QMainWindow {
   void TargetDirectory_MenuItemClick();
   /// A small dialog for the quality of lossy copies.
   void PictureQuality_MenuItemClick();
+  /// The Mark dialog: layout, spacing, angle, anchor, margin, shadow, fields.
+  void Mark_MenuItemClick();
+  /// The Presets dialog: the whole mark saved under a name, used, deleted.
+  void Presets_MenuItemClick();
   /// Any typed character opens the folder dialog; the key itself is ignored.
   void SourceDirectory_EditKeyPress(int key);
   void TargetDirectory_EditKeyPress(int key);
@@ -148,6 +155,10 @@ class TMain_Form : public QMainWindow {
   void SelectSourceDirectory();
   void SelectTargetDirectory();
   void SelectPictureQuality();
+  void SelectMark();
+  void SelectPreset();
+  /// The mark as it stands: text, font, look and fields.
+  TMarkPreset CurrentMarkPreset() const;
   void SaveLog();
 
   void LoadSettings();
@@ -174,6 +185,8 @@ class TMain_Form : public QMainWindow {
   std::unique_ptr<TWindowFont> FOriginalBrandTextFont;
   TColor FBrandTextColor = 0;
   TStampLook FBrandLook{};
+  /// Fill in the brand text's fields per file.
+  bool FFillInFields = false;
   /// Quality of lossy copies (kDefaultQuality: each type's own).
   int FPictureQuality = kDefaultQuality;
   TDisplayInfo FDisplayInfo;

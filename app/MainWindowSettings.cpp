@@ -11,6 +11,8 @@
 
 #include "app/BrandFontDialog.h"
 #include "app/MainWindow.h"
+#include "app/MarkDialog.h"
+#include "app/PresetsDialog.h"
 #include "app/WindowLayout.h"
 #include "app/WindowSettings.h"
 #include "platform/PathText.h"
@@ -107,7 +109,44 @@ void TMain_Form::SelectBrandTextFont() {
 
 void TMain_Form::ResetBrandTextFont() {
   SetBrandTextFont(OriginalBrandTextFont());
-  FBrandLook = TStampLook{};
+  // The font's own look goes back; where the marks go is the Mark dialog's.
+  const TStampLook laidOut;
+  FBrandLook.RelativeSize = laidOut.RelativeSize;
+  FBrandLook.Opacity = laidOut.Opacity;
+  FBrandLook.Outline = laidOut.Outline;
+  ArrangeSettingsControls();
+}
+
+void TMain_Form::SelectMark() {
+  TMark_Form dialog(FBrandLook, FFillInFields, this);
+  if (Dialogs().RunDialog(dialog) == QDialog::Accepted) {
+    FBrandLook = dialog.Look();
+    FFillInFields = dialog.FillInFields();
+  }
+}
+
+TMarkPreset TMain_Form::CurrentMarkPreset() const {
+  return {.BrandText = BrandText(),
+          .FontText = FontToText(BrandTextFont()),
+          .Look = FBrandLook,
+          .Fields = FFillInFields};
+}
+
+void TMain_Form::SelectPreset() {
+  TPresets_Form dialog(CurrentMarkPreset(), this);
+  if (Dialogs().RunDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return;
+  const TMarkPreset& preset = *dialog.Chosen();
+  SetBrandText(preset.BrandText);
+  // Read over the font as it stands; a text that fails half-way is undone whole.
+  try {
+    TWindowFont font = BrandTextFont();
+    TextToFont(preset.FontText, font);
+    SetBrandTextFont(font);
+  } catch (const std::exception&) {
+    Message("The preset's font cannot be read; the brand font stays as it was.");
+  }
+  FBrandLook = preset.Look;
+  FFillInFields = preset.Fields;
   ArrangeSettingsControls();
 }
 
@@ -181,19 +220,9 @@ void TMain_Form::LoadSettings() {
 }
 
 void TMain_Form::SaveSettings() {
-  bool saved = false;
-  try {
-    TConfigurationFile store;
-    // Loaded first so that the user's other entries are written back.
-    store.Load();
-    CurrentSettings().Save(store);
-    saved = store.Save();
-  } catch (const std::exception&) {
-    saved = false;
-  }
-  if (!saved) {
-    Message("I was not able to save your configuration.\rMaybe the file has been made read only?");
-  }
+  const bool saved =
+      ChangeStoredSettings([this](TConfigurationFile& store) { CurrentSettings().Save(store); });
+  if (!saved) Message(kSaveSettingsFailedText);
 }
 
 TWindowSettings TMain_Form::CurrentSettings() const {
@@ -203,6 +232,7 @@ TWindowSettings TMain_Form::CurrentSettings() const {
           .SourceDirectory = SourceDirectory(),
           .TargetDirectory = TargetDirectory(),
           .BrandLook = FBrandLook,
+          .FillInFields = FFillInFields,
           // A maximised window keeps the place it goes back to.
           .WindowPlace = maximized ? normalGeometry() : QRect(pos(), size()),
           .WindowMaximized = maximized,
@@ -229,6 +259,7 @@ void TMain_Form::ApplySettings(const TWindowSettings& settings) {
     }
   }
   FBrandLook = settings.BrandLook;
+  FFillInFields = settings.FillInFields;
   ArrangeSettingsControls();
   SetSourceDirectory(settings.SourceDirectory);
   SetTargetDirectory(settings.TargetDirectory);
