@@ -53,6 +53,9 @@ class TMain_Form : public QMainWindow {
   TWindowFont BrandTextFont() const;
   /// Copies `font` into the Brand Text field; the field's height follows it.
   void SetBrandTextFont(const TWindowFont& font);
+  /// Reads a font description text over the brand font; false, the font
+  /// unchanged, when the text cannot be read.
+  bool SetBrandTextFontText(const std::string& text);
   /// The field's font as laid out, taken before the settings were loaded.
   const TWindowFont& OriginalBrandTextFont() const;
   void SetOriginalBrandTextFont(const TWindowFont& font);

@@ -71,6 +71,18 @@ void TMain_Form::SetBrandTextFont(const TWindowFont& font) {
   FitBrandTextEditHeight();
 }
 
+bool TMain_Form::SetBrandTextFontText(const std::string& text) {
+  // Read over the font as it stands; a text that fails half-way is undone whole.
+  try {
+    TWindowFont font = BrandTextFont();
+    TextToFont(text, font);
+    SetBrandTextFont(font);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 const TWindowFont& TMain_Form::OriginalBrandTextFont() const { return *FOriginalBrandTextFont; }
 
 void TMain_Form::SetOriginalBrandTextFont(const TWindowFont& font) {
@@ -137,12 +149,7 @@ void TMain_Form::SelectPreset() {
   if (Dialogs().RunDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return;
   const TMarkPreset& preset = *dialog.Chosen();
   SetBrandText(preset.BrandText);
-  // Read over the font as it stands; a text that fails half-way is undone whole.
-  try {
-    TWindowFont font = BrandTextFont();
-    TextToFont(preset.FontText, font);
-    SetBrandTextFont(font);
-  } catch (const std::exception&) {
+  if (!SetBrandTextFontText(preset.FontText)) {
     Message("The preset's font cannot be read; the brand font stays as it was.");
   }
   FBrandLook = preset.Look;
@@ -248,15 +255,8 @@ TWindowSettings TMain_Form::CurrentSettings() const {
 
 void TMain_Form::ApplySettings(const TWindowSettings& settings) {
   SetBrandText(settings.BrandText);
-  if (settings.BrandTextFont) {
-    // Read over the font as it stands; a text that fails half-way is undone whole.
-    try {
-      TWindowFont font = BrandTextFont();
-      TextToFont(*settings.BrandTextFont, font);
-      SetBrandTextFont(font);
-    } catch (const std::exception&) {
-      ResetBrandTextFont();
-    }
+  if (settings.BrandTextFont && !SetBrandTextFontText(*settings.BrandTextFont)) {
+    ResetBrandTextFont();
   }
   FBrandLook = settings.BrandLook;
   FFillInFields = settings.FillInFields;
