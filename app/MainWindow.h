@@ -18,10 +18,12 @@
 #include "engine/BatchRun.h"
 #include "engine/BrandFile.h"
 #include "engine/MarkPreset.h"
+#include "engine/MarkPreview.h"
 #include "ui_MainWindow.h"
 
 class QLabel;
 class QProgressBar;
+class QTimer;
 
 namespace sigilon {
 
@@ -101,6 +103,10 @@ class TMain_Form : public QMainWindow {
   void Mark_MenuItemClick();
   /// The Presets dialog: the whole mark saved under a name, used, deleted.
   void Presets_MenuItemClick();
+  /// The Preview page's button: a picture of the user's to preview the mark on.
+  void SampleFile_ButtonClick();
+  /// Draws the preview once a burst of changes has ended.
+  void Preview_TimerTimer();
   /// Any typed character opens the folder dialog; the key itself is ignored.
   void SourceDirectory_EditKeyPress(int key);
   void TargetDirectory_EditKeyPress(int key);
@@ -125,6 +131,8 @@ class TMain_Form : public QMainWindow {
   void CreateActions();
   /// Hands the fields' and the Settings page's events to eventFilter.
   void WatchControls();
+  /// The Preview page's timer and what starts it.
+  void CreateMarkPreview();
 
   void FormCreate();
   void FormDestroy();
@@ -162,6 +170,15 @@ class TMain_Form : public QMainWindow {
   void SelectPreset();
   /// The mark as it stands: text, font, look and fields.
   TMarkPreset CurrentMarkPreset() const;
+  /// How a run brands each file, as the menus and dialogs stand.
+  TBrandOptions CurrentBrandOptions() const;
+
+  /// Draws the preview shortly, if its page is shown.
+  void ScheduleMarkPreview();
+  /// The picture chosen for the preview, else the first picture of the
+  /// source directory; empty when there is none.
+  std::string SamplePicture() const;
+  void DrawMarkPreview();
   void SaveLog();
 
   void LoadSettings();
@@ -199,6 +216,12 @@ class TMain_Form : public QMainWindow {
   /// field down.
   int FLaidOutMinimumHeight = 0;
   int FLaidOutSettingsBottom = 0;
+  QTimer* FPreviewTimer = nullptr;
+  /// The preview's picture as the user chose it; empty: the source's first.
+  std::string FSampleFile;
+  std::unique_ptr<TMarkSample> FSample;
+  /// The size of the view the sample was decoded for.
+  QSize FSampleBox;
   /// Where the log was last saved; the save dialog opens there.
   std::string FLogDirectory;
   /// A double-click's trailing button release is not a click of its own.

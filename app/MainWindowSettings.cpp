@@ -58,6 +58,7 @@ TWindowFont TMain_Form::BrandTextFont() const {
 }
 
 void TMain_Form::SetBrandTextFont(const TWindowFont& font) {
+  ScheduleMarkPreview();
   QLineEdit* edit = ui_.BrandText_Edit;
   edit->setFont(font.Font);
   FBrandTextColor = font.Color;
@@ -135,6 +136,7 @@ void TMain_Form::SelectMark() {
     FBrandLook = dialog.Look();
     FFillInFields = dialog.FillInFields();
   }
+  ScheduleMarkPreview();
 }
 
 TMarkPreset TMain_Form::CurrentMarkPreset() const {
@@ -155,6 +157,7 @@ void TMain_Form::SelectPreset() {
   FBrandLook = preset.Look;
   FFillInFields = preset.Fields;
   ArrangeSettingsControls();
+  ScheduleMarkPreview();
 }
 
 void TMain_Form::SelectSourceDirectory() {

@@ -32,6 +32,7 @@
 #include "platform/Platform.h"
 #include "settings/ConfigurationFile.h"
 #include "settings/PresetStore.h"
+#include "tests/support/PixelCount.h"
 #include "tests/support/RefusalCases.h"
 #include "tests/support/WindowTestSupport.h"
 #include "tools/sigilon-brand/BrandCommand.h"
@@ -969,6 +970,31 @@ class MainWindowTest : public QObject {
     TConfigurationFile store;
     QVERIFY(store.Load());
     QVERIFY(PresetNames(store).empty());
+  }
+
+  void previewFollowsTheMarkBeforeTheRun() {
+    SetUpRun(1);
+    const auto shown = [this] { return ui().Mark_Image->Picture(); };
+    QVERIFY(shown() == nullptr);
+    // Drawn once its page is shown, from the first picture of the source.
+    ui().Main_PageControl->setCurrentWidget(ui().Preview_TabSheet);
+    QTRY_VERIFY(shown() != nullptr);
+    QCOMPARE(ui().Sample_Label->text(), u"p1.jpg"_s);
+    const TBitmap first = *shown();
+    // Each change of the text or the layout draws it again.
+    ui().BrandText_Edit->setText(u"WWW"_s);
+    QTRY_VERIFY(test::DifferingPixels(*shown(), first) > 0);
+    const TBitmap other = *shown();
+    dialogs_->DialogScripts.push_back([](QDialog& dialog) {
+      dynamic_cast<TMark_Form&>(dialog).Form().Layout_ComboBox->setCurrentIndex(1);
+      return static_cast<int>(QDialog::Accepted);
+    });
+    ui().Mark_MenuItem->trigger();
+    QTRY_VERIFY(test::DifferingPixels(*shown(), other) > 0);
+    // Nothing to preview: the page says so.
+    ChooseFolder(ui().SourceDirectory_MenuItem, Work(u"empty"_s));
+    QTRY_VERIFY(shown() == nullptr);
+    QCOMPARE(ui().Sample_Label->text(), u"No picture in the Source Directory"_s);
   }
 
   void fontDialogTextsShowWholeAtALargeFont() {
