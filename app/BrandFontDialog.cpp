@@ -95,7 +95,7 @@ void SetBackdrop(QLabel* label, const QColor& backdrop, const QColor& text) {
 }  // namespace
 
 TBrandFont_Form::TBrandFont_Form(const TBrandLook& look, const QString& sampleText, QWidget* parent)
-    : QDialog(parent), FFont(look.Font.Font), FColor(look.Font.Color) {
+    : QDialog(parent), FFont(look.Font.Font), FColor(look.Font.Color), FStamp(look.Stamp) {
   ui_.setupUi(this);
   ui_.Size_SpinBox->setMaximum(kMaxWindowFontPoints);
   FSampleText = sampleText.isEmpty() ? QStringLiteral("Sample") : sampleText;
@@ -198,10 +198,12 @@ TBrandFont_Form::TBrandFont_Form(const TBrandLook& look, const QString& sampleTe
 }
 
 TBrandLook TBrandFont_Form::Look() const {
-  TStampLook stamp;
-  if (ui_.RelativeSize_CheckBox->isChecked())
-    stamp.RelativeSize = ui_.RelativeSize_SpinBox->value();
+  // Only the parts this dialog shows change; layout and shadow stay as given.
+  TStampLook stamp = FStamp;
+  stamp.RelativeSize =
+      ui_.RelativeSize_CheckBox->isChecked() ? ui_.RelativeSize_SpinBox->value() : 0.0;
   stamp.Opacity = ui_.Opacity_SpinBox->value();
+  stamp.Outline.reset();
   if (ui_.Outline_CheckBox->isChecked()) stamp.Outline = FOutlineColor;
   return TBrandLook{TWindowFont{FFont, FColor}, stamp};
 }

@@ -20,7 +20,8 @@ namespace sigilon {
 /// What the dialog edits.
 struct TBrandLook {
   TWindowFont Font;
-  /// Size relative to the picture, opacity and outline of the stamped brand.
+  /// Size relative to the picture, opacity and outline of the stamped brand
+  /// (the dialog's parts), and the rest of the look, which it passes on.
   TStampLook Stamp{};
   friend bool operator==(const TBrandLook&, const TBrandLook&) = default;
 };
@@ -66,6 +67,8 @@ class TBrandFont_Form : public QDialog {
   /// The outline colour offered, also while the outline is off.
   TColor FOutlineColor = 0xFFFFFF;
   QString FSampleText;
+  /// The look as given, which Look() changes only in the dialog's own parts.
+  TStampLook FStamp;
 };
 
 }  // namespace sigilon

@@ -44,6 +44,7 @@ TMain_Form::TMain_Form(QWidget* parent) : QMainWindow(parent) {
   CreateStatusBar();
   CreateActions();
   WatchControls();
+  CreateMarkPreview();
 
   // The Brand Text field's height follows its font, the laid-out font too.
   FitBrandTextEditHeight();
@@ -110,6 +111,8 @@ void TMain_Form::CreateActions() {
           &TMain_Form::TargetDirectory_MenuItemClick);
   connect(ui_.PictureQuality_MenuItem, &QAction::triggered, this,
           &TMain_Form::PictureQuality_MenuItemClick);
+  connect(ui_.Mark_MenuItem, &QAction::triggered, this, &TMain_Form::Mark_MenuItemClick);
+  connect(ui_.Presets_MenuItem, &QAction::triggered, this, &TMain_Form::Presets_MenuItemClick);
   connect(ui_.About_MenuItem, &QAction::triggered, this, &TMain_Form::About_MenuItemClick);
   connect(ui_.Manual_MenuItem, &QAction::triggered, this, &TMain_Form::Manual_MenuItemClick);
   connect(ui_.FitImage_MenuItem, &QAction::triggered, this, &TMain_Form::FitImage_MenuItemClick);
@@ -130,6 +133,7 @@ void TMain_Form::WatchControls() {
   ui_.TargetDirectory_Edit->installEventFilter(this);
   ui_.Log_Memo->viewport()->installEventFilter(this);
   ui_.Settings_TabSheet->installEventFilter(this);
+  ui_.Mark_Image->installEventFilter(this);
 }
 
 // ---- Life cycle -------------------------------------------------------------
@@ -191,6 +195,10 @@ void TMain_Form::closeEvent(QCloseEvent* event) {
 
 bool TMain_Form::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
+  if (watched == ui_.Mark_Image) {
+    if (type == QEvent::Resize) ScheduleMarkPreview();
+    return false;
+  }
   if (watched == ui_.Settings_TabSheet) {
     if (type == QEvent::Resize) {
       Settings_TabSheetResize();
@@ -262,6 +270,13 @@ void TMain_Form::TargetDirectory_MenuItemClick() {
 }
 
 void TMain_Form::PictureQuality_MenuItemClick() { SelectPictureQuality(); }
+
+void TMain_Form::Mark_MenuItemClick() { SelectMark(); }
+
+void TMain_Form::Presets_MenuItemClick() {
+  SelectPreset();
+  ShowAndRaise();
+}
 
 void TMain_Form::SourceDirectory_EditKeyPress(int /*key*/) { SourceDirectory_MenuItemClick(); }
 
@@ -340,6 +355,20 @@ TBatchSettings TMain_Form::CurrentBatchSettings() const {
           .TargetDirectory = TargetDirectory()};
 }
 
+TBrandOptions TMain_Form::CurrentBrandOptions() const {
+  TBrandOptions options;
+  options.Display = FDisplayInfo;
+  // The photographer's EXIF, IPTC and XMP go into the copies when asked for.
+  options.KeepMetadata = ui_.KeepPictureInformation_MenuItem->isChecked();
+  // A damaged picture fails instead of being branded as far as it decodes.
+  options.Strict = ui_.RefuseDamagedPictures_MenuItem->isChecked();
+  options.Look = FBrandLook;
+  options.Fields = FFillInFields;
+  options.AllTypes = ui_.BrandAllPictureTypes_MenuItem->isChecked();
+  options.Quality = FPictureQuality;
+  return options;
+}
+
 void TMain_Form::ProcessImages() {
   // The count is cheap (no file is opened) and the walk stays live: the total
   // only drives the progress shown; the busy state is drawn before the first
@@ -362,14 +391,7 @@ void TMain_Form::ProcessImages() {
   // The preview takes the stamped pixels themselves: writing them as a
   // bitmap file only to read it back cost as much as a tenth of the run.
   TBatchOptions options;
-  options.Brand.Display = FDisplayInfo;
-  // The photographer's EXIF, IPTC and XMP go into the copies when asked for.
-  options.Brand.KeepMetadata = ui_.KeepPictureInformation_MenuItem->isChecked();
-  // A damaged picture fails instead of being branded as far as it decodes.
-  options.Brand.Strict = ui_.RefuseDamagedPictures_MenuItem->isChecked();
-  options.Brand.Look = FBrandLook;
-  options.Brand.AllTypes = ui_.BrandAllPictureTypes_MenuItem->isChecked();
-  options.Brand.Quality = FPictureQuality;
+  options.Brand = CurrentBrandOptions();
   options.Recursive = recursive;
   options.Brand.PicturePreview = [this](std::shared_ptr<const TBitmap> picture) {
     ShowWorkingImage(std::move(picture));

@@ -17,10 +17,13 @@
 #include "app/WindowFont.h"
 #include "engine/BatchRun.h"
 #include "engine/BrandFile.h"
+#include "engine/MarkPreset.h"
+#include "engine/MarkPreview.h"
 #include "ui_MainWindow.h"
 
 class QLabel;
 class QProgressBar;
+class QTimer;
 
 namespace sigilon {
 
@@ -52,12 +55,17 @@ class TMain_Form : public QMainWindow {
   TWindowFont BrandTextFont() const;
   /// Copies `font` into the Brand Text field; the field's height follows it.
   void SetBrandTextFont(const TWindowFont& font);
+  /// Reads a font description text over the brand font; false, the font
+  /// unchanged, when the text cannot be read.
+  bool SetBrandTextFontText(const std::string& text);
   /// The field's font as laid out, taken before the settings were loaded.
   const TWindowFont& OriginalBrandTextFont() const;
   void SetOriginalBrandTextFont(const TWindowFont& font);
   /// How the brand looks on the pictures beyond its font: size relative to
   /// the picture, opacity, outline. Reset with the font.
   const TStampLook& BrandLook() const { return FBrandLook; }
+  /// Whether the brand text's fields are filled in per file.
+  bool FillInFields() const { return FFillInFields; }
   std::string SourceDirectory() const;
   /// Appends "/" to a non-empty value that does not end with one.
   void SetSourceDirectory(const std::string& value);
@@ -91,6 +99,14 @@ class TMain_Form : public QMainWindow {
   void TargetDirectory_MenuItemClick();
   /// A small dialog for the quality of lossy copies.
   void PictureQuality_MenuItemClick();
+  /// The Mark dialog: layout, spacing, angle, anchor, margin, shadow, fields.
+  void Mark_MenuItemClick();
+  /// The Presets dialog: the whole mark saved under a name, used, deleted.
+  void Presets_MenuItemClick();
+  /// The Preview page's button: a picture of the user's to preview the mark on.
+  void SampleFile_ButtonClick();
+  /// Draws the preview once a burst of changes has ended.
+  void Preview_TimerTimer();
   /// Any typed character opens the folder dialog; the key itself is ignored.
   void SourceDirectory_EditKeyPress(int key);
   void TargetDirectory_EditKeyPress(int key);
@@ -115,6 +131,8 @@ class TMain_Form : public QMainWindow {
   void CreateActions();
   /// Hands the fields' and the Settings page's events to eventFilter.
   void WatchControls();
+  /// The Preview page's timer and what starts it.
+  void CreateMarkPreview();
 
   void FormCreate();
   void FormDestroy();
@@ -148,6 +166,19 @@ class TMain_Form : public QMainWindow {
   void SelectSourceDirectory();
   void SelectTargetDirectory();
   void SelectPictureQuality();
+  void SelectMark();
+  void SelectPreset();
+  /// The mark as it stands: text, font, look and fields.
+  TMarkPreset CurrentMarkPreset() const;
+  /// How a run brands each file, as the menus and dialogs stand.
+  TBrandOptions CurrentBrandOptions() const;
+
+  /// Draws the preview shortly, if its page is shown.
+  void ScheduleMarkPreview();
+  /// The picture chosen for the preview, else the first picture of the
+  /// source directory; empty when there is none.
+  std::string SamplePicture() const;
+  void DrawMarkPreview();
   void SaveLog();
 
   void LoadSettings();
@@ -174,6 +205,8 @@ class TMain_Form : public QMainWindow {
   std::unique_ptr<TWindowFont> FOriginalBrandTextFont;
   TColor FBrandTextColor = 0;
   TStampLook FBrandLook{};
+  /// Fill in the brand text's fields per file.
+  bool FFillInFields = false;
   /// Quality of lossy copies (kDefaultQuality: each type's own).
   int FPictureQuality = kDefaultQuality;
   TDisplayInfo FDisplayInfo;
@@ -183,6 +216,12 @@ class TMain_Form : public QMainWindow {
   /// field down.
   int FLaidOutMinimumHeight = 0;
   int FLaidOutSettingsBottom = 0;
+  QTimer* FPreviewTimer = nullptr;
+  /// The preview's picture as the user chose it; empty: the source's first.
+  std::string FSampleFile;
+  std::unique_ptr<TMarkSample> FSample;
+  /// The size of the view the sample was decoded for.
+  QSize FSampleBox;
   /// Where the log was last saved; the save dialog opens there.
   std::string FLogDirectory;
   /// A double-click's trailing button release is not a click of its own.

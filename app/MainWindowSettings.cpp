@@ -11,6 +11,8 @@
 
 #include "app/BrandFontDialog.h"
 #include "app/MainWindow.h"
+#include "app/MarkDialog.h"
+#include "app/PresetsDialog.h"
 #include "app/WindowLayout.h"
 #include "app/WindowSettings.h"
 #include "platform/PathText.h"
@@ -56,6 +58,7 @@ TWindowFont TMain_Form::BrandTextFont() const {
 }
 
 void TMain_Form::SetBrandTextFont(const TWindowFont& font) {
+  ScheduleMarkPreview();
   QLineEdit* edit = ui_.BrandText_Edit;
   edit->setFont(font.Font);
   FBrandTextColor = font.Color;
@@ -67,6 +70,18 @@ void TMain_Form::SetBrandTextFont(const TWindowFont& font) {
   palette.setColor(QPalette::Inactive, QPalette::Text, color);
   edit->setPalette(palette);
   FitBrandTextEditHeight();
+}
+
+bool TMain_Form::SetBrandTextFontText(const std::string& text) {
+  // Read over the font as it stands; a text that fails half-way is undone whole.
+  try {
+    TWindowFont font = BrandTextFont();
+    TextToFont(text, font);
+    SetBrandTextFont(font);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 const TWindowFont& TMain_Form::OriginalBrandTextFont() const { return *FOriginalBrandTextFont; }
@@ -107,8 +122,42 @@ void TMain_Form::SelectBrandTextFont() {
 
 void TMain_Form::ResetBrandTextFont() {
   SetBrandTextFont(OriginalBrandTextFont());
-  FBrandLook = TStampLook{};
+  // The font's own look goes back; where the marks go is the Mark dialog's.
+  const TStampLook laidOut;
+  FBrandLook.RelativeSize = laidOut.RelativeSize;
+  FBrandLook.Opacity = laidOut.Opacity;
+  FBrandLook.Outline = laidOut.Outline;
   ArrangeSettingsControls();
+}
+
+void TMain_Form::SelectMark() {
+  TMark_Form dialog(FBrandLook, FFillInFields, this);
+  if (Dialogs().RunDialog(dialog) == QDialog::Accepted) {
+    FBrandLook = dialog.Look();
+    FFillInFields = dialog.FillInFields();
+  }
+  ScheduleMarkPreview();
+}
+
+TMarkPreset TMain_Form::CurrentMarkPreset() const {
+  return {.BrandText = BrandText(),
+          .FontText = FontToText(BrandTextFont()),
+          .Look = FBrandLook,
+          .Fields = FFillInFields};
+}
+
+void TMain_Form::SelectPreset() {
+  TPresets_Form dialog(CurrentMarkPreset(), this);
+  if (Dialogs().RunDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return;
+  const TMarkPreset& preset = *dialog.Chosen();
+  SetBrandText(preset.BrandText);
+  if (!SetBrandTextFontText(preset.FontText)) {
+    Message("The preset's font cannot be read; the brand font stays as it was.");
+  }
+  FBrandLook = preset.Look;
+  FFillInFields = preset.Fields;
+  ArrangeSettingsControls();
+  ScheduleMarkPreview();
 }
 
 void TMain_Form::SelectSourceDirectory() {
@@ -181,19 +230,9 @@ void TMain_Form::LoadSettings() {
 }
 
 void TMain_Form::SaveSettings() {
-  bool saved = false;
-  try {
-    TConfigurationFile store;
-    // Loaded first so that the user's other entries are written back.
-    store.Load();
-    CurrentSettings().Save(store);
-    saved = store.Save();
-  } catch (const std::exception&) {
-    saved = false;
-  }
-  if (!saved) {
-    Message("I was not able to save your configuration.\rMaybe the file has been made read only?");
-  }
+  const bool saved =
+      ChangeStoredSettings([this](TConfigurationFile& store) { CurrentSettings().Save(store); });
+  if (!saved) Message(kSaveSettingsFailedText);
 }
 
 TWindowSettings TMain_Form::CurrentSettings() const {
@@ -203,6 +242,7 @@ TWindowSettings TMain_Form::CurrentSettings() const {
           .SourceDirectory = SourceDirectory(),
           .TargetDirectory = TargetDirectory(),
           .BrandLook = FBrandLook,
+          .FillInFields = FFillInFields,
           // A maximised window keeps the place it goes back to.
           .WindowPlace = maximized ? normalGeometry() : QRect(pos(), size()),
           .WindowMaximized = maximized,
@@ -218,17 +258,11 @@ TWindowSettings TMain_Form::CurrentSettings() const {
 
 void TMain_Form::ApplySettings(const TWindowSettings& settings) {
   SetBrandText(settings.BrandText);
-  if (settings.BrandTextFont) {
-    // Read over the font as it stands; a text that fails half-way is undone whole.
-    try {
-      TWindowFont font = BrandTextFont();
-      TextToFont(*settings.BrandTextFont, font);
-      SetBrandTextFont(font);
-    } catch (const std::exception&) {
-      ResetBrandTextFont();
-    }
+  if (settings.BrandTextFont && !SetBrandTextFontText(*settings.BrandTextFont)) {
+    ResetBrandTextFont();
   }
   FBrandLook = settings.BrandLook;
+  FFillInFields = settings.FillInFields;
   ArrangeSettingsControls();
   SetSourceDirectory(settings.SourceDirectory);
   SetTargetDirectory(settings.TargetDirectory);

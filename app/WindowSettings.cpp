@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "engine/Errors.h"
+#include "engine/MarkPreset.h"
 #include "settings/ConfigurationFile.h"
 
 namespace sigilon {
@@ -18,6 +19,14 @@ constexpr const char* kTargetDirectoryEntry = "TargetDirectory";
 constexpr const char* kBrandRelativeSizeEntry = "BrandRelativeSize";
 constexpr const char* kBrandOpacityEntry = "BrandOpacity";
 constexpr const char* kBrandOutlineEntry = "BrandOutline";
+// Where the copies of the mark go, its shadow, and the fields of its text.
+constexpr const char* kBrandLayoutEntry = "BrandLayout";
+constexpr const char* kBrandSpacingEntry = "BrandSpacing";
+constexpr const char* kBrandAngleEntry = "BrandAngle";
+constexpr const char* kBrandAnchorEntry = "BrandAnchor";
+constexpr const char* kBrandMarginEntry = "BrandMargin";
+constexpr const char* kBrandShadowEntry = "BrandShadow";
+constexpr const char* kFillInFieldsEntry = "FillInFields";
 // Remembered places: the window's frame position, size and state, the page
 // shown, how the picture is shown, and where the log was last saved.
 constexpr const char* kWindowLeftEntry = "WindowLeft";
@@ -79,10 +88,37 @@ TStampLook StoredLook(const TConfigurationFile& store) {
     } catch (const ConvertError&) {
     }
   }
+  const auto number = [&store](const char* name, double low, double high) {
+    const std::optional<std::string> text = StoredText(store, name);
+    return text ? MarkNumber(*text, low, high) : std::nullopt;
+  };
+  if (const auto layout = StoredText(store, kBrandLayoutEntry)) {
+    look.Layout = LayoutNamed(*layout).value_or(look.Layout);
+  }
+  look.Spacing = number(kBrandSpacingEntry, kMinSpacing, kMaxSpacing).value_or(look.Spacing);
+  // Empty or unreadable: each layout's own angle.
+  look.Angle = number(kBrandAngleEntry, kMinAngle, kMaxAngle);
+  if (const auto anchor = StoredText(store, kBrandAnchorEntry)) {
+    look.Anchor = AnchorNamed(*anchor).value_or(look.Anchor);
+  }
+  look.Margin = number(kBrandMarginEntry, kMinMargin, kMaxMargin).value_or(look.Margin);
+  look.Shadow = StoredSwitch(store, kBrandShadowEntry);
   return look;
 }
 
 }  // namespace
+
+bool ChangeStoredSettings(const std::function<void(TConfigurationFile&)>& change) {
+  try {
+    TConfigurationFile store;
+    // Loaded first so that the user's other entries are written back.
+    store.Load();
+    change(store);
+    return store.Save();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 void TWindowSettings::Load(const TConfigurationFile& store) {
   *this = TWindowSettings{};
@@ -108,6 +144,7 @@ void TWindowSettings::Load(const TConfigurationFile& store) {
   if (const std::optional<int> quality = StoredNumber(store, kPictureQualityEntry)) {
     if (*quality >= kMinQuality && *quality <= kMaxQuality) PictureQuality = *quality;
   }
+  FillInFields = StoredSwitch(store, kFillInFieldsEntry);
 }
 
 void TWindowSettings::Save(TConfigurationFile& store) const {
@@ -136,6 +173,13 @@ void TWindowSettings::Save(TConfigurationFile& store) const {
   store.WriteValue(kBrandAllPictureTypesEntry, SwitchText(BrandAllPictureTypes));
   store.WriteValue(kIncludeSubfoldersEntry, SwitchText(IncludeSubfolders));
   store.WriteValue(kPictureQualityEntry, std::to_string(PictureQuality));
+  store.WriteValue(kBrandLayoutEntry, std::string(LayoutName(BrandLook.Layout)));
+  store.WriteValue(kBrandSpacingEntry, MarkNumberText(BrandLook.Spacing));
+  store.WriteValue(kBrandAngleEntry, BrandLook.Angle ? MarkNumberText(*BrandLook.Angle) : "");
+  store.WriteValue(kBrandAnchorEntry, std::string(AnchorName(BrandLook.Anchor)));
+  store.WriteValue(kBrandMarginEntry, MarkNumberText(BrandLook.Margin));
+  store.WriteValue(kBrandShadowEntry, SwitchText(BrandLook.Shadow));
+  store.WriteValue(kFillInFieldsEntry, SwitchText(FillInFields));
 }
 
 }  // namespace sigilon

@@ -4,6 +4,7 @@
 /// widget: the window moves the values into and out of its controls.
 
 #include <QRect>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,15 @@ namespace sigilon {
 
 class TConfigurationFile;
 
+/// The message when the settings could not be written.
+inline constexpr const char* kSaveSettingsFailedText =
+    "I was not able to save your configuration.\rMaybe the file has been made read only?";
+
+/// Loads the user's configuration store, lets `change` work on it and saves
+/// it, the user's other entries as they were; false when it was not written.
+/// Never raises.
+bool ChangeStoredSettings(const std::function<void(TConfigurationFile&)>& change);
+
 struct TWindowSettings {
   // The four settings of a run, as the fields show them.
   std::string BrandText;
@@ -20,8 +30,10 @@ struct TWindowSettings {
   std::optional<std::string> BrandTextFont;
   std::string SourceDirectory;
   std::string TargetDirectory;
-  /// How the brand looks beyond its font.
+  /// How the brand looks beyond its font, and where its copies go.
   TStampLook BrandLook{};
+  /// Fill in the brand text's fields ({name}, {date}, ...) per file.
+  bool FillInFields = false;
 
   // Remembered places.
   /// The window's frame position and size, not maximised; none unless all

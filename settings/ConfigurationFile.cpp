@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringDecoder>
 #include <span>
+#include <utility>
 
 #include "platform/Platform.h"
 #include "settings/Scrambling.h"
@@ -79,7 +80,15 @@ bool KeysEqual(std::string_view a, std::string_view b) {
   return QString::compare(qa, qb, Qt::CaseInsensitive) == 0;
 }
 
-std::string ConfigurationPath(const std::string& fileName) { return StartDirectory() + fileName; }
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+/// The current user's keys begin with this, in any letter case.
+bool IsUserKey(std::string_view key, const std::string& prefix) {
+  return key.size() > prefix.size() && KeysEqual(key.substr(0, prefix.size()), prefix);
+}
 
 /// The index of the current user's entry `name`, or -1.
 std::ptrdiff_t FindEntry(const std::vector<std::string>& lines, const std::string& name) {
@@ -102,12 +111,14 @@ std::string ApplicationTitle() { return ApplicationTitleText(); }
 
 TConfigurationFile::TConfigurationFile() : fileName_(ApplicationTitle() + ".cfg") {}
 
+TConfigurationFile::TConfigurationFile(std::string path)
+    : fileName_(FileNameOf(path)), path_(std::move(path)) {}
+
 TConfigurationFile::~TConfigurationFile() = default;
 
 bool TConfigurationFile::Load() {
   try {
-    const std::vector<std::byte> bytes =
-        ReadWholeFile(ConfigurationPath(fileName_), kMaxConfigurationFileBytes);
+    const std::vector<std::byte> bytes = ReadWholeFile(Path(), kMaxConfigurationFileBytes);
     const std::string raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     // Until the text unscrambles, the list holds the file's own lines.
     lines_ = SplitLines(raw);
@@ -129,7 +140,7 @@ bool TConfigurationFile::Save() {
     const std::string stored =
         EncodeText(kScrambleApplicationName, kScrambleVersion, kScrambleKey, plain) + kLineEnd;
     // The old file stays whole until the new one is complete.
-    ReplaceFileAtomically(ConfigurationPath(fileName_), std::as_bytes(std::span(stored)));
+    ReplaceFileAtomically(Path(), std::as_bytes(std::span(stored)));
     // Hold what a following Load would give: a value with a line break is
     // now two lines.
     lines_ = PlainLines(plain);
@@ -137,6 +148,10 @@ bool TConfigurationFile::Save() {
   } catch (...) {
     return false;
   }
+}
+
+std::string TConfigurationFile::Path() const {
+  return path_.empty() ? StartDirectory() + fileName_ : path_;
 }
 
 bool TConfigurationFile::HasValue(const std::string& name) const {
@@ -154,6 +169,23 @@ void TConfigurationFile::WriteValue(const std::string& name, const std::string& 
   const auto index = FindEntry(lines_, name);
   if (index >= 0) lines_.erase(lines_.begin() + index);
   lines_.push_back(CurrentUserName() + "." + name + "=" + value);
+}
+
+void TConfigurationFile::RemoveValue(const std::string& name) {
+  const auto index = FindEntry(lines_, name);
+  if (index >= 0) lines_.erase(lines_.begin() + index);
+}
+
+std::vector<std::string> TConfigurationFile::Names() const {
+  const std::string prefix = CurrentUserName() + ".";
+  std::vector<std::string> names;
+  for (const std::string& line : lines_) {
+    const std::string_view key = std::string_view(line).substr(0, line.find('='));
+    if (line.find('=') != std::string::npos && IsUserKey(key, prefix)) {
+      names.emplace_back(key.substr(prefix.size()));
+    }
+  }
+  return names;
 }
 
 }  // namespace sigilon

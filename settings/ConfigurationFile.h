@@ -23,6 +23,8 @@ class TConfigurationFile {
  public:
   /// Fixes the file name from the application title; does not touch the file.
   TConfigurationFile();
+  /// A store kept in the file at `path` (a script names the window's file).
+  explicit TConfigurationFile(std::string path);
   /// Does not save.
   ~TConfigurationFile();
 
@@ -38,6 +40,10 @@ class TConfigurationFile {
   std::string ReadValue(const std::string& name) const;
   /// Sets the current user's entry, in memory; the entry moves to the end.
   void WriteValue(const std::string& name, const std::string& value);
+  /// Drops the current user's entry, in memory; nothing when there is none.
+  void RemoveValue(const std::string& name);
+  /// The names of the current user's entries, in the file's order.
+  std::vector<std::string> Names() const;
 
   /// The file name without directory ("Sigilon.cfg").
   const std::string& FileName() const { return fileName_; }
@@ -45,7 +51,11 @@ class TConfigurationFile {
   const std::vector<std::string>& Lines() const { return lines_; }
 
  private:
+  std::string Path() const;
+
   std::string fileName_;
+  /// Empty: the file name in the start directory.
+  std::string path_;
   std::vector<std::string> lines_;
 };
 

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QImage>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -22,13 +23,19 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include "app/BrandFontDialog.h"
 #include "app/MainWindow.h"
+#include "app/MarkDialog.h"
+#include "app/PresetsDialog.h"
 #include "platform/Platform.h"
 #include "settings/ConfigurationFile.h"
+#include "settings/PresetStore.h"
+#include "tests/support/PixelCount.h"
 #include "tests/support/RefusalCases.h"
 #include "tests/support/WindowTestSupport.h"
+#include "tools/sigilon-brand/BrandCommand.h"
 #include "windows/SplashScreen.h"
 
 using namespace sigilon;
@@ -855,6 +862,139 @@ class MainWindowTest : public QObject {
     QVERIFY(fontPresets_.back().Stamp == chosen);
     ui().ResetBrandTextFont_MenuItem->trigger();
     QVERIFY(form_->BrandLook() == TStampLook{});
+  }
+
+  void markAndPresetsReachTheRunAndTheCommandLineAlike() {
+    SetUpRun(2);
+    // The Mark dialog enables what applies to the layout: spacing, anchor and
+    // margin, tiled and then single.
+    std::vector<bool> enabled;
+    dialogs_->DialogScripts.push_back([&enabled](QDialog& dialog) {
+      auto& mark = dynamic_cast<TMark_Form&>(dialog);
+      const Ui::TMark_Form& form = mark.Form();
+      const auto record = [&] {
+        enabled.insert(enabled.end(),
+                       {form.Spacing_SpinBox->isEnabled(), form.Anchor_Panel->isEnabled(),
+                        form.Margin_SpinBox->isEnabled()});
+      };
+      record();
+      form.Layout_ComboBox->setCurrentIndex(1);
+      record();
+      mark.AnchorButton(TMarkAnchor::TopLeft)->click();
+      form.Margin_SpinBox->setValue(5);
+      form.Shadow_CheckBox->setChecked(true);
+      form.FillInFields_CheckBox->setChecked(true);
+      return static_cast<int>(QDialog::Accepted);
+    });
+    ui().Mark_MenuItem->trigger();
+    QCOMPARE(enabled, (std::vector<bool>{true, false, false, false, true, true}));
+    const TStampLook placed{
+        .Layout = TMarkLayout::Single, .Anchor = TMarkAnchor::TopLeft, .Margin = 5, .Shadow = true};
+    QVERIFY(form_->BrandLook() == placed);
+    QVERIFY(form_->FillInFields());
+
+    // The brand font dialog and its reset change only the font's own look.
+    ScriptFontDialog([](TBrandFont_Form& dialog) { dialog.Form().Opacity_SpinBox->setValue(60); });
+    ui().SelectBrandTextFont_MenuItem->trigger();
+    TStampLook faded = placed;
+    faded.Opacity = 60;
+    QVERIFY(form_->BrandLook() == faded);
+    ui().ResetBrandTextFont_MenuItem->trigger();
+    QVERIFY(form_->BrandLook() == placed);
+
+    // Saved under a name of any characters, straight into the file.
+    ui().BrandText_Edit->setText(u"{stem} © Kestro"_s);
+    const QString name = u"Studio ☀ = corner"_s;
+    QStringList listed;
+    dialogs_->DialogScripts.push_back([&listed](QDialog& dialog) {
+      const Ui::TPresets_Form& form = dynamic_cast<TPresets_Form&>(dialog).Form();
+      form.SaveAs_Button->click();
+      for (int i = 0; i < form.Presets_ListBox->count(); ++i) {
+        listed << form.Presets_ListBox->item(i)->text();
+      }
+      return static_cast<int>(QDialog::Rejected);
+    });
+    dialogs_->DialogScripts.push_back([&name](QDialog& dialog) {
+      dynamic_cast<QInputDialog&>(dialog).setTextValue(name);
+      return static_cast<int>(QDialog::Accepted);
+    });
+    ui().Presets_MenuItem->trigger();
+    QCOMPARE(listed, QStringList{name});
+
+    // The window, the command line with the preset and the command line with
+    // the same options typed write the same bytes.
+    Process();
+    const std::string ppi = std::to_string(form_->DisplayInfo().PixelsPerInch);
+    const auto brand = [&](std::vector<std::string> args, const QString& into) {
+      QVERIFY(QDir().mkpath(into));
+      args.insert(args.begin(), {"--jobs=1", "--ppi", ppi});
+      args.insert(args.end(), {source_.toStdString(), into.toStdString()});
+      std::ostringstream out, err;
+      QCOMPARE(RunBrandCommand(args, BrandFile, out, err), kExitSuccess);
+    };
+    brand({"--preset", name.toStdString(), "--config", Config().toStdString()}, Work(u"preset"_s));
+    brand({"--font", FontToText(form_->BrandTextFont()), "--layout", "single", "--anchor",
+           "top-left", "--margin", "5", "--shadow", "--fields", "{stem} © Kestro"},
+          Work(u"typed"_s));
+    for (const QString& picture : {u"/p1.jpg"_s, u"/p2.jpg"_s}) {
+      const QByteArray typed = ReadFile(Work(u"typed"_s) + picture);
+      QVERIFY(typed.size() > 100);
+      QCOMPARE(ReadFile(Work(u"preset"_s) + picture), typed);
+      QCOMPARE(ReadFile(target_ + picture), typed);
+    }
+
+    // Used, the preset brings the whole mark back; deleted, it is gone.
+    dialogs_->DialogScripts.push_back([](QDialog& dialog) {
+      auto& mark = dynamic_cast<TMark_Form&>(dialog);
+      mark.Form().Layout_ComboBox->setCurrentIndex(0);
+      mark.Form().FillInFields_CheckBox->setChecked(false);
+      return static_cast<int>(QDialog::Accepted);
+    });
+    ui().Mark_MenuItem->trigger();
+    ui().BrandText_Edit->setText(u"other"_s);
+    dialogs_->DialogScripts.push_back([](QDialog& dialog) {
+      auto& presets = dynamic_cast<TPresets_Form&>(dialog);
+      presets.Form().Presets_ListBox->setCurrentRow(0);
+      presets.Form().Use_Button->click();
+      return presets.result();
+    });
+    ui().Presets_MenuItem->trigger();
+    QVERIFY(form_->BrandLook() == placed);
+    QVERIFY(form_->FillInFields());
+    QCOMPARE(ui().BrandText_Edit->text(), u"{stem} © Kestro"_s);
+    dialogs_->DialogScripts.push_back([](QDialog& dialog) {
+      dynamic_cast<TPresets_Form&>(dialog).Form().Delete_Button->click();
+      return static_cast<int>(QDialog::Rejected);
+    });
+    ui().Presets_MenuItem->trigger();
+    TConfigurationFile store;
+    QVERIFY(store.Load());
+    QVERIFY(PresetNames(store).empty());
+  }
+
+  void previewFollowsTheMarkBeforeTheRun() {
+    SetUpRun(1);
+    const auto shown = [this] { return ui().Mark_Image->Picture(); };
+    QVERIFY(shown() == nullptr);
+    // Drawn once its page is shown, from the first picture of the source.
+    ui().Main_PageControl->setCurrentWidget(ui().Preview_TabSheet);
+    QTRY_VERIFY(shown() != nullptr);
+    QCOMPARE(ui().Sample_Label->text(), u"p1.jpg"_s);
+    const TBitmap first = *shown();
+    // Each change of the text or the layout draws it again.
+    ui().BrandText_Edit->setText(u"WWW"_s);
+    QTRY_VERIFY(test::DifferingPixels(*shown(), first) > 0);
+    const TBitmap other = *shown();
+    dialogs_->DialogScripts.push_back([](QDialog& dialog) {
+      dynamic_cast<TMark_Form&>(dialog).Form().Layout_ComboBox->setCurrentIndex(1);
+      return static_cast<int>(QDialog::Accepted);
+    });
+    ui().Mark_MenuItem->trigger();
+    QTRY_VERIFY(test::DifferingPixels(*shown(), other) > 0);
+    // Nothing to preview: the page says so.
+    ChooseFolder(ui().SourceDirectory_MenuItem, Work(u"empty"_s));
+    QTRY_VERIFY(shown() == nullptr);
+    QCOMPARE(ui().Sample_Label->text(), u"No picture in the Source Directory"_s);
   }
 
   void fontDialogTextsShowWholeAtALargeFont() {

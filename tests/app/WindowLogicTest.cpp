@@ -49,22 +49,30 @@ class WindowLogicTest : public QObject {
 
  private slots:
   void settingsAreStoredAsEveryEarlierVersionStoredThem() {
-    const TWindowSettings settings{
-        .BrandText = " Kestro = Studio ",
-        .BrandTextFont = "\"DejaVu Sans\", 14, [Bold|Italic], [clRed]",
-        .SourceDirectory = "/photos/",
-        .TargetDirectory = "",
-        .BrandLook = {.RelativeSize = 12.5, .Opacity = 60, .Outline = 0x000000},
-        .WindowPlace = QRect(-20, 30, 500, 400),
-        .WindowMaximized = true,
-        .ActivePage = 2,
-        .FitImage = true,
-        .LogDirectory = "/logs",
-        .KeepPictureInformation = false,
-        .RefuseDamagedPictures = true,
-        .BrandAllPictureTypes = true,
-        .IncludeSubfolders = false,
-        .PictureQuality = 85};
+    const TWindowSettings settings{.BrandText = " Kestro = Studio ",
+                                   .BrandTextFont = "\"DejaVu Sans\", 14, [Bold|Italic], [clRed]",
+                                   .SourceDirectory = "/photos/",
+                                   .TargetDirectory = "",
+                                   .BrandLook = {.RelativeSize = 12.5,
+                                                 .Opacity = 60,
+                                                 .Outline = 0x000000,
+                                                 .Layout = TMarkLayout::Single,
+                                                 .Spacing = 0.75,
+                                                 .Angle = -22.5,
+                                                 .Anchor = TMarkAnchor::Left,
+                                                 .Margin = 7.5,
+                                                 .Shadow = true},
+                                   .FillInFields = true,
+                                   .WindowPlace = QRect(-20, 30, 500, 400),
+                                   .WindowMaximized = true,
+                                   .ActivePage = 2,
+                                   .FitImage = true,
+                                   .LogDirectory = "/logs",
+                                   .KeepPictureInformation = false,
+                                   .RefuseDamagedPictures = true,
+                                   .BrandAllPictureTypes = true,
+                                   .IncludeSubfolders = false,
+                                   .PictureQuality = 85};
     // Other entries stay; those written move to the end, in this order.
     TConfigurationFile store = StoreWith({"BrandText=old", "FLastSplashScreen=kept"});
     settings.Save(store);
@@ -79,7 +87,9 @@ class WindowLogicTest : public QObject {
                           u"KeepPictureInformation=0"_s, u"RefuseDamagedPictures=1"_s}));
     QCOMPARE(Entries(store).mid(18),
              (QStringList{u"BrandAllPictureTypes=1"_s, u"IncludeSubfolders=0"_s,
-                          u"PictureQuality=85"_s}));
+                          u"PictureQuality=85"_s, u"BrandLayout=single"_s, u"BrandSpacing=0.75"_s,
+                          u"BrandAngle=-22.5"_s, u"BrandAnchor=left"_s, u"BrandMargin=7.5"_s,
+                          u"BrandShadow=1"_s, u"FillInFields=1"_s}));
     QVERIFY(Loaded(store) == settings);
     // Nothing stored is the window as laid out; what is none is not written.
     QVERIFY(Loaded(TConfigurationFile()) == TWindowSettings{});
@@ -109,6 +119,29 @@ class WindowLogicTest : public QObject {
     QVERIFY(other.BrandLook == (TStampLook{.Opacity = 1, .Outline = 0xFF0000}));
     QVERIFY(!other.WindowPlace && !other.FitImage);
     QCOMPARE(other.ActivePage, 1);
+  }
+
+  void markEntriesOfAnOlderFileOrOutOfRangeAreTheDefaults() {
+    // A file from before the mark's entries brands as it always did.
+    const TWindowSettings old = Loaded(StoreWith({"BrandText=a", "BrandOpacity=50"}));
+    QVERIFY(old.BrandLook == TStampLook{.Opacity = 50});
+    QVERIFY(!old.FillInFields);
+    // Each entry out of range, unreadable or empty falls back on its own.
+    const TWindowSettings bad = Loaded(
+        StoreWith({"BrandLayout=grid", "BrandSpacing=10.5", "BrandAngle=", "BrandAnchor=middle",
+                   "BrandMargin=-1", "BrandShadow=x", "FillInFields=yes"}));
+    QVERIFY(bad.BrandLook == TStampLook{});
+    QVERIFY(!bad.FillInFields);
+    const TWindowSettings edges =
+        Loaded(StoreWith({"BrandLayout=single", "BrandSpacing= 0.5 ", "BrandAngle=90",
+                          "BrandAnchor=centre", "BrandMargin=50", "BrandShadow=1"}));
+    QVERIFY(edges.BrandLook == (TStampLook{.Layout = TMarkLayout::Single,
+                                           .Spacing = 0.5,
+                                           .Angle = 90,
+                                           .Anchor = TMarkAnchor::Centre,
+                                           .Margin = 50,
+                                           .Shadow = true}));
+    QCOMPARE(Loaded(StoreWith({"BrandAngle=90.5"})).BrandLook.Angle, std::nullopt);
   }
 
   void windowIsClampedOntoTheScreen() {

@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include "engine/Errors.h"
+#include "engine/MarkPreset.h"
+#include "settings/ConfigurationFile.h"
+#include "settings/PresetStore.h"
 #include "tests/support/RefusalCases.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/sigilon-brand/BrandCommand.h"
@@ -187,6 +190,63 @@ TEST(ParseBrandCommandLine, RefusesBadUsage) {
   };
   for (const auto& args : bad) {
     EXPECT_THROW(ParseBrandCommandLine(args), TUsageError) << ::testing::PrintToString(args);
+  }
+}
+
+// A configuration file of the current user holding one preset, as the window
+// writes it.
+std::string WritePresetFile(const std::string& directory, const std::string& name,
+                            const TMarkPreset& preset) {
+  const std::string path = directory + "/Sigilon.cfg";
+  TConfigurationFile store(path);
+  WritePreset(store, name, MarkPresetToText(preset));
+  if (!store.Save()) ADD_FAILURE() << "cannot write " << path;
+  return path;
+}
+
+TEST(ParseBrandCommandLine, APresetStandsInForTheDefaultsAndTypedOptionsOverrideIt) {
+  test::TempDirectory temp;
+  const TMarkPreset preset{.BrandText = "© {stem}",
+                           .FontText = "\"DejaVu Sans\", 20, [Bold], [clWhite]",
+                           .Look = {.Opacity = 70,
+                                    .Layout = TMarkLayout::Single,
+                                    .Anchor = TMarkAnchor::TopLeft,
+                                    .Shadow = true},
+                           .Fields = true};
+  const std::string config = WritePresetFile(temp.Path(), "Studio ☀ corner", preset);
+  const auto used =
+      ParseBrandCommandLine(Args{"--preset", "Studio ☀ corner", "--config", config, "in", "out"});
+  EXPECT_EQ(used.BrandText, preset.BrandText);
+  EXPECT_EQ(used.FontText, preset.FontText);
+  EXPECT_EQ(used.Look, preset.Look);
+  EXPECT_TRUE(used.Fields);
+  EXPECT_EQ(used.SourceDirectory, "in/");
+  EXPECT_EQ(used.TargetDirectory, "out/");
+  // Typed beside it, before or after, an option and the brand text win.
+  const auto overridden =
+      ParseBrandCommandLine(Args{"--opacity=30", "--preset=Studio ☀ corner", "--config=" + config,
+                                 "--anchor", "top", "typed", "in", "out"});
+  TStampLook expected = preset.Look;
+  expected.Opacity = 30;
+  expected.Anchor = TMarkAnchor::Top;
+  EXPECT_EQ(overridden.Look, expected);
+  EXPECT_EQ(overridden.BrandText, "typed");
+  EXPECT_EQ(overridden.FontText, preset.FontText);
+
+  // No file, a file of no preset of that name, a preset that does not read,
+  // one half of the pair, or no directories: refused.
+  TConfigurationFile store(config);
+  ASSERT_TRUE(store.Load());
+  WritePreset(store, "broken", "Spacing=99");
+  ASSERT_TRUE(store.Save());
+  for (const Args& bad :
+       std::vector<Args>{{"--preset", "x", "--config", temp.Path() + "/none.cfg", "in", "out"},
+                         {"--preset", "studio ☀ corner", "--config", config, "in", "out"},
+                         {"--preset", "broken", "--config", config, "in", "out"},
+                         {"--preset", "Studio ☀ corner", "in", "out"},
+                         {"--config", config, "a", "in", "out"},
+                         {"--preset", "Studio ☀ corner", "--config", config, "out"}}) {
+    EXPECT_THROW(ParseBrandCommandLine(bad), TUsageError) << ::testing::PrintToString(bad);
   }
 }
 

@@ -10,12 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "SigilonVersion.h"
 #include "engine/Errors.h"
 #include "engine/FontAvailability.h"
 #include "engine/FontText.h"
+#include "engine/MarkPreset.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
+#include "settings/ConfigurationFile.h"
+#include "settings/PresetStore.h"
 
 namespace sigilon {
 namespace {
@@ -70,25 +72,13 @@ T ParsePercentage(const std::string& option, const std::string& text, T low, T h
 }
 
 TMarkLayout ParseLayout(const std::string& text) {
-  if (text == "tile") return TMarkLayout::Tile;
-  if (text == "single") return TMarkLayout::Single;
+  if (const auto layout = LayoutNamed(text)) return *layout;
   throw TUsageError("--layout takes tile or single, not '" + text + "'");
 }
 
 TMarkAnchor ParseAnchor(const std::string& text) {
-  static constexpr std::pair<const char*, TMarkAnchor> kAnchors[] = {
-      {"top-left", TMarkAnchor::TopLeft},   {"top", TMarkAnchor::Top},
-      {"top-right", TMarkAnchor::TopRight}, {"left", TMarkAnchor::Left},
-      {"centre", TMarkAnchor::Centre},      {"center", TMarkAnchor::Centre},
-      {"right", TMarkAnchor::Right},        {"bottom-left", TMarkAnchor::BottomLeft},
-      {"bottom", TMarkAnchor::Bottom},      {"bottom-right", TMarkAnchor::BottomRight}};
-  for (const auto& [name, anchor] : kAnchors) {
-    if (text == name) return anchor;
-  }
-  throw TUsageError(
-      "--anchor takes top-left, top, top-right, left, centre, right, bottom-left, bottom or "
-      "bottom-right, not '" +
-      text + "'");
+  if (const auto anchor = AnchorNamed(text)) return *anchor;
+  throw TUsageError("--anchor takes " + AnchorNames() + ", not '" + text + "'");
 }
 
 std::optional<TColor> ParseOutline(const std::string& text) {
@@ -109,10 +99,8 @@ class TDiscardFont : public TFontTextTarget {
   void SetStyle(TFontStyles) override {}
 };
 
-}  // namespace
-
-TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
-  TBrandCommandLine command;
+// The options over `command`: each one given replaces its value there.
+TBrandCommandLine ParseOptions(std::span<const std::string> args, TBrandCommandLine command) {
   std::vector<std::string> positional;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -199,123 +187,66 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
       command.Look.Shadow = true;
     } else if (arg == "--fields") {
       command.Fields = true;
+    } else if (auto preset = value("--preset")) {
+      command.Preset = *preset;
+    } else if (auto config = value("--config")) {
+      command.ConfigFile = *config;
     } else {
       throw TUsageError("unknown option '" + arg + "'");
     }
   }
   if (command.Help || command.Version) return command;
-  if (positional.size() != 3) {
-    throw TUsageError("expected BRAND_TEXT SOURCE_DIR TARGET_DIR, got " +
-                      std::to_string(positional.size()) + " argument" +
-                      (positional.size() == 1 ? "" : "s"));
+  // A preset brings its brand text; one typed as well overrides it.
+  const bool textGiven = positional.size() == 3;
+  if (!textGiven && !(command.Preset && positional.size() == 2)) {
+    throw TUsageError(std::string("expected ") +
+                      (command.Preset ? "[BRAND_TEXT] " : "BRAND_TEXT ") +
+                      "SOURCE_DIR TARGET_DIR, got " + std::to_string(positional.size()) +
+                      " argument" + (positional.size() == 1 ? "" : "s"));
   }
-  command.BrandText = positional[0];
-  command.SourceDirectory = WithTrailingSlash(positional[1]);
-  command.TargetDirectory = WithTrailingSlash(positional[2]);
+  if (textGiven) command.BrandText = positional[0];
+  command.SourceDirectory = WithTrailingSlash(positional[positional.size() - 2]);
+  command.TargetDirectory = WithTrailingSlash(positional[positional.size() - 1]);
   return command;
 }
 
-std::string BrandUsage() {
-  return std::string(
-             "Usage: sigilon-brand [OPTION]... BRAND_TEXT SOURCE_DIR TARGET_DIR\n"
-             "\n"
-             "Brands every JPEG (.jpg) and bitmap (.bmp) file of SOURCE_DIR with BRAND_TEXT,\n"
-             "drawn over the whole picture as rows of copies turned 45 degrees, and writes\n"
-             "the results under the same names into TARGET_DIR. Other files are reported\n"
-             "and left alone. The source files are never written, and nothing is written\n"
-             "into SOURCE_DIR, whatever path or link names it. Subdirectories are skipped\n"
-             "(see --recursive).\n"
-             "A JPEG is written upright as its camera's orientation tag says, with its\n"
-             "colour profile.\n"
-             "\n"
-             "Options:\n"
-             "  --font TEXT  the brand font as a font description text:\n"
-             "               \"FACE\", POINTS, [Bold|Italic|Underline|Strikeout], [COLOUR]\n"
-             "               COLOUR is a name such as clRed or $00BBGGRR in hexadecimal.\n"
-             "               Default: ") +
-         kDefaultBrandFont +
-         "\n"
-         "  --ppi N      pixels per inch that turn points into pixels (default 96)\n"
-         "  -j, --jobs N brand N pictures at once, 1 to 256 (default: one per processor);\n"
-         "               the output is the same whatever N\n"
-         "  --shard K/N  handle only the files whose name falls into share K of N\n"
-         "               (1 <= K <= N <= 65536), by a fixed hash of the name: N runs,\n"
-         "               one per share, on any machines, handle every file once\n"
-         "  --files-from FILE\n"
-         "               handle only the names listed in FILE, one per line (\"-\" reads\n"
-         "               standard input); each must name a file directly inside\n"
-         "               SOURCE_DIR, other names get a failure line and are not read\n"
-         "  --skip-existing\n"
-         "               leave a target that exists alone, reported as \"Skipped file: \"\n"
-         "               with the source path, so a rerun does only the missing work\n"
-         "  --keep-metadata  carry a JPEG's EXIF (upright, without its thumbnail), IPTC\n"
-         "               and XMP into the branded copy\n"
-         "  --strict     fail a damaged JPEG (data that ends early or is corrupt) and\n"
-         "               write no copy; without it the picture is branded as far as it\n"
-         "               decodes and a warning names the damage. Also refuse the run\n"
-         "               when the font's face is not installed, which otherwise is only\n"
-         "               a warning naming the face drawn instead\n"
-         "  --relative-size P\n"
-         "               letter height as P percent (0.5 to 50) of the picture's shorter\n"
-         "               side instead of the font's point size, so that the brand looks\n"
-         "               the same on every picture size\n"
-         "  --opacity P  blend the brand over the picture at P percent (1 to 100,\n"
-         "               default 100)\n"
-         "  --outline COLOUR\n"
-         "               draw a contour of COLOUR (as in the font text) around every\n"
-         "               letter, so that the brand reads on dark and bright areas alike\n"
-         "  --all-types  also brand the other picture types this build reads and the\n"
-         "               other spellings .jpeg, .jpe, .jfif and .dib; without it only\n"
-         "               .jpg and .bmp files are pictures\n"
-         "  --quality Q  write lossy copies at quality Q (1 to 100; default: JPEG 100,\n"
-         "               other lossy types 90)\n"
-         "  --optimize   write JPEG copies with Huffman tables made for each picture:\n"
-         "               the same pixels in a smaller file\n"
-         "  --convert-to TYPE\n"
-         "               write every copy as TYPE (jpeg, png, tiff, webp, heic or avif,\n"
-         "               if this build writes it), the extension replaced: IMG_1.BMP\n"
-         "               becomes IMG_1.jpg\n"
-         "  -r, --recursive\n"
-         "               also brand the files in SOURCE_DIR's subfolders (not through\n"
-         "               links to folders) into the same subfolders of TARGET_DIR;\n"
-         "               --shard, --files-from and --skip-existing then take paths\n"
-         "               relative to SOURCE_DIR, such as 2024/May/IMG_1.jpg. Neither\n"
-         "               directory may lie inside the other\n"
-         "  --layout tile|single\n"
-         "               tile: rows of copies over the whole picture (default); single:\n"
-         "               one mark at the anchor\n"
-         "  --spacing F  multiply both distances between tiled copies by F (0.5 to 10,\n"
-         "               default 1)\n"
-         "  --angle D    turn the brand D degrees counter-clockwise (-90 to 90; default\n"
-         "               45 tiled, 0 single)\n"
-         "  --anchor WHERE\n"
-         "               where a single mark stands: top-left, top, top-right, left,\n"
-         "               centre (or center), right, bottom-left, bottom, bottom-right\n"
-         "               (default)\n"
-         "  --margin P   gap between a single mark and the edges, P percent (0 to 50)\n"
-         "               of the picture's shorter side (default 3)\n"
-         "  --shadow     draw a soft dark shadow under the brand, down to the right, so\n"
-         "               that a light brand reads on a light picture\n"
-         "  --fields     fill in fields of BRAND_TEXT per file: {name} (file name),\n"
-         "               {stem} (without extension), {folder}, {date} (when taken, as\n"
-         "               YYYY-MM-DD, else when the file was last changed), {year},\n"
-         "               {artist}, {copyright} (EXIF, else XMP), {n} (the file's number\n"
-         "               in the listing, from 1); {{ and }} write braces. A field the\n"
-         "               picture lacks is left empty with a warning\n"
-         "  --help       show this text\n"
-         "  --version    show the program's version\n"
-         "  --           ends the options (for a brand text that begins with \"-\")\n"
-         "\n"
-         "Prints one result line per file, then how many files were processed; why a\n"
-         "file failed goes to standard error as \"sigilon-brand: SOURCE_PATH: REASON\",\n"
-         "damage to a processed picture as \"sigilon-brand: SOURCE_PATH: warning: REASON\".\n"
-         "Exit status: 0 when no file failed, 1 when some file failed, 2 when the\n"
-         "arguments or settings were refused, the font text cannot be read or (with\n"
-         "--strict) its face is not installed, 130 when stopped by SIGINT or SIGTERM\n"
-         "(files in progress are finished; no new one starts).\n";
+// The named preset of the configuration file, read as the window reads it:
+// the current user's entries.
+TMarkPreset ReadBrandPreset(const std::string& configFile, const std::string& name) {
+  TConfigurationFile store(configFile);
+  if (!store.Load()) {
+    throw TUsageError("--config: the configuration file '" + configFile +
+                      "' cannot be read for this user");
+  }
+  const std::optional<std::string> text = ReadPreset(store, name);
+  if (!text) throw TUsageError("--preset: '" + configFile + "' holds no preset '" + name + "'");
+  try {
+    return MarkPresetFromText(*text);
+  } catch (const ConvertError& e) {
+    throw TUsageError("--preset '" + name + "': " + e.what());
+  }
 }
 
-std::string BrandVersion() { return std::string("sigilon-brand ") + SIGILON_VERSION + "\n"; }
+}  // namespace
+
+TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
+  const TBrandCommandLine command = ParseOptions(args, TBrandCommandLine{});
+  if (command.Help || command.Version) return command;
+  if (!command.Preset) {
+    if (command.ConfigFile) throw TUsageError("--config is read only with --preset");
+    return command;
+  }
+  if (!command.ConfigFile) throw TUsageError("--preset needs --config FILE");
+  // The preset stands in for the defaults, so that every option typed beside
+  // it, before or after, overrides its value.
+  const TMarkPreset preset = ReadBrandPreset(*command.ConfigFile, *command.Preset);
+  TBrandCommandLine base;
+  base.BrandText = preset.BrandText;
+  base.FontText = preset.FontText;
+  base.Look = preset.Look;
+  base.Fields = preset.Fields;
+  return ParseOptions(args, base);
+}
 
 TBatchSettings BatchSettings(const TBrandCommandLine& command) {
   return {.BrandText = command.BrandText,

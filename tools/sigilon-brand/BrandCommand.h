@@ -57,6 +57,10 @@ struct TBrandCommandLine {
   bool Recursive = false;
   /// Fill in the brand text's fields per file.
   bool Fields = false;
+  /// A preset of the configuration file ConfigFile: its text, font, look and
+  /// fields stand in for the defaults; options typed beside it override them.
+  std::optional<std::string> Preset;
+  std::optional<std::string> ConfigFile;
   bool Help = false;
   bool Version = false;
 };
@@ -67,7 +71,8 @@ class TUsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// Parses the arguments that follow the program name. Throws TUsageError.
+/// Parses the arguments that follow the program name and reads a preset they
+/// name. Throws TUsageError, also for a preset or file that cannot be read.
 TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args);
 
 /// The --help text.
