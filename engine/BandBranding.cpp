@@ -34,6 +34,7 @@ TWriteSpec WriteSpec(const TBrandJob& job, const TBandReader& reader, bool split
   return {.Name = job.SourcePath,
           .Width = size.Width,
           .Height = size.Height,
+          .BitsPerSample = reader.Header().BitsPerSample,
           .Metadata = &reader.Metadata(),
           .KeepMetadata = job.Options.KeepMetadata,
           .SplitEncoding = splitEncoding};
@@ -57,6 +58,7 @@ std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureF
     const TBitmap row = reader.NewBand(1);
     picture = std::make_shared<TBitmap>(width, height, row.PixelFormat());
     picture->Palette() = row.Palette();
+    picture->PaletteAlpha = row.PaletteAlpha;
   } else {
     picture = std::make_shared<TBitmap>(reader.NewBand(height));
   }
