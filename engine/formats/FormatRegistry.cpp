@@ -3,20 +3,26 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/PathText.h"
 #include "engine/formats/BmpFormat.h"
 #include "engine/formats/JpegFormat.h"
+#include "engine/formats/PngFormat.h"
+#include "platform/PathText.h"
 
 namespace sigilon {
 
 namespace {
 
-using TFormatGetter = const TPictureFormat& (*)();
-
-constexpr std::array<TFormatGetter, 2> kFormats{
-    JpegFormat,
-    BmpFormat,
+struct TFormatEntry {
+  const TPictureFormat& (*Get)();
+  /// Branded only when every type is asked for.
+  bool Extra = false;
 };
+
+constexpr std::array<TFormatEntry, 3> kFormats{{
+    {JpegFormat},
+    {BmpFormat},
+    {PngFormat, true},
+}};
 
 }  // namespace
 
@@ -27,11 +33,12 @@ std::string FileExtension(const std::string& path) {
   return path.substr(dot);
 }
 
-const TPictureFormat* FormatForPath(const std::string& path) {
-  const std::string extension = AsciiUpper(FileExtension(path));
+const TPictureFormat* FormatForPath(std::string_view path, bool allTypes) {
+  const std::string extension = AsciiUpper(FileExtension(std::string(path)));
   if (extension.empty()) return nullptr;
-  for (const TFormatGetter get : kFormats) {
-    const TPictureFormat& format = get();
+  for (const TFormatEntry& entry : kFormats) {
+    if (entry.Extra && !allTypes) continue;
+    const TPictureFormat& format = entry.Get();
     if (std::ranges::find(format.Extensions(), extension) != format.Extensions().end()) {
       return &format;
     }

@@ -3,6 +3,7 @@
 /// name: a new type is its own module plus one line here.
 
 #include <string>
+#include <string_view>
 
 #include "engine/formats/PictureFormat.h"
 
@@ -13,7 +14,8 @@ namespace sigilon {
 std::string FileExtension(const std::string& path);
 
 /// The format whose extensions hold `path`'s in any letter case; nullptr
-/// when none does. The content is never looked at.
-const TPictureFormat* FormatForPath(const std::string& path);
+/// when none does. The content is never looked at. The extra types (PNG and
+/// the others beyond JPEG and bitmaps) count only with `allTypes`.
+const TPictureFormat* FormatForPath(std::string_view path, bool allTypes = false);
 
 }  // namespace sigilon
