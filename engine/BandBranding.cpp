@@ -49,7 +49,9 @@ std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureF
                                            TBandReader& reader, const TBrandStamp& stamp) {
   const int orientation = reader.Metadata().Orientation;
   const bool turned = orientation != 1;
-  const auto [width, height] = UprightSize(reader);
+  // Plain variables, not a structured binding: lambdas below capture them.
+  const int width = UprightSize(reader).Width;
+  const int height = UprightSize(reader).Height;
   const int storedWidth = reader.Header().Width;
   const int storedHeight = reader.Header().Height;
   const int bandRows = BandRows(width, height);
@@ -150,7 +152,8 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
       format.OpenBandReader({.Path = job.SourcePath, .Display = job.Options.Display});
   // Stamped and written upright, so the copy looks like the source in every
   // viewer and the brand reads at 45 degrees once it stands as it should.
-  const auto [uprightWidth, uprightHeight] = UprightSize(*reader);
+  const int uprightWidth = UprightSize(*reader).Width;
+  const int uprightHeight = UprightSize(*reader).Height;
   const auto makeStamp = [&] {
     return TBrandStamp(job.BrandText, job.Font, uprightWidth, uprightHeight, job.Options.Look);
   };
