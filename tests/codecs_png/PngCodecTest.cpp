@@ -62,7 +62,7 @@ TDecoded Decode(std::span<const std::byte> bytes) {
   TPngBandDecoder decoder(
       [&](std::span<std::byte> buffer) {
         const std::size_t n = std::min(buffer.size(), bytes.size() - at);
-        std::memcpy(buffer.data(), bytes.data() + at, n);
+        if (n > 0) std::memcpy(buffer.data(), bytes.data() + at, n);
         at += n;
         return n;
       },

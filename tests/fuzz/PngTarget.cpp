@@ -23,7 +23,7 @@ namespace {
 TPngBandDecoder::TRead ReadFrom(std::span<const std::byte> bytes) {
   return [bytes, at = std::size_t{0}](std::span<std::byte> buffer) mutable {
     const std::size_t n = std::min(buffer.size(), bytes.size() - at);
-    std::memcpy(buffer.data(), bytes.data() + at, n);
+    if (n > 0) std::memcpy(buffer.data(), bytes.data() + at, n);
     at += n;
     return n;
   };
