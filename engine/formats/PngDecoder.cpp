@@ -85,8 +85,10 @@ void TPngBandDecoder::TImpl::ChooseFormat() {
       png_get_PLTE(png, info, &entries, &count);
       png_bytep alpha = nullptr;
       int alphaCount = 0;
+      // A table that makes every entry opaque says nothing.
       if (png_get_tRNS(png, info, &alpha, &alphaCount, nullptr) != 0 && alpha != nullptr) {
-        paletteAlpha = true;
+        paletteAlpha = std::any_of(alpha, alpha + std::min(alphaCount, count),
+                                   [](png_byte a) { return a != 255; });
       }
       for (int i = 0; i < count; ++i) {
         const std::uint8_t a = paletteAlpha ? (i < alphaCount ? alpha[i] : 255) : 0;
