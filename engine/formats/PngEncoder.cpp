@@ -130,6 +130,9 @@ void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
   const int pelsX = picture.XPelsPerMeter, pelsY = picture.YPelsPerMeter;
   session.Run([&] {
     png_set_write_fn(png, this, OnWrite, OnFlush);
+    // What the reader accepts, the writer writes (libpng's own limit is lower).
+    png_set_user_limits(png, static_cast<png_uint_32>(kMaxPixels),
+                        static_cast<png_uint_32>(kMaxPixels));
     png_set_benign_errors(png, 1);
     png_set_option(png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
     png_set_IHDR(png, info, static_cast<png_uint_32>(spec.Width),
