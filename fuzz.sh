@@ -3,7 +3,7 @@
 #   ./fuzz.sh TARGET SECONDS [libFuzzer options...]   fuzz for that long
 #   ./fuzz.sh TARGET merge                            fold what the runs found
 #                                                     into the committed seeds
-# Targets: bmp jpeg metadata drawing fonttext config. Runs start from the committed
+# Targets: bmp jpeg png metadata drawing fonttext config. Runs start from the committed
 # seeds in tests/fuzz/corpus/TARGET (plus the public picture corpora beside
 # the project for the picture readers); what a run adds stays in build-fuzz/corpus.
 # Crashes land in build-fuzz/artifacts/TARGET: fix them, and commit the
@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-targets="bmp jpeg metadata drawing fonttext config"
+targets="bmp jpeg png metadata drawing fonttext config"
 target=${1:-}
 mode=${2:-}
 if [[ -z "$target" || -z "$mode" || " $targets " != *" $target "* ]] ||
@@ -49,6 +49,7 @@ extra=()
 case "$target" in
   bmp) [ -d ../shared/corpora/bmpsuite ] && extra+=(../shared/corpora/bmpsuite) ;;
   jpeg | metadata) [ -d ../shared/corpora/jpeg ] && extra+=(../shared/corpora/jpeg) ;;
+  png) [ -d ../shared/corpora/png ] && extra+=(../shared/corpora/png) ;;
 esac
 # Inputs stay small: the pixels-per-byte gates let 2 KB claim 2 megapixels
 # already, which under the sanitizers takes seconds; bigger inputs only slow

@@ -34,6 +34,7 @@ TWriteSpec WriteSpec(const TBrandJob& job, const TBandReader& reader, bool split
   return {.Name = job.SourcePath,
           .Width = size.Width,
           .Height = size.Height,
+          .BitsPerSample = reader.Header().BitsPerSample,
           .Metadata = &reader.Metadata(),
           .KeepMetadata = job.Options.KeepMetadata,
           .SplitEncoding = splitEncoding,
@@ -51,7 +52,9 @@ std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureF
                                            const TBrandStamp& stamp) {
   const int orientation = reader.Metadata().Orientation;
   const bool turned = orientation != 1;
-  const auto [width, height] = UprightSize(reader);
+  // Plain variables, not a structured binding: lambdas below capture them.
+  const int width = UprightSize(reader).Width;
+  const int height = UprightSize(reader).Height;
   const int storedWidth = reader.Header().Width;
   const int storedHeight = reader.Header().Height;
   const int bandRows = BandRows(width, height);
@@ -60,6 +63,7 @@ std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureF
     const TBitmap row = reader.NewBand(1);
     picture = std::make_shared<TBitmap>(width, height, row.PixelFormat());
     picture->Palette() = row.Palette();
+    picture->PaletteAlpha = row.PaletteAlpha;
   } else {
     picture = std::make_shared<TBitmap>(reader.NewBand(height));
   }
@@ -152,7 +156,8 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
       format.OpenBandReader({.Path = job.SourcePath, .Display = job.Options.Display});
   // Stamped and written upright, so the copy looks like the source in every
   // viewer and the brand reads at 45 degrees once it stands as it should.
-  const auto [uprightWidth, uprightHeight] = UprightSize(*reader);
+  const int uprightWidth = UprightSize(*reader).Width;
+  const int uprightHeight = UprightSize(*reader).Height;
   // Warnings about the brand text itself (its fields), after the picture's own.
   std::vector<std::string> textWarnings;
   const std::string text = StampText(job, reader->Metadata(), textWarnings);

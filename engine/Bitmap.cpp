@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -77,8 +78,50 @@ int BitsPerPixel(TPixelFormat format) {
       return 24;
     case TPixelFormat::pf32bit:
       return 32;
+    case TPixelFormat::pfGray8:
+      return 8;
+    case TPixelFormat::pfGray16:
+    case TPixelFormat::pfGrayAlpha8:
+      return 16;
+    case TPixelFormat::pfGrayAlpha16:
+    case TPixelFormat::pfBGRA32:
+      return 32;
+    case TPixelFormat::pf48bit:
+      return 48;
+    case TPixelFormat::pf64bit:
+      return 64;
   }
   return 24;
+}
+
+bool IsPaletteFormat(TPixelFormat format) {
+  return format == TPixelFormat::pf1bit || format == TPixelFormat::pf4bit ||
+         format == TPixelFormat::pf8bit;
+}
+
+TSampleLayout SampleLayout(TPixelFormat format) {
+  switch (format) {
+    case TPixelFormat::pfGray8:
+      return {1, 1, true, false};
+    case TPixelFormat::pfGray16:
+      return {1, 2, true, false};
+    case TPixelFormat::pfGrayAlpha8:
+      return {2, 1, true, true};
+    case TPixelFormat::pfGrayAlpha16:
+      return {2, 2, true, true};
+    case TPixelFormat::pfBGRA32:
+      return {4, 1, false, true};
+    case TPixelFormat::pf48bit:
+      return {3, 2, false, false};
+    case TPixelFormat::pf64bit:
+      return {4, 2, false, true};
+    default:
+      return {};
+  }
+}
+
+std::uint8_t Luminance(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  return static_cast<std::uint8_t>((299u * red + 587u * green + 114u * blue + 500) / 1000);
 }
 
 std::uint64_t RowStride(std::uint64_t width, int bitsPerPixel) {
@@ -120,7 +163,7 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format)
   const std::uint64_t bytes = CheckedImageBytes(width, height, bpp);
   stride_ = static_cast<std::size_t>(RowStride(static_cast<std::uint64_t>(width), bpp));
   pixels_.assign(static_cast<std::size_t>(bytes), 0);
-  if (bpp <= 8) palette_.assign(std::size_t{1} << bpp, TRGBQuad{});
+  if (IsPaletteFormat(format)) palette_.assign(std::size_t{1} << bpp, TRGBQuad{});
   masks_ = DefaultMasks(format);
 }
 
@@ -159,8 +202,47 @@ TRGBQuad TBitmap::GetPixel(int x, int y) const {
       return TRGBQuad{ExtractChannel(v, masks_[2]), ExtractChannel(v, masks_[1]),
                       ExtractChannel(v, masks_[0]), 0};
     }
+    default:
+      return GetDeepPixel(row, x);
   }
-  return {};
+}
+
+TRGBQuad TBitmap::GetDeepPixel(const std::uint8_t* row, int x) const {
+  const TSampleLayout layout = SampleLayout(format_);
+  const std::uint8_t* p = row + static_cast<std::size_t>(x) *
+                                    static_cast<std::size_t>(layout.Channels * layout.SampleBytes);
+  const auto sample = [&](int channel) -> std::uint8_t {
+    if (layout.SampleBytes == 1) return p[channel];
+    std::uint16_t v;
+    std::memcpy(&v, p + 2 * channel, 2);
+    return static_cast<std::uint8_t>((v * 255u + 32767) / 65535);
+  };
+  if (layout.Gray) {
+    const std::uint8_t g = sample(0);
+    return TRGBQuad{g, g, g, 0};
+  }
+  return TRGBQuad{sample(0), sample(1), sample(2), 0};
+}
+
+void TBitmap::SetDeepPixel(std::uint8_t* row, int x, TRGBQuad color) {
+  const TSampleLayout layout = SampleLayout(format_);
+  std::uint8_t* p = row + static_cast<std::size_t>(x) *
+                              static_cast<std::size_t>(layout.Channels * layout.SampleBytes);
+  const auto put = [&](int channel, std::uint8_t value) {
+    if (layout.SampleBytes == 1) {
+      p[channel] = value;
+      return;
+    }
+    const auto v = static_cast<std::uint16_t>(value * 257u);
+    std::memcpy(p + 2 * channel, &v, 2);
+  };
+  if (layout.Gray) {
+    put(0, Luminance(color.Red, color.Green, color.Blue));
+    return;
+  }
+  put(0, color.Blue);
+  put(1, color.Green);
+  put(2, color.Red);
 }
 
 void TBitmap::SetPixel(int x, int y, TRGBQuad color) {
@@ -206,6 +288,9 @@ void TBitmap::SetPixel(int x, int y, TRGBQuad color) {
       StorePixel(p, bytes, (old & ~colorMask) | v);
       return;
     }
+    default:
+      SetDeepPixel(row, x, color);
+      return;
   }
 }
 
@@ -214,12 +299,13 @@ int TBitmap::NearestPaletteIndex(TRGBQuad color) const {
   int bestDistance = std::numeric_limits<int>::max();
   // Entries beyond what a pixel can index are unreachable.
   std::size_t count = palette_.size();
-  if (BitsPerPixel() <= 8) count = std::min(count, std::size_t{1} << BitsPerPixel());
+  if (IsPaletteFormat(format_)) count = std::min(count, std::size_t{1} << BitsPerPixel());
   for (std::size_t i = 0; i < count; ++i) {
     const int dr = int{palette_[i].Red} - color.Red;
     const int dg = int{palette_[i].Green} - color.Green;
     const int db = int{palette_[i].Blue} - color.Blue;
-    const int d = dr * dr + dg * dg + db * db;
+    const int da = PaletteAlpha ? 255 - int{palette_[i].Reserved} : 0;
+    const int d = dr * dr + dg * dg + db * db + da * da;
     if (d < bestDistance) {
       bestDistance = d;
       best = static_cast<int>(i);

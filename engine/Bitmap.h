@@ -23,10 +23,47 @@ struct TRGBQuad {
 
 /// Storage formats. 1/4/8 bits index a palette; 16 and 32 bits use the
 /// channel masks; 24 bits is B, G, R bytes.
-enum class TPixelFormat { pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit };
+///
+/// The deep formats hold what other picture types store and bitmap files
+/// cannot: one grey sample (pfGray8, pfGray16), grey then alpha
+/// (pfGrayAlpha8, pfGrayAlpha16), B, G, R, A bytes (pfBGRA32), and B, G, R
+/// (pf48bit) or B, G, R, A (pf64bit) 16-bit samples in the machine's byte
+/// order. Alpha is straight (not premultiplied), 0 transparent.
+enum class TPixelFormat {
+  pf1bit,
+  pf4bit,
+  pf8bit,
+  pf16bit,
+  pf24bit,
+  pf32bit,
+  pfGray8,
+  pfGray16,
+  pfGrayAlpha8,
+  pfGrayAlpha16,
+  pfBGRA32,
+  pf48bit,
+  pf64bit
+};
 
-/// Bits per pixel of a format (1, 4, 8, 16, 24 or 32).
+/// Bits per pixel of a format (1 to 64).
 int BitsPerPixel(TPixelFormat format);
+
+/// Whether pixels index a palette (1, 4 and 8 bits).
+bool IsPaletteFormat(TPixelFormat format);
+
+/// How a deep format lays out a pixel: samples of one or two bytes, grey or
+/// B, G, R, then alpha where there is one.
+struct TSampleLayout {
+  int Channels = 0;  // 0: not a deep format
+  int SampleBytes = 1;
+  bool Gray = false;
+  bool Alpha = false;
+};
+TSampleLayout SampleLayout(TPixelFormat format);
+
+/// The grey a colour looks (Rec. 601 weights), rounded: what grey pictures
+/// are painted with.
+std::uint8_t Luminance(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
 /// Upper bound on the pixels of one picture, checked before any decoding or
 /// allocation: 256 megapixels (2^28) still admits medium-format photos and
@@ -88,7 +125,7 @@ class TBitmap {
   std::span<const std::uint8_t> Pixels() const { return pixels_; }
 
   /// Colour table of palette formats (may be shorter than 2^bits when read
-  /// from a file that says so); empty for 16, 24 and 32 bits.
+  /// from a file that says so); empty for the others.
   std::vector<TRGBQuad>& Palette() { return palette_; }
   const std::vector<TRGBQuad>& Palette() const { return palette_; }
 
@@ -99,20 +136,29 @@ class TBitmap {
   /// bitmap file must carry them (bit-field compression).
   bool HasCustomMasks() const;
 
+  /// The palette's Reserved bytes are opacities (0 transparent, 255
+  /// opaque), as a PNG transparency table gives them; false for bitmap
+  /// files, whose Reserved bytes mean nothing.
+  bool PaletteAlpha = false;
+
   /// Pixel resolution carried through bitmap files (pixels per metre).
   int XPelsPerMeter = 0;
   int YPelsPerMeter = 0;
 
-  /// Colour of pixel (x, y) as R, G, B whatever the format; black outside
-  /// the picture or for an index past the end of the palette.
+  /// Colour of pixel (x, y) as R, G, B whatever the format (16-bit samples
+  /// rounded to 8 bits, alpha left out); black outside the picture or for an
+  /// index past the end of the palette.
   TRGBQuad GetPixel(int x, int y) const;
   /// Sets pixel (x, y) to the nearest representable colour (for palette
   /// formats: the nearest palette entry); does nothing outside the picture.
-  /// Bits outside the colour masks (alpha, unused) keep their value.
+  /// Bits outside the colour masks (alpha, unused) keep their value, and so
+  /// does the alpha sample of deep formats; grey takes the colour's
+  /// Luminance, 16-bit samples the 8-bit value times 257.
   void SetPixel(int x, int y, TRGBQuad color);
   /// Index of the palette entry nearest to `color` (squared RGB distance,
   /// the first of equals) among the entries a pixel can index; 0 when the
-  /// palette is empty.
+  /// palette is empty. With PaletteAlpha, an entry's distance from opaque
+  /// counts too: the colour asked for is opaque.
   int NearestPaletteIndex(TRGBQuad color) const;
 
   /// A copy converted to 24 bits per pixel.
@@ -127,6 +173,9 @@ class TBitmap {
   std::vector<std::byte> SaveToBytes() const;
 
  private:
+  TRGBQuad GetDeepPixel(const std::uint8_t* row, int x) const;
+  void SetDeepPixel(std::uint8_t* row, int x, TRGBQuad color);
+
   int width_ = 0;
   int height_ = 0;
   TPixelFormat format_ = TPixelFormat::pf24bit;

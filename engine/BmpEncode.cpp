@@ -59,6 +59,9 @@ struct TFileLayout {
 
 TFileLayout LayoutOf(const TBitmap& bitmap) {
   if (bitmap.Empty()) throw ImageError("bitmap file: cannot write an empty picture");
+  if (SampleLayout(bitmap.PixelFormat()).Channels != 0) {
+    throw ImageError("bitmap file: cannot hold grey, alpha or 16-bit samples");
+  }
   const int bits = bitmap.BitsPerPixel();
   TFileLayout layout;
   // A palette format always gets a colour table its indexes can use; one that

@@ -14,12 +14,16 @@ namespace sigilon::drawing {
 /// Writes one row of coverage onto a bitmap in `color` at `opacity` (0 to
 /// 255): blended by coverage times opacity on 16, 24 and 32 bits; on palette
 /// bitmaps, where coverage is at least one half, the entry nearest to the
-/// colour blended over the pixel at that opacity.
+/// colour blended over the pixel at that opacity. Deep formats blend in
+/// their own sample depth (16-bit samples with the colour times 257), grey
+/// ones with the colour's luminance; where they have alpha, the colour at
+/// coverage times opacity is laid over the pixel: the alpha becomes
+/// a + alpha (1 - a), so transparent areas take the brand's coverage.
 class Painter {
  public:
   Painter(TBitmap& bitmap, TRGBQuad color, std::uint8_t opacity = 255)
       : bitmap_(bitmap), color_(color), opacity_(opacity) {
-    const bool palette = bitmap.BitsPerPixel() <= 8;
+    const bool palette = IsPaletteFormat(bitmap.PixelFormat());
     if (palette) {
       index_ = bitmap.NearestPaletteIndex(color);
       if (static_cast<std::size_t>(index_) < bitmap.Palette().size()) {
@@ -67,6 +71,9 @@ class Painter {
           if (coverage[i] >= 128) bitmap_.SetPixel(x + i, y, paletteColor_);
         }
         return;
+      default:  // grey, alpha, 16-bit samples
+        BlendDeep(y, x, coverage, n);
+        return;
     }
   }
 
@@ -79,6 +86,8 @@ class Painter {
   // to be inlined into the drawing loops.
   void PaintTranslucentRow(int y, int x, const std::uint8_t* coverage, int n);
   TRGBQuad Blend(TRGBQuad under) const;
+  // Grey, alpha and 16-bit samples, at any opacity.
+  void BlendDeep(int y, int x, const std::uint8_t* coverage, int n);
   int BlendedIndex(std::uint8_t under);
 
   template <int kBytes, bool kScaled = false>

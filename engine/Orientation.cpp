@@ -72,6 +72,7 @@ TBitmap TurnUpright(TBitmap picture, int orientation) {
                   swaps ? picture.Width() : picture.Height(), picture.PixelFormat());
   upright.Palette() = picture.Palette();
   upright.Masks() = picture.Masks();
+  upright.PaletteAlpha = picture.PaletteAlpha;
   upright.XPelsPerMeter = swaps ? picture.YPelsPerMeter : picture.XPelsPerMeter;
   upright.YPelsPerMeter = swaps ? picture.XPelsPerMeter : picture.YPelsPerMeter;
   PlaceUpright(picture, 0, picture.Height(), picture.Height(), orientation, upright);
@@ -101,6 +102,10 @@ void PlaceUpright(const TBitmap& band, int top, int rows, int storedHeight, int 
       return Place<3>(band, top, rows, storedHeight, orientation, upright);
     case 32:
       return Place<4>(band, top, rows, storedHeight, orientation, upright);
+    case 48:
+      return Place<6>(band, top, rows, storedHeight, orientation, upright);
+    case 64:
+      return Place<8>(band, top, rows, storedHeight, orientation, upright);
     default:
       throw ImageError("expected a picture of whole bytes per pixel to turn upright, found " +
                        std::to_string(band.BitsPerPixel()) + " bits per pixel");

@@ -15,7 +15,7 @@ bool OrientationSwapsSides(int orientation);
 /// 5 transposed, 6 turned a quarter clockwise, 7 transposed across the other
 /// diagonal, 8 turned a quarter anticlockwise. Orientation 1 and values out
 /// of range leave the picture as it is. Works on formats of whole bytes per
-/// pixel (8, 16, 24, 32 bits); throws ImageError for others.
+/// pixel (8 to 64 bits); throws ImageError for others.
 TBitmap TurnUpright(TBitmap picture, int orientation);
 
 /// Places the first `rows` rows of `band`, rows `top` on of a stored picture

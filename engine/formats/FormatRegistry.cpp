@@ -6,6 +6,7 @@
 
 #include "engine/formats/BmpFormat.h"
 #include "engine/formats/JpegFormat.h"
+#include "engine/formats/PngFormat.h"
 #include "platform/PathText.h"
 
 namespace sigilon {
@@ -26,9 +27,10 @@ struct TFormatEntry {
 constexpr std::array<std::string_view, 3> kJpegSpellings{".JPEG", ".JPE", ".JFIF"};
 constexpr std::array<std::string_view, 1> kBmpSpellings{".DIB"};
 
-constexpr std::array<TFormatEntry, 2> kFormats{{
+constexpr std::array<TFormatEntry, 3> kFormats{{
     {.Format = JpegFormat, .Extra = false, .ExtraExtensions = kJpegSpellings},
     {.Format = BmpFormat, .Extra = false, .ExtraExtensions = kBmpSpellings},
+    {.Format = PngFormat, .Extra = true},
 }};
 
 constexpr std::array<TConversionType, 6> kConversionTypes{{

@@ -26,8 +26,9 @@ struct TPictureHeader {
   /// Size as stored, before any turn the orientation asks for.
   int Width = 0;
   int Height = 0;
-  /// Bits of one sample as stored (8 for every type read today). Rows come
-  /// in the pixel format the reader's bands have, whatever the depth.
+  /// Bits of one sample as stored (1 to 16; for a palette, of one index).
+  /// Rows come in the pixel format the reader's bands have, whatever the
+  /// depth.
   int BitsPerSample = 8;
 };
 
@@ -65,6 +66,9 @@ struct TWriteSpec {
   std::string Name;
   int Width = 0;
   int Height = 0;
+  /// The source's bits per sample (TPictureHeader), kept by a writer that
+  /// can store them for the pixel format it is given.
+  int BitsPerSample = 8;
   /// The source's metadata: the profile always, the picture information
   /// when KeepMetadata is set.
   const TPictureMetadata* Metadata = nullptr;

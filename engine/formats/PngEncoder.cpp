@@ -1,0 +1,223 @@
+#include <algorithm>
+#include <bit>
+#include <optional>
+
+#include "engine/Errors.h"
+#include "engine/formats/PngCodec.h"
+#include "engine/formats/PngMetadata.h"
+#include "engine/formats/PngSession.h"
+
+namespace sigilon {
+
+namespace {
+
+// How rows of a pixel format are written.
+struct TPngKind {
+  int ColorType = PNG_COLOR_TYPE_RGB;
+  int Depth = 8;
+  bool Bgr = false;
+  bool Swap = false;
+  // Rows are converted first: low-depth grey packed, masked formats as RGB.
+  bool Convert = false;
+};
+
+bool DepthFits(int depth) { return depth == 1 || depth == 2 || depth == 4 || depth == 8; }
+
+TPngKind KindOf(const TBitmap& picture, int bitsPerSample) {
+  const bool swap = std::endian::native == std::endian::little;
+  switch (picture.PixelFormat()) {
+    case TPixelFormat::pf1bit:
+      return {PNG_COLOR_TYPE_PALETTE, 1};
+    case TPixelFormat::pf4bit:
+      return {PNG_COLOR_TYPE_PALETTE, 4};
+    case TPixelFormat::pf8bit: {
+      const int depth =
+          DepthFits(bitsPerSample) && picture.Palette().size() <= (std::size_t{1} << bitsPerSample)
+              ? bitsPerSample
+              : 8;
+      return {PNG_COLOR_TYPE_PALETTE, depth, false, false, depth < 8};
+    }
+    case TPixelFormat::pfGray8: {
+      const int depth = DepthFits(bitsPerSample) ? bitsPerSample : 8;
+      return {PNG_COLOR_TYPE_GRAY, depth, false, false, depth < 8};
+    }
+    case TPixelFormat::pfGray16:
+      return {PNG_COLOR_TYPE_GRAY, 16, false, swap};
+    case TPixelFormat::pfGrayAlpha8:
+      return {PNG_COLOR_TYPE_GRAY_ALPHA, 8};
+    case TPixelFormat::pfGrayAlpha16:
+      return {PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, swap};
+    case TPixelFormat::pf24bit:
+      return {PNG_COLOR_TYPE_RGB, 8, true};
+    case TPixelFormat::pfBGRA32:
+      return {PNG_COLOR_TYPE_RGB_ALPHA, 8, true};
+    case TPixelFormat::pf48bit:
+      return {PNG_COLOR_TYPE_RGB, 16, true, swap};
+    case TPixelFormat::pf64bit:
+      return {PNG_COLOR_TYPE_RGB_ALPHA, 16, true, swap};
+    case TPixelFormat::pf16bit:
+    case TPixelFormat::pf32bit:
+      return {PNG_COLOR_TYPE_RGB, 8, false, false, true};
+  }
+  return {};
+}
+
+}  // namespace
+
+struct TPngBandEncoder::TImpl {
+  TImpl(const TWriteSpec& writeSpec, TPictureSink sinkFn)
+      : spec(writeSpec), sink(std::move(sinkFn)), session(TPngSession::TKind::Write, spec.Name) {
+    if (spec.Metadata) metadata = PngMetadataOf(*spec.Metadata, spec.KeepMetadata);
+    spec.Metadata = nullptr;  // not ours to keep
+  }
+
+  static void OnWrite(png_structp png, png_bytep data, png_size_t length) {
+    auto& self = *static_cast<TImpl*>(png_get_io_ptr(png));
+    const bool clean = CalledCleanly(self.session.Errors(), [&] {
+      self.sink(std::span<const std::byte>(reinterpret_cast<const std::byte*>(data), length));
+    });
+    if (!clean) png_error(png, "the file cannot be written");
+  }
+  static void OnFlush(png_structp) {}
+
+  void Start(const TBitmap& picture);
+  const std::uint8_t* Converted(const TBitmap& picture, int y);
+
+  TWriteSpec spec;
+  TPictureSink sink;
+  TPngSession session;
+  TPngMetadata metadata;
+  std::optional<TPngKind> kind;
+  TPixelFormat format = TPixelFormat::pf24bit;
+  std::vector<png_color> palette;
+  std::vector<png_byte> paletteAlpha;
+  std::string xmp, photoshop;
+  std::vector<png_text> texts;
+  std::vector<std::uint8_t> row;
+  int rowsWritten = 0;
+};
+
+void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
+  kind = KindOf(picture, spec.BitsPerSample);
+  format = picture.PixelFormat();
+  if (kind->ColorType == PNG_COLOR_TYPE_PALETTE) {
+    const std::size_t count =
+        std::clamp<std::size_t>(picture.Palette().size(), 1, std::size_t{1} << kind->Depth);
+    palette.resize(count, png_color{0, 0, 0});
+    paletteAlpha.resize(count, 255);
+    for (std::size_t i = 0; i < std::min(count, picture.Palette().size()); ++i) {
+      const TRGBQuad c = picture.Palette()[i];
+      palette[i] = {c.Red, c.Green, c.Blue};
+      if (picture.PaletteAlpha) paletteAlpha[i] = c.Reserved;
+    }
+    // The table stops after its last entry that is not opaque.
+    while (!paletteAlpha.empty() && paletteAlpha.back() == 255) paletteAlpha.pop_back();
+  }
+  if (!metadata.Xmp.empty()) {
+    xmp.assign(reinterpret_cast<const char*>(metadata.Xmp.data()), metadata.Xmp.size());
+    texts.push_back({PNG_ITXT_COMPRESSION_NONE, const_cast<char*>(kPngXmpKeyword.data()),
+                     xmp.data(), 0, xmp.size(), nullptr, nullptr});
+  }
+  if (!metadata.Photoshop.empty()) {
+    photoshop = EncodeRawProfile("8bim", metadata.Photoshop);
+    texts.push_back({PNG_TEXT_COMPRESSION_zTXt, const_cast<char*>(kPngPhotoshopKeyword.data()),
+                     photoshop.data(), photoshop.size(), 0, nullptr, nullptr});
+  }
+  row.resize(static_cast<std::size_t>(spec.Width) * 8 + 8);
+  png_structp png = session.Png();
+  png_infop info = session.Info();
+  const TPngKind k = *kind;
+  const int pelsX = picture.XPelsPerMeter, pelsY = picture.YPelsPerMeter;
+  session.Run([&] {
+    png_set_write_fn(png, this, OnWrite, OnFlush);
+    // What the reader accepts, the writer writes (libpng's own limit is lower).
+    png_set_user_limits(png, static_cast<png_uint_32>(kMaxPixels),
+                        static_cast<png_uint_32>(kMaxPixels));
+    png_set_benign_errors(png, 1);
+    png_set_option(png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.Width),
+                 static_cast<png_uint_32>(spec.Height), k.Depth, k.ColorType, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    if (!paletteAlpha.empty()) {
+      png_set_tRNS(png, info, paletteAlpha.data(), static_cast<int>(paletteAlpha.size()), nullptr);
+    }
+    if (!metadata.IccProfile.empty()) {
+      png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
+                   reinterpret_cast<png_const_bytep>(metadata.IccProfile.data()),
+                   static_cast<png_uint_32>(metadata.IccProfile.size()));
+    }
+    if (!metadata.Exif.empty()) {
+      png_set_eXIf_1(png, info, static_cast<png_uint_32>(metadata.Exif.size()),
+                     reinterpret_cast<png_bytep>(metadata.Exif.data()));
+    }
+    if (!texts.empty()) png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
+    if (pelsX > 0 && pelsY > 0) {
+      png_set_pHYs(png, info, static_cast<png_uint_32>(pelsX), static_cast<png_uint_32>(pelsY),
+                   PNG_RESOLUTION_METER);
+    }
+    png_write_info(png, info);
+    if (k.Bgr) png_set_bgr(png);
+    if (k.Swap) png_set_swap(png);
+  });
+}
+
+// Row y packed to a low depth (palette indexes or grey scaled down) or, for
+// masked formats, as R, G, B bytes.
+const std::uint8_t* TPngBandEncoder::TImpl::Converted(const TBitmap& picture, int y) {
+  const std::uint8_t* in = picture.Row(y).data();
+  if (format == TPixelFormat::pf16bit || format == TPixelFormat::pf32bit) {
+    for (int x = 0; x < spec.Width; ++x) {
+      const TRGBQuad c = picture.GetPixel(x, y);
+      row[3 * x] = c.Red;
+      row[3 * x + 1] = c.Green;
+      row[3 * x + 2] = c.Blue;
+    }
+    return row.data();
+  }
+  const int depth = kind->Depth;
+  const unsigned levels = (1u << depth) - 1;
+  const bool gray = format == TPixelFormat::pfGray8;
+  std::fill(row.begin(), row.end(), 0);
+  for (int x = 0; x < spec.Width; ++x) {
+    const unsigned v = gray ? (in[x] * levels + 127) / 255 : in[x] & levels;
+    const int bit = x * depth;
+    row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - depth - bit % 8));
+  }
+  return row.data();
+}
+
+TPngBandEncoder::TPngBandEncoder(const TWriteSpec& spec, TPictureSink sink)
+    : impl_(std::make_unique<TImpl>(spec, std::move(sink))) {
+  CheckedImageBytes(spec.Width, spec.Height, 64, spec.Name.c_str());
+}
+
+TPngBandEncoder::~TPngBandEncoder() = default;
+
+void TPngBandEncoder::WriteRows(const TBitmap& picture, int firstRow, int rows) {
+  TImpl& e = *impl_;
+  if (!e.kind) e.Start(picture);
+  if (picture.Width() != e.spec.Width || picture.PixelFormat() != e.format || firstRow < 0 ||
+      rows < 0 || rows > picture.Height() - firstRow || rows > e.spec.Height - e.rowsWritten) {
+    throw ImageError(e.spec.Name + ": expected rows of the PNG picture being written");
+  }
+  png_structp png = e.session.Png();
+  for (int i = 0; i < rows; ++i) {
+    const std::uint8_t* in =
+        e.kind->Convert ? e.Converted(picture, firstRow + i) : picture.Row(firstRow + i).data();
+    e.session.Run([&] { png_write_row(png, in); });
+  }
+  e.rowsWritten += rows;
+}
+
+void TPngBandEncoder::Finish() {
+  TImpl& e = *impl_;
+  if (!e.kind || e.rowsWritten != e.spec.Height) {
+    throw ImageError(e.spec.Name + ": expected " + std::to_string(e.spec.Height) +
+                     " rows of PNG picture, found " + std::to_string(e.rowsWritten));
+  }
+  png_structp png = e.session.Png();
+  e.session.Run([&] { png_write_end(png, nullptr); });
+}
+
+}  // namespace sigilon
