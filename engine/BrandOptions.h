@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "engine/FontText.h"
 
@@ -91,6 +92,14 @@ struct TStampLook {
   /// A soft dark shadow under the mark, offset down and to the right, so that
   /// a light mark reads on a light picture.
   bool Shadow = false;
+  /// The file of a logo (PNG or SVG) shown as the mark, with the brand text,
+  /// if any, centred under it; empty: the text alone.
+  std::string LogoFile{};
+  /// The logo read from LogoFile once for the whole run (straight BGRA),
+  /// shared read-only by every file's stamp; none: no logo is drawn. Its
+  /// height is RelativeSize percent of the picture's shorter side, or its
+  /// own without one; the text under it then takes a quarter of that.
+  std::shared_ptr<const TBitmap> Logo{};
   friend bool operator==(const TStampLook&, const TStampLook&) = default;
 };
 

@@ -9,6 +9,7 @@
 
 #include "engine/BrandOptions.h"
 #include "engine/Canvas.h"
+#include "engine/Logo.h"
 #include "engine/StampLayout.h"
 
 namespace sigilon {
@@ -33,7 +34,11 @@ class TBrandStamp {
   TCanvas Prepared(TCanvas canvas) const;
   // Paints on a prepared canvas the copies that reach picture rows `top` to
   // `bottom`.
-  void PaintOn(TCanvas& canvas, std::int64_t top, std::int64_t bottom) const;
+  // `target` is the canvas's bitmap, whose row 0 is picture row `targetTop`.
+  void PaintOn(TCanvas& canvas, TBitmap& target, int targetTop, std::int64_t top,
+               std::int64_t bottom) const;
+  // Sets up a mark with a logo: the logo, the text centred under it.
+  void PlaceLogo(const TStampLook& look, const TCanvas& canvas, double angle, int logoHeight);
 
   std::string text_;
   TFont font_;
@@ -54,6 +59,11 @@ class TBrandStamp {
   bool nothing_ = false;
   // The text rasterised once; none when drawing copy by copy costs less.
   std::optional<TTextImage> image_;
+  // The logo over the text, and where the text's reference point stands
+  // relative to the mark's; none without a logo.
+  std::optional<TLogoImage> logo_;
+  TPixelPoint textAt_{};
+  bool hasText_ = true;
 };
 
 }  // namespace sigilon

@@ -48,17 +48,26 @@ ShadowGeometry ShadowFor(FT_Pos em) {
   return shadow;
 }
 
+TRect ShadowSource(const TRect& window, const ShadowGeometry& shadow) {
+  return {window.Left - shadow.Dx - shadow.Reach, window.Top - shadow.Dy - shadow.Reach,
+          window.Right - shadow.Dx + shadow.Reach, window.Bottom - shadow.Dy + shadow.Reach};
+}
+
 std::vector<std::uint8_t> RenderShadow(const std::vector<Outline*>& outlines, const TRect& window,
                                        const ShadowGeometry& shadow) {
-  // The coverage the window's shadow comes from: the window moved back by
-  // the offset and widened by the blur's reach.
-  const TRect source{window.Left - shadow.Dx - shadow.Reach, window.Top - shadow.Dy - shadow.Reach,
-                     window.Right - shadow.Dx + shadow.Reach,
-                     window.Bottom - shadow.Dy + shadow.Reach};
+  const TRect source = ShadowSource(window, shadow);
   const auto width = static_cast<std::size_t>(source.Right - source.Left);
   const auto height = static_cast<std::size_t>(source.Bottom - source.Top);
   std::vector<std::uint8_t> coverage(width * height, 0);
   Rasterize(outlines, source, coverage.data());
+  return ShadowOfCoverage(coverage, window, shadow);
+}
+
+std::vector<std::uint8_t> ShadowOfCoverage(const std::vector<std::uint8_t>& coverage,
+                                           const TRect& window, const ShadowGeometry& shadow) {
+  const TRect source = ShadowSource(window, shadow);
+  const auto width = static_cast<std::size_t>(source.Right - source.Left);
+  const auto height = static_cast<std::size_t>(source.Bottom - source.Top);
   // Sixteen bits keep the blur's rounding from eating faint edges.
   std::vector<std::uint16_t> blurred(coverage.begin(), coverage.end());
   for (auto& value : blurred) value = static_cast<std::uint16_t>(value * 256);

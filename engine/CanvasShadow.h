@@ -29,4 +29,13 @@ ShadowGeometry ShadowFor(FT_Pos em);
 std::vector<std::uint8_t> RenderShadow(const std::vector<Outline*>& outlines, const TRect& window,
                                        const ShadowGeometry& shadow);
 
+/// The coverage a shadow over `window` comes from: the window moved back by
+/// the offset and widened by the blur's reach.
+TRect ShadowSource(const TRect& window, const ShadowGeometry& shadow);
+
+/// The shadow over `window` of `coverage`, given row by row over
+/// ShadowSource(window): blurred and weakened to the shadow's strength.
+std::vector<std::uint8_t> ShadowOfCoverage(const std::vector<std::uint8_t>& coverage,
+                                           const TRect& window, const ShadowGeometry& shadow);
+
 }  // namespace sigilon::drawing

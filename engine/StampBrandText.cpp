@@ -94,6 +94,15 @@ TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, 
     turned.Height =
         -std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(percent / 100.0 * side)));
   }
+  // The logo's height; the text under it is a quarter of it.
+  int logoHeight = 0;
+  if (look.Logo && !look.Logo->Empty()) {
+    logoHeight = look.Logo->Height();
+    if (look.RelativeSize > 0 && width > 0 && height > 0) {
+      logoHeight = -turned.Height;
+      turned.Height = -std::max(1, logoHeight / 4);
+    }
+  }
   font_.SetLogFont(turned);
 
   TBitmap none;
@@ -101,6 +110,10 @@ TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, 
   const TSize extent = canvas.TextExtent(text);
   w_ = extent.cx;
   h_ = extent.cy;
+  if (logoHeight > 0 && width > 0 && height > 0) {
+    PlaceLogo(look, canvas, angle, logoHeight);
+    return;
+  }
   // A text that measures nothing would never advance the tiling.
   if (w_ <= 0 || h_ <= 0 || width <= 0 || height <= 0) {
     nothing_ = true;
@@ -144,6 +157,50 @@ TBrandStamp::TBrandStamp(const std::string& text, const TFont& font, int width, 
   if (image_) box_ = image_->Bounds();
 }
 
+void TBrandStamp::PlaceLogo(const TStampLook& look, const TCanvas& canvas, double angle,
+                            int logoHeight) {
+  hasText_ = w_ > 0 && h_ > 0;
+  const std::int64_t textWidth = hasText_ ? w_ : 0;
+  const std::int64_t textHeight = hasText_ ? h_ : 0;
+  const int logoWidth = LogoWidth(*look.Logo, logoHeight);
+  // The mark's cell: the logo, the text centred under it, turned together
+  // about the cell's top-left corner.
+  w_ = std::max<std::int64_t>(logoWidth, textWidth);
+  h_ = logoHeight + textHeight;
+  const double radians = angle * std::numbers::pi / 180.0;
+  const auto turned = [&](double u, double v) {
+    return TPixelPoint{std::llround(u * std::cos(radians) + v * std::sin(radians)),
+                       std::llround(v * std::cos(radians) - u * std::sin(radians))};
+  };
+  logo_.emplace(*look.Logo, logoHeight, angle, turned(static_cast<double>(w_ - logoWidth) / 2, 0),
+                opacity_, shadow_);
+  textAt_ = turned(static_cast<double>(w_ - textWidth) / 2, logoHeight);
+  const bool single = look.Layout == TMarkLayout::Single;
+  std::uint64_t coverage = kMaxStampCoverage;
+  if (!single) {
+    placement_ = TPlacement::Lattice;
+    lattice_ = TileLattice(w_, h_, angle, std::clamp(look.Spacing, kMinSpacing, kMaxSpacing));
+    const auto area = static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_);
+    const auto cell = static_cast<std::uint64_t>(
+        std::llabs(lattice_.A.X * lattice_.B.Y - lattice_.B.X * lattice_.A.Y));
+    const std::uint64_t copies = area / std::max<std::uint64_t>(1, cell) + 1;
+    coverage = copies > kMaxStampCoverage / area ? kMaxStampCoverage : copies * area;
+  }
+  box_ = logo_->Bounds();
+  if (hasText_) {
+    image_ = canvas.RenderText(text_, std::min(kMaxStampCoverage, coverage));
+    const TRect text = image_ ? image_->Bounds() : CellReach(textWidth, textHeight, angle);
+    const auto dx = static_cast<int>(textAt_.X);
+    const auto dy = static_cast<int>(textAt_.Y);
+    box_ = {std::min(box_.Left, text.Left + dx), std::min(box_.Top, text.Top + dy),
+            std::max(box_.Right, text.Right + dx), std::max(box_.Bottom, text.Bottom + dy)};
+  }
+  if (single) {
+    placement_ = TPlacement::Single;
+    point_ = AnchorPoint(look.Anchor, look.Margin, box_, width_, height_);
+  }
+}
+
 TCanvas TBrandStamp::Prepared(TCanvas canvas) const {
   canvas.Font = font_;
   canvas.Brush.Style = TBrushStyle::bsClear;
@@ -156,16 +213,42 @@ TCanvas TBrandStamp::Prepared(TCanvas canvas) const {
 void TBrandStamp::Paint(TBitmap& band, int top) const {
   if (nothing_ || band.Empty()) return;
   TCanvas canvas = Prepared(TCanvas(band, top, height_));
-  PaintOn(canvas, top, static_cast<std::int64_t>(top) + band.Height());
+  PaintOn(canvas, band, top, top, static_cast<std::int64_t>(top) + band.Height());
 }
 
 void TBrandStamp::PaintRows(TBitmap& picture, int firstRow, int rows) const {
   if (nothing_ || picture.Empty() || rows <= 0) return;
   TCanvas canvas = Prepared(TCanvas(picture, TCanvas::TRows{firstRow, firstRow + rows}));
-  PaintOn(canvas, firstRow, static_cast<std::int64_t>(firstRow) + rows);
+  PaintOn(canvas, picture, 0, firstRow, static_cast<std::int64_t>(firstRow) + rows);
 }
 
-void TBrandStamp::PaintOn(TCanvas& canvas, std::int64_t top, std::int64_t bottom) const {
+void TBrandStamp::PaintOn(TCanvas& canvas, TBitmap& target, int targetTop, std::int64_t top,
+                          std::int64_t bottom) const {
+  if (logo_) {
+    // All the logos, then the texts, so that a neighbour's logo never
+    // covers a text.
+    const auto logo = [&](std::int64_t x, std::int64_t y) {
+      logo_->Paint(target, targetTop, top, bottom, x, y);
+    };
+    const auto text = [&](std::int64_t x, std::int64_t y) {
+      if (!hasText_) return;
+      if (image_) {
+        canvas.Draw(x + textAt_.X, y + textAt_.Y, *image_);
+      } else {
+        canvas.TextOut(x + textAt_.X, y + textAt_.Y, text_);
+      }
+    };
+    if (placement_ == TPlacement::Single) {
+      if (point_.Y + box_.Bottom > top && point_.Y + box_.Top < bottom) {
+        logo(point_.X, point_.Y);
+        text(point_.X, point_.Y);
+      }
+      return;
+    }
+    ForEachCopy(lattice_, box_, 0, top, width_, bottom, logo);
+    ForEachCopy(lattice_, box_, 0, top, width_, bottom, text);
+    return;
+  }
   const auto copy = [&](std::int64_t x, std::int64_t y) {
     if (image_) {
       canvas.Draw(x, y, *image_);

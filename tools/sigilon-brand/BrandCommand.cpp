@@ -13,6 +13,7 @@
 #include "engine/Errors.h"
 #include "engine/FontAvailability.h"
 #include "engine/FontText.h"
+#include "engine/Logo.h"
 #include "engine/MarkPreset.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
@@ -185,6 +186,8 @@ TBrandCommandLine ParseOptions(std::span<const std::string> args, TBrandCommandL
           ParsePercentage("--margin", *margin, kMinMargin, kMaxMargin, "a percentage");
     } else if (arg == "--shadow") {
       command.Look.Shadow = true;
+    } else if (auto logo = value("--logo")) {
+      command.Look.LogoFile = *logo;
     } else if (arg == "--fields") {
       command.Fields = true;
     } else if (auto preset = value("--preset")) {
@@ -227,6 +230,18 @@ TMarkPreset ReadBrandPreset(const std::string& configFile, const std::string& na
   }
 }
 
+// The command with its logo read, once for the whole run: a logo that
+// cannot be read refuses the run before any file is touched.
+TBrandCommandLine WithLogo(TBrandCommandLine command) {
+  if (command.Look.LogoFile.empty()) return command;
+  try {
+    command.Look.Logo = LoadLogo(command.Look.LogoFile);
+  } catch (const std::exception& e) {
+    throw TUsageError("--logo: the logo cannot be read: " + std::string(e.what()));
+  }
+  return command;
+}
+
 }  // namespace
 
 TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
@@ -234,7 +249,7 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
   if (command.Help || command.Version) return command;
   if (!command.Preset) {
     if (command.ConfigFile) throw TUsageError("--config is read only with --preset");
-    return command;
+    return WithLogo(command);
   }
   if (!command.ConfigFile) throw TUsageError("--preset needs --config FILE");
   // The preset stands in for the defaults, so that every option typed beside
@@ -245,7 +260,7 @@ TBrandCommandLine ParseBrandCommandLine(std::span<const std::string> args) {
   base.FontText = preset.FontText;
   base.Look = preset.Look;
   base.Fields = preset.Fields;
-  return ParseOptions(args, base);
+  return WithLogo(ParseOptions(args, base));
 }
 
 TBatchSettings BatchSettings(const TBrandCommandLine& command) {
