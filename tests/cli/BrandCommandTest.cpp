@@ -401,5 +401,19 @@ TEST_F(BrandCommandTest, AFaceThatIsNotInstalledWarnsOnceOrIsRefusedUnderStrict)
   }
 }
 
+TEST_F(BrandCommandTest, AnUnreadableLogoRefusesTheRunBeforeAnyFile) {
+  Touch({"a.jpg"});
+  std::ofstream(temp.Path() + "/text.png") << "not a picture";
+  std::ofstream(temp.Path() + "/text.svg") << "<svg";
+  for (const std::string& logo :
+       {temp.Path() + "/missing.png", temp.Path() + "/text.png", temp.Path() + "/text.svg"}) {
+    calls.clear();
+    EXPECT_EQ(Run({"--logo", logo, "B", source, target}), kExitRefused) << logo;
+    EXPECT_TRUE(calls.empty()) << logo;
+    EXPECT_NE(err.find("--logo"), std::string::npos) << err;
+    EXPECT_TRUE(fs::is_empty(target)) << logo;
+  }
+}
+
 }  // namespace
 }  // namespace sigilon
