@@ -16,6 +16,7 @@
 
 #include "app/WindowLayout.h"
 #include "engine/BmpCodec.h"
+#include "engine/Errors.h"
 #include "platform/Platform.h"
 #include "settings/ConfigurationFile.h"
 #include "windows/AboutBox.h"
@@ -363,6 +364,13 @@ TBrandOptions TMain_Form::CurrentBrandOptions() const {
   // A damaged picture fails instead of being branded as far as it decodes.
   options.Strict = ui_.RefuseDamagedPictures_MenuItem->isChecked();
   options.Look = FBrandLook;
+  if (!FBrandLook.LogoFile.empty()) {
+    try {
+      options.Look.Logo = FBrandLogos.Logo(FBrandLook.LogoFile);
+    } catch (const std::exception& error) {
+      throw ImageError("The logo cannot be read: " + std::string(error.what()));
+    }
+  }
   options.Fields = FFillInFields;
   options.AllTypes = ui_.BrandAllPictureTypes_MenuItem->isChecked();
   options.Quality = FPictureQuality;

@@ -17,6 +17,7 @@
 #include "app/WindowFont.h"
 #include "engine/BatchRun.h"
 #include "engine/BrandFile.h"
+#include "engine/Logo.h"
 #include "engine/MarkPreset.h"
 #include "engine/MarkPreview.h"
 #include "ui_MainWindow.h"
@@ -205,6 +206,8 @@ class TMain_Form : public QMainWindow {
   std::unique_ptr<TWindowFont> FOriginalBrandTextFont;
   TColor FBrandTextColor = 0;
   TStampLook FBrandLook{};
+  /// The mark's logo, read once for the preview and the runs that follow.
+  mutable TLogoCache FBrandLogos;
   /// Fill in the brand text's fields per file.
   bool FFillInFields = false;
   /// Quality of lossy copies (kDefaultQuality: each type's own).

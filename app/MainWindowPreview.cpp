@@ -77,9 +77,9 @@ void TMain_Form::DrawMarkPreview() {
     ui_.Sample_Label->setText(QStringLiteral("No picture in the Source Directory"));
     return;
   }
-  const TBrandOptions options = CurrentBrandOptions();
   const QSize box = ui_.Mark_Image->size();
   try {
+    const TBrandOptions options = CurrentBrandOptions();
     // Decoded again only for another file or a view it no longer fills.
     if (!FSample || FSample->Path != path ||
         (FSample->Scale > 1 &&

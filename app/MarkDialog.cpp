@@ -1,6 +1,8 @@
 #include "app/MarkDialog.h"
 
 #include <QButtonGroup>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QRadioButton>
 #include <algorithm>
 #include <array>
@@ -48,6 +50,7 @@ TMark_Form::TMark_Form(const TStampLook& look, bool fields, QWidget* parent)
   ui_.Margin_SpinBox->setValue(std::clamp(look.Margin, kMinMargin, kMaxMargin));
   ui_.Shadow_CheckBox->setChecked(look.Shadow);
   ui_.FillInFields_CheckBox->setChecked(fields);
+  ui_.Logo_Edit->setText(QString::fromStdString(look.LogoFile));
 
   FAnchors = new QButtonGroup(this);
   for (std::size_t i = 0; i < kAnchorChoices.size(); ++i) {
@@ -66,6 +69,7 @@ TMark_Form::TMark_Form(const TStampLook& look, bool fields, QWidget* parent)
   connect(ui_.Layout_ComboBox, &QComboBox::currentIndexChanged, this,
           &TMark_Form::Layout_ComboBoxChange);
   connect(ui_.Angle_CheckBox, &QCheckBox::toggled, this, &TMark_Form::Layout_ComboBoxChange);
+  connect(ui_.LogoBrowse_Button, &QPushButton::clicked, this, &TMark_Form::LogoBrowse_ButtonClick);
   connect(ui_.Buttons_ButtonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(ui_.Buttons_ButtonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
   Layout_ComboBoxChange();
@@ -81,6 +85,9 @@ TStampLook TMark_Form::Look() const {
   look.Anchor = kAnchorChoices[static_cast<std::size_t>(std::max(0, FAnchors->checkedId()))].Anchor;
   look.Margin = ui_.Margin_SpinBox->value();
   look.Shadow = ui_.Shadow_CheckBox->isChecked();
+  look.LogoFile = ui_.Logo_Edit->text().trimmed().toStdString();
+  // Read again by whoever runs the mark.
+  if (look.LogoFile != FLook.LogoFile) look.Logo.reset();
   return look;
 }
 
@@ -90,6 +97,15 @@ QAbstractButton* TMark_Form::AnchorButton(TMarkAnchor anchor) const {
   const auto found = std::find_if(kAnchorChoices.begin(), kAnchorChoices.end(),
                                   [anchor](const TAnchorChoice& c) { return c.Anchor == anchor; });
   return FAnchors->button(static_cast<int>(found - kAnchorChoices.begin()));
+}
+
+void TMark_Form::LogoBrowse_ButtonClick() {
+  QFileDialog dialog(this, QStringLiteral("Logo"), QFileInfo(ui_.Logo_Edit->text()).absolutePath());
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters(
+      {QStringLiteral("Logos (*.png *.PNG *.svg *.SVG)"), QStringLiteral("All files (*)")});
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  ui_.Logo_Edit->setText(dialog.selectedFiles().front());
 }
 
 void TMark_Form::Layout_ComboBoxChange() {

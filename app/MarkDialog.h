@@ -1,7 +1,7 @@
 #pragma once
 /// The Mark dialog: where the copies of the brand go (tiled or one at an
-/// anchor), their spacing, angle and margin, the shadow, and whether the
-/// brand text's fields are filled in. It changes only these parts of the
+/// anchor), their spacing, angle and margin, the shadow, whether the
+/// brand text's fields are filled in, and the logo file. It changes only these parts of the
 /// look; size, opacity and outline stay the brand font dialog's.
 
 #include <QDialog>
@@ -35,6 +35,8 @@ class TMark_Form : public QDialog {
   /// Enables what applies to the layout chosen: spacing to tiles, anchor and
   /// margin to a single mark; an angle left to the layout shows its own.
   void Layout_ComboBoxChange();
+  /// Chooses the logo file in a file dialog.
+  void LogoBrowse_ButtonClick();
 
   Ui::TMark_Form ui_;
   TStampLook FLook;

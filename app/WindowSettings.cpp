@@ -27,6 +27,8 @@ constexpr const char* kBrandAnchorEntry = "BrandAnchor";
 constexpr const char* kBrandMarginEntry = "BrandMargin";
 constexpr const char* kBrandShadowEntry = "BrandShadow";
 constexpr const char* kFillInFieldsEntry = "FillInFields";
+// The logo file of the mark; empty: none.
+constexpr const char* kBrandLogoEntry = "BrandLogo";
 // Remembered places: the window's frame position, size and state, the page
 // shown, how the picture is shown, and where the log was last saved.
 constexpr const char* kWindowLeftEntry = "WindowLeft";
@@ -103,6 +105,7 @@ TStampLook StoredLook(const TConfigurationFile& store) {
   }
   look.Margin = number(kBrandMarginEntry, kMinMargin, kMaxMargin).value_or(look.Margin);
   look.Shadow = StoredSwitch(store, kBrandShadowEntry);
+  look.LogoFile = StoredText(store, kBrandLogoEntry).value_or(std::string());
   return look;
 }
 
@@ -179,6 +182,7 @@ void TWindowSettings::Save(TConfigurationFile& store) const {
   store.WriteValue(kBrandAnchorEntry, std::string(AnchorName(BrandLook.Anchor)));
   store.WriteValue(kBrandMarginEntry, MarkNumberText(BrandLook.Margin));
   store.WriteValue(kBrandShadowEntry, SwitchText(BrandLook.Shadow));
+  store.WriteValue(kBrandLogoEntry, BrandLook.LogoFile);
   store.WriteValue(kFillInFieldsEntry, SwitchText(FillInFields));
 }
 

@@ -107,6 +107,15 @@ std::shared_ptr<const TBitmap> LoadLogo(const std::string& path) {
   return std::make_shared<const TBitmap>(StraightBgra(picture));
 }
 
+std::shared_ptr<const TBitmap> TLogoCache::Logo(const std::string& path) {
+  if (!logo_ || path != path_) {
+    logo_.reset();
+    logo_ = LoadLogo(path);
+    path_ = path;
+  }
+  return logo_;
+}
+
 std::vector<std::uint8_t> ResampleLogo(const TBitmap& logo, int width, int height) {
   const int w0 = logo.Width();
   const int h0 = logo.Height();

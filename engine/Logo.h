@@ -25,6 +25,18 @@ inline constexpr int kSvgLogoHeight = 2048;
 /// that cannot be read or decoded.
 std::shared_ptr<const TBitmap> LoadLogo(const std::string& path);
 
+/// The logo of one file, read again only when another file is asked for:
+/// for a front end that builds a run's options at every change.
+class TLogoCache {
+ public:
+  /// The logo at `path` (LoadLogo); throws as LoadLogo does.
+  std::shared_ptr<const TBitmap> Logo(const std::string& path);
+
+ private:
+  std::string path_;
+  std::shared_ptr<const TBitmap> logo_;
+};
+
 /// Whether this build reads SVG logos.
 bool SvgLogosSupported();
 

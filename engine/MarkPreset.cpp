@@ -149,6 +149,8 @@ void ReadField(TMarkPreset& preset, std::string_view key, const std::string& val
     look.Shadow = Switch(key, value);
   } else if (key == "Fields") {
     preset.Fields = Switch(key, value);
+  } else if (key == "Logo") {
+    look.LogoFile = value;
   }
 }
 
@@ -208,8 +210,11 @@ std::string MarkPresetToText(const TMarkPreset& preset) {
       {"Shadow", look.Shadow ? "1" : "0"},
       {"Fields", preset.Fields ? "1" : "0"},
   };
+  std::vector<std::pair<const char*, std::string>> all = fields;
+  // Only where there is one, so that a mark without a logo reads as before.
+  if (!look.LogoFile.empty()) all.emplace_back("Logo", look.LogoFile);
   std::string text;
-  for (const auto& [key, value] : fields) {
+  for (const auto& [key, value] : all) {
     if (!text.empty()) text += ';';
     text += key;
     text += '=';
