@@ -866,10 +866,18 @@ class MainWindowTest : public QObject {
 
   void markAndPresetsReachTheRunAndTheCommandLineAlike() {
     SetUpRun(2);
+    // A logo with transparent corners.
+    QImage logoPicture(24, 16, QImage::Format_ARGB32);
+    logoPicture.fill(Qt::transparent);
+    for (int y = 4; y < 12; ++y) {
+      for (int x = 4; x < 20; ++x) logoPicture.setPixelColor(x, y, QColor(200, 0, 0, 255));
+    }
+    const QString logo = Work(u"logo.png"_s);
+    QVERIFY(logoPicture.save(logo, "PNG"));
     // The Mark dialog enables what applies to the layout: spacing, anchor and
     // margin, tiled and then single.
     std::vector<bool> enabled;
-    dialogs_->DialogScripts.push_back([&enabled](QDialog& dialog) {
+    dialogs_->DialogScripts.push_back([&enabled, &logo](QDialog& dialog) {
       auto& mark = dynamic_cast<TMark_Form&>(dialog);
       const Ui::TMark_Form& form = mark.Form();
       const auto record = [&] {
@@ -884,12 +892,16 @@ class MainWindowTest : public QObject {
       form.Margin_SpinBox->setValue(5);
       form.Shadow_CheckBox->setChecked(true);
       form.FillInFields_CheckBox->setChecked(true);
+      form.Logo_Edit->setText(logo);
       return static_cast<int>(QDialog::Accepted);
     });
     ui().Mark_MenuItem->trigger();
     QCOMPARE(enabled, (std::vector<bool>{true, false, false, false, true, true}));
-    const TStampLook placed{
-        .Layout = TMarkLayout::Single, .Anchor = TMarkAnchor::TopLeft, .Margin = 5, .Shadow = true};
+    const TStampLook placed{.Layout = TMarkLayout::Single,
+                            .Anchor = TMarkAnchor::TopLeft,
+                            .Margin = 5,
+                            .Shadow = true,
+                            .LogoFile = logo.toStdString()};
     QVERIFY(form_->BrandLook() == placed);
     QVERIFY(form_->FillInFields());
 
@@ -933,14 +945,20 @@ class MainWindowTest : public QObject {
       QCOMPARE(RunBrandCommand(args, BrandFile, out, err), kExitSuccess);
     };
     brand({"--preset", name.toStdString(), "--config", Config().toStdString()}, Work(u"preset"_s));
+    brand(
+        {"--font", FontToText(form_->BrandTextFont()), "--layout", "single", "--anchor", "top-left",
+         "--margin", "5", "--shadow", "--fields", "--logo", logo.toStdString(), "{stem} © Kestro"},
+        Work(u"typed"_s));
+    // The logo is part of what all three write.
     brand({"--font", FontToText(form_->BrandTextFont()), "--layout", "single", "--anchor",
            "top-left", "--margin", "5", "--shadow", "--fields", "{stem} © Kestro"},
-          Work(u"typed"_s));
+          Work(u"nologo"_s));
     for (const QString& picture : {u"/p1.jpg"_s, u"/p2.jpg"_s}) {
       const QByteArray typed = ReadFile(Work(u"typed"_s) + picture);
       QVERIFY(typed.size() > 100);
       QCOMPARE(ReadFile(Work(u"preset"_s) + picture), typed);
       QCOMPARE(ReadFile(target_ + picture), typed);
+      QVERIFY(ReadFile(Work(u"nologo"_s) + picture) != typed);
     }
 
     // Used, the preset brings the whole mark back; deleted, it is gone.

@@ -74,7 +74,8 @@ TEST(MarkPreset, EveryPartOfTheMarkSurvivesItsText) {
                                     .Angle = -12.5,
                                     .Anchor = TMarkAnchor::TopLeft,
                                     .Margin = 0.1,
-                                    .Shadow = true},
+                                    .Shadow = true,
+                                    .LogoFile = "/home/me/Logo; 100%.svg"},
                            .Fields = true};
   const std::string text = MarkPresetToText(preset);
   // One entry of the store: one line, nothing that splits or ends it.
@@ -82,6 +83,9 @@ TEST(MarkPreset, EveryPartOfTheMarkSurvivesItsText) {
   EXPECT_EQ(text.find('\r'), std::string::npos);
   EXPECT_EQ(MarkPresetFromText(text), preset);
   EXPECT_EQ(MarkPresetFromText(MarkPresetToText(TMarkPreset{})), TMarkPreset{});
+  // Without a logo the text is what it was before logos: older readers
+  // find no key they do not know.
+  EXPECT_EQ(MarkPresetToText(TMarkPreset{}).find("Logo"), std::string::npos);
   // Every anchor by its name, "center" too.
   for (int i = 0; i <= static_cast<int>(TMarkAnchor::BottomRight); ++i) {
     const auto anchor = static_cast<TMarkAnchor>(i);
@@ -91,7 +95,7 @@ TEST(MarkPreset, EveryPartOfTheMarkSurvivesItsText) {
 }
 
 TEST(MarkPreset, MissingAndUnknownKeysKeepTheDefaultsAndBadValuesAreRefused) {
-  const TMarkPreset read = MarkPresetFromText("Text=a;Logo=later.png;Spacing=3");
+  const TMarkPreset read = MarkPresetFromText("Text=a;Future=later;Spacing=3");
   EXPECT_EQ(read, (TMarkPreset{.BrandText = "a", .Look = {.Spacing = 3}}));
   for (const char* bad : {"Spacing=0.4", "Spacing=x", "Angle=91", "Opacity=0", "Opacity=50.5",
                           "RelativeSize=0.4", "Margin=-1", "Layout=grid", "Anchor=middle",
