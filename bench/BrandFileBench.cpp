@@ -7,6 +7,8 @@
 //   BM_BrandFileLook       the same with look and placement options: against BM_BrandFile
 //                          (or its look without the shadow) for what an option adds; the
 //                          single mark against BM_PlainStreamed, the codec floor
+//   BM_BrandFileLogo       a logo over the brand text (text at 2 %, as RelativeSize2), tiled
+//                          and single: against BM_BrandFileLook/RelativeSize2
 //   BM_CodecWork           decode of the source + quality-100 encode of the stamped picture
 //   BM_CommandLine         a whole sigilon-brand process on a folder holding the one photo
 //   BM_PlainTranscode      read the file, decode, encode at quality 100 unstamped, write
@@ -19,10 +21,12 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "bench/BenchSupport.h"
 #include "bench/Photo.h"
@@ -103,6 +107,31 @@ void BM_BrandFilePreview(benchmark::State& state) {
 // shorter side (60 pixels), half opacity, a white outline, and all three.
 void BM_BrandFileLook(benchmark::State& state, TStampLook look) {
   BrandLoop(state, nullptr, TBrandOptions{.Look = look});
+}
+
+// A 256 x 256 logo with soft alpha (a ring fading out), made once as a run
+// reads it once.
+std::shared_ptr<const TBitmap> BenchLogo() {
+  auto logo = std::make_shared<TBitmap>(256, 256, TPixelFormat::pfBGRA32);
+  for (int y = 0; y < 256; ++y) {
+    std::uint8_t* row = logo->Row(y).data();
+    for (int x = 0; x < 256; ++x) {
+      const double r = std::hypot(x - 127.5, y - 127.5);
+      const double ring = std::clamp(1.0 - std::abs(r - 90.0) / 30.0, 0.0, 1.0);
+      row[4 * x] = static_cast<std::uint8_t>(x);
+      row[4 * x + 1] = static_cast<std::uint8_t>(y);
+      row[4 * x + 2] = 200;
+      row[4 * x + 3] = static_cast<std::uint8_t>(ring * 255);
+    }
+  }
+  return logo;
+}
+
+// The logo 8 % of the shorter side high, the text under it a quarter of
+// that (the 2 % of RelativeSize2).
+void BM_BrandFileLogo(benchmark::State& state, TMarkLayout layout) {
+  BrandLoop(state, nullptr,
+            TBrandOptions{.Look = {.RelativeSize = 8, .Layout = layout, .Logo = BenchLogo()}});
 }
 
 void BM_CodecWork(benchmark::State& state) {
@@ -204,6 +233,12 @@ BENCHMARK_CAPTURE(BM_BrandFileLook, SingleMark,
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_BrandFileLook, Angle30, TStampLook{.Angle = 30})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLogo, Tiled, TMarkLayout::Tile)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BrandFileLogo, Single, TMarkLayout::Single)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_CodecWork)->Unit(benchmark::kMillisecond)->UseRealTime();
