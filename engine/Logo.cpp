@@ -160,6 +160,26 @@ std::vector<std::uint8_t> ResampleLogo(const TBitmap& logo, int width, int heigh
   return out;
 }
 
+std::shared_ptr<const TBitmap> ReducedLogo(const TBitmap& logo, double reduction) {
+  const int height = std::max(1, static_cast<int>(std::lround(logo.Height() / reduction)));
+  const int width = LogoWidth(logo, height);
+  const std::vector<std::uint8_t> scaled = ResampleLogo(logo, width, height);
+  auto out = std::make_shared<TBitmap>(width, height, TPixelFormat::pfBGRA32);
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* from = &scaled[static_cast<std::size_t>(y) * width * 4];
+    std::uint8_t* to = out->Row(y).data();
+    for (int i = 0; i < 4 * width; i += 4) {
+      const unsigned a = from[i + 3];
+      for (int c = 0; c < 3; ++c) {
+        to[i + c] =
+            a == 0 ? 0 : static_cast<std::uint8_t>(std::min(255u, (from[i + c] * 255 + a / 2) / a));
+      }
+      to[i + 3] = static_cast<std::uint8_t>(a);
+    }
+  }
+  return out;
+}
+
 int LogoWidth(const TBitmap& logo, int height) {
   return std::max(1, static_cast<int>(std::lround(static_cast<double>(height) * logo.Width() /
                                                   std::max(1, logo.Height()))));

@@ -45,6 +45,10 @@ bool SvgLogosSupported();
 /// area average of what it covers when shrinking, bilinear when enlarging.
 std::vector<std::uint8_t> ResampleLogo(const TBitmap& logo, int width, int height);
 
+/// `logo` (straight BGRA) `1 / reduction` as high and wide, as straight
+/// BGRA: the logo of a picture decoded reduced.
+std::shared_ptr<const TBitmap> ReducedLogo(const TBitmap& logo, double reduction);
+
 /// The width of `logo` scaled to `height` pixels high (at least 1).
 int LogoWidth(const TBitmap& logo, int height);
 

@@ -9,6 +9,7 @@
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
 #include "engine/JpegDecoder.h"
+#include "engine/Logo.h"
 #include "engine/Orientation.h"
 #include "engine/formats/FormatRegistry.h"
 #include "engine/formats/JpegFormat.h"
@@ -79,8 +80,14 @@ TBitmap StampMarkSample(const TMarkSample& sample, const std::string& brandText,
     std::vector<std::string> warnings;
     text = ExpandFields(brandText, FileFieldValues(sample.Path, sample.Metadata, 1), warnings);
   }
+  TStampLook look = options.Look;
+  // A logo at its own size shrinks with the picture; one of a relative size
+  // follows the picture's size already.
+  if (sample.Scale > 1 && look.Logo && look.RelativeSize <= 0) {
+    look.Logo = ReducedLogo(*look.Logo, sample.Scale);
+  }
   TBitmap stamped = *sample.Picture;
-  StampBrandText(text, font, stamped, options.Look);
+  StampBrandText(text, font, stamped, look);
   return stamped;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "engine/BmpCodec.h"
@@ -69,9 +70,15 @@ TEST(MarkPreview, AReducedJpegCarriesTheMarkInProportion) {
   std::filesystem::create_directory(temp.Path() + "/out");
   WriteWholeFile(source, EncodeJpeg(White(1600, 1200), 90, source));
   TBrandOptions options;
+  // A black logo at its own size shrinks with the sample as the letters do.
+  auto logo = std::make_shared<TBitmap>(320, 160, TPixelFormat::pfBGRA32);
+  for (int y = 0; y < 160; ++y) {
+    for (int x = 0; x < 320; ++x) logo->Row(y)[4 * x + 3] = 255;
+  }
   for (const TStampLook& look :
        {TStampLook{}, TStampLook{.RelativeSize = 5, .Spacing = 2},
-        TStampLook{.Layout = TMarkLayout::Single, .Anchor = TMarkAnchor::BottomLeft}}) {
+        TStampLook{.Layout = TMarkLayout::Single, .Anchor = TMarkAnchor::BottomLeft},
+        TStampLook{.Layout = TMarkLayout::Single, .Anchor = TMarkAnchor::Centre, .Logo = logo}}) {
     options.Look = look;
     // A view of 200 x 150 takes the eighth; one of 500 x 400 the half.
     for (const auto& [box, scale] : {std::pair{200, 8}, std::pair{500, 2}}) {
