@@ -61,7 +61,8 @@ class WindowLogicTest : public QObject {
                                                  .Angle = -22.5,
                                                  .Anchor = TMarkAnchor::Left,
                                                  .Margin = 7.5,
-                                                 .Shadow = true},
+                                                 .Shadow = true,
+                                                 .LogoFile = "/logos/Studio = 1.svg"},
                                    .FillInFields = true,
                                    .WindowPlace = QRect(-20, 30, 500, 400),
                                    .WindowMaximized = true,
@@ -85,11 +86,12 @@ class WindowLogicTest : public QObject {
                           u"WindowWidth=500"_s, u"WindowHeight=400"_s, u"WindowMaximized=1"_s,
                           u"ActivePage=2"_s, u"FitImage=1"_s, u"LogDirectory=/logs"_s,
                           u"KeepPictureInformation=0"_s, u"RefuseDamagedPictures=1"_s}));
-    QCOMPARE(Entries(store).mid(18),
-             (QStringList{u"BrandAllPictureTypes=1"_s, u"IncludeSubfolders=0"_s,
-                          u"PictureQuality=85"_s, u"BrandLayout=single"_s, u"BrandSpacing=0.75"_s,
-                          u"BrandAngle=-22.5"_s, u"BrandAnchor=left"_s, u"BrandMargin=7.5"_s,
-                          u"BrandShadow=1"_s, u"FillInFields=1"_s}));
+    QCOMPARE(
+        Entries(store).mid(18),
+        (QStringList{u"BrandAllPictureTypes=1"_s, u"IncludeSubfolders=0"_s, u"PictureQuality=85"_s,
+                     u"BrandLayout=single"_s, u"BrandSpacing=0.75"_s, u"BrandAngle=-22.5"_s,
+                     u"BrandAnchor=left"_s, u"BrandMargin=7.5"_s, u"BrandShadow=1"_s,
+                     u"BrandLogo=/logos/Studio = 1.svg"_s, u"FillInFields=1"_s}));
     QVERIFY(Loaded(store) == settings);
     // Nothing stored is the window as laid out; what is none is not written.
     QVERIFY(Loaded(TConfigurationFile()) == TWindowSettings{});
