@@ -122,6 +122,25 @@ TEST(Logo, ItsPixelsLieOverThePictureAtItsAlphaTimesTheOpacity) {
   }
 }
 
+TEST(Logo, OnAPaletteTheOpaqueEnoughPartTakesTheNearestEntry) {
+  test::TempDirectory dir;
+  TStampLook look = SingleAt(TMarkAnchor::TopLeft, 0);
+  look.Logo = RedRingLogo(dir);
+  TBitmap picture(60, 60, TPixelFormat::pf8bit);
+  picture.Palette()[1] = TRGBQuad{0, 0, 250, 0};  // red
+  picture.Palette()[2] = kGrey;
+  for (int y = 0; y < 60; ++y) {
+    for (int x = 0; x < 60; ++x) picture.Row(y)[x] = 2;
+  }
+  StampBrandText("", BlackFont(), picture, look);
+  for (int y = 0; y < 60; ++y) {
+    for (int x = 0; x < 60; ++x) {
+      const bool ring = x < 40 && y < 40 && !(x >= 10 && x < 30 && y >= 10 && y < 30);
+      ASSERT_EQ(picture.Row(y)[x], ring ? 1 : 2) << x << "," << y;
+    }
+  }
+}
+
 TEST(Logo, ASingleLogoStandsInsideItsAnchoredBoxAtTheRelativeSize) {
   test::TempDirectory dir;
   const auto logo = RedRingLogo(dir);
