@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/BrandFile.h"
+#include "engine/BrandStamp.h"
 #include "engine/Errors.h"
 #include "engine/Logo.h"
 #include "engine/formats/PictureFormat.h"
@@ -226,6 +227,34 @@ TEST(Logo, TiledLogosTurnWithTheMarkAndCoverThePicture) {
     }
     EXPECT_GT(red, 200 * 150 / 20) << x0 << "," << y0;
     EXPECT_GT(grey, 200 * 150 / 10) << x0 << "," << y0;
+  }
+}
+
+TEST(Logo, BandsAndRowsPaintWhatTheWholePictureGets) {
+  test::TempDirectory dir;
+  TStampLook look;
+  look.Logo = RedRingLogo(dir);
+  look.Angle = 30;
+  look.Shadow = true;
+  look.Opacity = 70;
+  const TBrandStamp stamp("Ab", BlackFont(), 160, 120, look);
+  TBitmap whole = Grey(160, 120);
+  stamp.Paint(whole, 0);
+  ASSERT_GE(BoxOf(whole, Reddish).Right, 0);
+  ASSERT_GE(BoxOf(whole, Dark).Right, 0);
+  TBitmap banded = Grey(160, 120);
+  TBitmap rows = Grey(160, 120);
+  for (int top = 0; top < 120; top += 7) {
+    const int height = std::min(7, 120 - top);
+    TBitmap band(160, height, TPixelFormat::pf24bit);
+    for (int y = 0; y < height; ++y) std::ranges::copy(banded.Row(top + y), band.Row(y).begin());
+    stamp.Paint(band, top);
+    for (int y = 0; y < height; ++y) std::ranges::copy(band.Row(y), banded.Row(top + y).begin());
+    stamp.PaintRows(rows, top, height);
+  }
+  for (int y = 0; y < 120; ++y) {
+    ASSERT_TRUE(std::ranges::equal(banded.Row(y), whole.Row(y))) << "band row " << y;
+    ASSERT_TRUE(std::ranges::equal(rows.Row(y), whole.Row(y))) << "rows " << y;
   }
 }
 
