@@ -8,6 +8,7 @@
 
 #include "engine/Errors.h"
 #include "engine/FontText.h"
+#include "platform/PathText.h"
 
 namespace sigilon {
 
@@ -68,13 +69,6 @@ std::string Escaped(std::string_view text) {
   return result;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 std::string Unescaped(std::string_view text) {
   std::string result;
   result.reserve(text.size());
@@ -83,8 +77,8 @@ std::string Unescaped(std::string_view text) {
       result += text[i];
       continue;
     }
-    const int high = i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
-    const int low = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+    const int high = i + 2 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+    const int low = i + 2 < text.size() ? HexDigitValue(text[i + 2]) : -1;
     if (high < 0 || low < 0)
       throw ConvertError("'" + std::string(text) + "' is not an escaped text");
     result += static_cast<char>(high * 16 + low);

@@ -2,7 +2,8 @@
 /// How the program spells directories and compares names, for every layer:
 /// a directory text ends in one "/", and names (extensions, directories,
 /// font and colour names) compare with only the ASCII letters a-z folded, so
-/// no locale can change what matches.
+/// no locale can change what matches; hexadecimal digits read alike in
+/// every stored text.
 ///
 /// Include this header by name: Platform.h does not bring it in.
 
@@ -19,5 +20,9 @@ char AsciiUpper(char c);
 
 /// The text with a-z upper-cased and every other byte (UTF-8 included) kept.
 std::string AsciiUpper(std::string text);
+
+/// The value of a hexadecimal digit (0-9, a-f, A-F); -1 for any other
+/// character.
+int HexDigitValue(char c);
 
 }  // namespace sigilon

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/PathText.h"
+
 // Positions below count from 1, as the stored file format was defined; each
 // access subtracts one at the point of use. Changing any detail here makes
 // every stored configuration file unreadable.
@@ -77,13 +79,6 @@ TKeyText BuildKeyText(const std::string& applicationName, const std::string& ver
   return result;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string EncodeText(const std::string& applicationName, const std::string& version,
@@ -151,8 +146,8 @@ std::string DecodeText(const std::string& applicationName, const std::string& ve
   std::string plain;
   plain.reserve(m / 2);
   for (std::size_t i = 1; i < m; i += 2) {
-    const int high = HexValue(digits[i - 1]);
-    const int low = HexValue(digits[i]);
+    const int high = HexDigitValue(digits[i - 1]);
+    const int low = HexDigitValue(digits[i]);
     if (high < 0 || low < 0) {
       throw DecodeError("Cannot decode the text: a non-hexadecimal character in digit pair " +
                         std::to_string(i / 2 + 1));
