@@ -14,12 +14,18 @@ using TMemory = TTiffSession::TMemory;
 
 TMemory& MemoryOf(thandle_t handle) { return *static_cast<TMemory*>(handle); }
 
+std::uint64_t SizeOf(const TMemory& memory) {
+  return memory.Out != nullptr ? memory.Out->size() : memory.In.size();
+}
+
+// A writer reads back what it wrote (to link a page to the one before).
 tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
   TMemory& memory = MemoryOf(handle);
-  if (size < 0 || memory.At >= memory.In.size()) return 0;
+  const std::byte* bytes = memory.Out != nullptr ? memory.Out->data() : memory.In.data();
+  if (size < 0 || memory.At >= SizeOf(memory)) return 0;
   const auto n =
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), memory.In.size() - memory.At);
-  std::memcpy(buffer, memory.In.data() + memory.At, n);
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), SizeOf(memory) - memory.At);
+  std::memcpy(buffer, bytes + memory.At, n);
   memory.At += n;
   return static_cast<tmsize_t>(n);
 }
@@ -37,10 +43,6 @@ tmsize_t WriteProc(thandle_t handle, void* buffer, tmsize_t size) {
   std::memcpy(memory.Out->data() + memory.At, buffer, static_cast<std::size_t>(size));
   memory.At = end;
   return size;
-}
-
-std::uint64_t SizeOf(const TMemory& memory) {
-  return memory.Out != nullptr ? memory.Out->size() : memory.In.size();
 }
 
 toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
