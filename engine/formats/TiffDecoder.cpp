@@ -21,6 +21,7 @@ struct TLayout {
   std::uint16_t Samples = 1, Bits = 8, Photometric = 0, Planar = PLANARCONFIG_CONTIG;
   bool Alpha = false, Associated = false, Rgb = false, Palette = false, WhiteIsZero = false;
   TPixelFormat Format = TPixelFormat::pfGray8;
+  std::uint64_t FileBytes = 0;
 };
 
 template <typename T>
@@ -32,6 +33,7 @@ T Field(TIFF* tiff, ttag_t tag, T fallback) {
 TLayout LayoutOf(TTiffSession& session, std::uint64_t fileBytes) {
   TIFF* tiff = session.Tiff();
   TLayout layout;
+  layout.FileBytes = fileBytes;
   const bool sized = TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.Width) == 1 &&
                      TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout.Height) == 1;
   session.Check(sized, "the TIFF page has no size");
@@ -141,6 +143,10 @@ TBitmap ReadPixels(TTiffSession& session, const TLayout& layout) {
     const bool tiles = TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth) == 1 &&
                        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &bandRows) == 1;
     session.Check(tiles && tileWidth > 0 && bandRows > 0, "the TIFF tiles have no size");
+    // A tile is allocated whole: it passes the gates a picture does.
+    CheckedImageBytes(tileWidth, bandRows, BitsPerPixel(layout.Format), "TIFF tile");
+    CheckPixelsPerByte(tileWidth, bandRows, layout.FileBytes, kMaxTiffPixelsPerByte,
+                       session.Name());
   } else {
     bandRows = Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, layout.Height);
   }

@@ -321,6 +321,18 @@ TEST(TiffCodec, ASmallFileClaimingAHugePictureFailsAtOnce) {
   const std::vector<std::byte> bytes = test::ReadBytes(path);
   ASSERT_LT(bytes.size(), 4096u);
   EXPECT_THROW(DecodeTiff(bytes, path), ImageError);
+  // A small picture in one huge tile, which would be allocated whole.
+  tiff = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(tiff, nullptr);
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 16u);
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 16u);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16384u);
+  TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16384u);
+  TIFFWriteDirectory(tiff);
+  TIFFClose(tiff);
+  EXPECT_THROW(DecodeTiff(test::ReadBytes(path), path), ImageError);
   // Damage: not a TIFF at all, and a cut file.
   EXPECT_THROW(DecodeTiff(std::vector<std::byte>(64, std::byte{7}), "x.tif"), ImageError);
   TSource small;
