@@ -79,6 +79,8 @@ int TTiffSession::OnWarning(TIFF*, void* user, const char* module, const char* f
                             va_list args) {
   auto& session = *static_cast<TTiffSession*>(user);
   std::string message = Formatted(module, format, args);
+  // Private tags (a camera's, an editor's) are not damage.
+  if (message.find("Unknown field with tag") != std::string::npos) return 1;
   auto& warnings = session.warnings_;
   if (warnings.size() < kMaxTiffWarnings &&
       std::find(warnings.begin(), warnings.end(), message) == warnings.end()) {
