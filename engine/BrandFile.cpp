@@ -54,6 +54,7 @@ std::vector<std::string> BrandWholeFile(const TBrandJob& job, const TPictureForm
   const auto picture =
       std::make_shared<TBitmap>(TurnUpright(std::move(whole.Picture), whole.Metadata.Orientation));
   StampBrandText(text, job.Font, *picture, job.Options.Look);
+  for (TBitmap& page : whole.MorePages) StampBrandText(text, job.Font, page, job.Options.Look);
   if (job.ShowPicture) job.ShowPicture(picture);
   const std::vector<std::byte> file = EncodeWholeFor(writeFormat, *picture,
                                                      {.Name = job.SourcePath,
@@ -62,7 +63,8 @@ std::vector<std::string> BrandWholeFile(const TBrandJob& job, const TPictureForm
                                                       .Metadata = &whole.Metadata,
                                                       .KeepMetadata = job.Options.KeepMetadata,
                                                       .Quality = job.Options.Quality,
-                                                      .Optimize = job.Options.Optimize});
+                                                      .Optimize = job.Options.Optimize,
+                                                      .MorePages = whole.MorePages});
   job.GuardTarget();
   WriteTargetFile(job.TargetPath, file);
   whole.Warnings.insert(whole.Warnings.end(), fieldWarnings.begin(), fieldWarnings.end());

@@ -9,6 +9,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libfreetype-dev libfontconfig-dev librsvg2-dev
   libgtest-dev googletest libbenchmark-dev
   fonts-dejavu-core xdg-utils zlib1g-dev
+  libtiff-dev
   help2man dpkg-dev desktop-file-utils man-db appstream lintian
 )
 

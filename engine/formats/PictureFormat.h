@@ -51,6 +51,10 @@ struct TPictureMetadata {
   /// The picture information a copy carries when asked to, in file order,
   /// ready to write: upright (orientation 1) and without thumbnails.
   std::vector<TItem> Information{};
+  /// How the source's pixels were compressed, in words any writer may
+  /// understand ("none", "lzw", "deflate", "packbits", "jpeg"); empty where
+  /// the type has no choice. A writer that offers the same keeps it.
+  std::string Compression{};
 };
 
 /// How a file is read.
@@ -82,6 +86,9 @@ struct TWriteSpec {
   /// Entropy coding made for the picture where the type has a choice (JPEG's
   /// Huffman tables): smaller, the same pixels.
   bool Optimize = false;
+  /// The further pages of a multi-page picture (TWholePicture::MorePages),
+  /// stamped and upright, written after the first by a type that holds pages.
+  std::span<const TBitmap> MorePages{};
 };
 
 /// A file's rows read band by band from its top, in little memory whatever
@@ -143,6 +150,9 @@ struct TWholePicture {
   TBitmap Picture;
   TPictureMetadata Metadata{};
   std::vector<std::string> Warnings{};
+  /// A multi-page file's further pages, each already upright; each copy
+  /// stamps them as it stamps Picture.
+  std::vector<TBitmap> MorePages{};
 };
 
 /// One picture type. Formats that stream offer band readers and writers;
