@@ -7,6 +7,7 @@
 #include "engine/formats/BmpFormat.h"
 #include "engine/formats/JpegFormat.h"
 #include "engine/formats/PngFormat.h"
+#include "engine/formats/WebpFormat.h"
 #include "platform/PathText.h"
 
 namespace sigilon {
@@ -27,10 +28,11 @@ struct TFormatEntry {
 constexpr std::array<std::string_view, 3> kJpegSpellings{".JPEG", ".JPE", ".JFIF"};
 constexpr std::array<std::string_view, 1> kBmpSpellings{".DIB"};
 
-constexpr std::array<TFormatEntry, 3> kFormats{{
+constexpr std::array<TFormatEntry, 4> kFormats{{
     {.Format = JpegFormat, .Extra = false, .ExtraExtensions = kJpegSpellings},
     {.Format = BmpFormat, .Extra = false, .ExtraExtensions = kBmpSpellings},
     {.Format = PngFormat, .Extra = true},
+    {.Format = WebpFormat, .Extra = true},
 }};
 
 constexpr std::array<TConversionType, 6> kConversionTypes{{

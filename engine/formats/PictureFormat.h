@@ -51,6 +51,9 @@ struct TPictureMetadata {
   /// The picture information a copy carries when asked to, in file order,
   /// ready to write: upright (orientation 1) and without thumbnails.
   std::vector<TItem> Information{};
+  /// The pixels are stored without loss in a type that also has a lossy
+  /// kind (WebP): a copy in the same type is stored without loss too.
+  bool Lossless = false;
 };
 
 /// How a file is read.
