@@ -54,6 +54,10 @@ struct TPictureMetadata {
   /// The pixels are stored without loss in a type that also has a lossy
   /// kind (WebP): a copy in the same type is stored without loss too.
   bool Lossless = false;
+  /// A HEIF picture's colours described by code points instead of a
+  /// profile (nclx): primaries, transfer, matrix, full range (0 or 1);
+  /// empty when there are none. A HEIF copy carries them.
+  std::vector<int> ColourCodes{};
 };
 
 /// How a file is read.
