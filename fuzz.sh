@@ -3,7 +3,7 @@
 #   ./fuzz.sh TARGET SECONDS [libFuzzer options...]   fuzz for that long
 #   ./fuzz.sh TARGET merge                            fold what the runs found
 #                                                     into the committed seeds
-# Targets: bmp jpeg png metadata drawing fonttext config. Runs start from the committed
+# Targets: bmp jpeg png webp heif metadata drawing fonttext config. Runs start from the committed
 # seeds in tests/fuzz/corpus/TARGET (plus the public picture corpora beside
 # the project for the picture readers); what a run adds stays in build-fuzz/corpus.
 # Crashes land in build-fuzz/artifacts/TARGET: fix them, and commit the
@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-targets="bmp jpeg png metadata drawing fonttext config"
+targets="bmp jpeg png webp heif metadata drawing fonttext config"
 target=${1:-}
 mode=${2:-}
 if [[ -z "$target" || -z "$mode" || " $targets " != *" $target "* ]] ||

@@ -129,7 +129,9 @@ void SwapRedBlue(const std::uint8_t* from, std::uint8_t* to, int width, bool alp
   }
 }
 
-TWholePicture Decode(std::span<const std::byte> file, const std::string& name) {
+}  // namespace
+
+TWholePicture DecodeHeif(std::span<const std::byte> file, const std::string& name) {
   const TContext context = NewContext();
   heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
   Check(
@@ -178,6 +180,8 @@ TWholePicture Decode(std::span<const std::byte> file, const std::string& name) {
   whole.Metadata = MetadataOf(primary);
   return whole;
 }
+
+namespace {
 
 heif_error Append(heif_context*, const void* data, std::size_t size, void* out) {
   const auto* bytes = static_cast<const std::byte*>(data);
@@ -260,6 +264,15 @@ std::vector<std::byte> Encode(const TBitmap& picture, const TWriteSpec& spec,
   return out;
 }
 
+}  // namespace
+
+std::vector<std::byte> EncodeHeif(const TBitmap& picture, const TWriteSpec& spec, bool avif) {
+  return Encode(picture, spec, avif ? heif_compression_AV1 : heif_compression_HEVC,
+                avif ? "AVIF" : "HEIC");
+}
+
+namespace {
+
 class THeif final : public TPictureFormat {
  public:
   THeif(std::string_view name, std::span<const std::string_view> extensions,
@@ -274,7 +287,7 @@ class THeif final : public TPictureFormat {
   }
   TWholePicture ReadWhole(const TReadSpec& spec) const override {
     const std::vector<std::byte> file = ReadWholeFile(spec.Path, kMaxHeifFileBytes);
-    return Decode(file, spec.Path);
+    return DecodeHeif(file, spec.Path);
   }
   std::vector<std::byte> EncodeWhole(const TBitmap& picture,
                                      const TWriteSpec& spec) const override {

@@ -5,7 +5,11 @@
 /// one picture refused. The colour profile or colour codes are carried
 /// always, EXIF and XMP by choice.
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "engine/formats/PictureFormat.h"
 
@@ -17,6 +21,12 @@ inline constexpr std::uint64_t kMaxHeifPixelsPerByte = std::uint64_t{1} << 15;
 
 /// Quality of copies when none is chosen.
 inline constexpr int kHeifDefaultQuality = 90;
+
+/// Decodes the primary picture of a whole HEIF file (HEIC or AVIF) held in
+/// memory, upright; `name` starts every error message. Throws ImageError.
+TWholePicture DecodeHeif(std::span<const std::byte> file, const std::string& name);
+/// Encodes `picture` (24 bits or BGRA) as HEIC, or AVIF with `avif`.
+std::vector<std::byte> EncodeHeif(const TBitmap& picture, const TWriteSpec& spec, bool avif);
 
 /// HEIC (".HEIC", ".HEIF", ".HIF"), written with HEVC.
 const TPictureFormat& HeicFormat();

@@ -91,7 +91,9 @@ TPictureMetadata MetadataOf(std::span<const std::byte> file) {
   return PictureMetadataOf(chunks);
 }
 
-TWholePicture Decode(std::span<const std::byte> file, const std::string& name) {
+}  // namespace
+
+TWholePicture DecodeWebp(std::span<const std::byte> file, const std::string& name) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(file.data());
   WebPDecoderConfig config;
   if (!WebPInitDecoderConfig(&config)) throw ImageError(name + ": libwebp version mismatch");
@@ -126,6 +128,8 @@ TWholePicture Decode(std::span<const std::byte> file, const std::string& name) {
   whole.Metadata.Lossless = features.format == 2;
   return whole;
 }
+
+namespace {
 
 int Quality(int quality) { return quality == kDefaultQuality ? kWebpDefaultQuality : quality; }
 
@@ -189,6 +193,15 @@ std::vector<std::byte> WithMetadata(std::vector<std::byte> encoded, const TWrite
   return out;
 }
 
+}  // namespace
+
+std::vector<std::byte> EncodeWebp(const TBitmap& picture, const TWriteSpec& spec) {
+  const bool lossless = spec.Metadata != nullptr && spec.Metadata->Lossless;
+  return WithMetadata(EncodePixels(picture, spec, lossless), spec);
+}
+
+namespace {
+
 class TWebp final : public TPictureFormat {
  public:
   std::string_view Name() const override { return "WebP"; }
@@ -201,12 +214,11 @@ class TWebp final : public TPictureFormat {
 
   TWholePicture ReadWhole(const TReadSpec& spec) const override {
     const std::vector<std::byte> file = ReadWholeFile(spec.Path, kMaxWebpFileBytes);
-    return Decode(file, spec.Path);
+    return DecodeWebp(file, spec.Path);
   }
   std::vector<std::byte> EncodeWhole(const TBitmap& picture,
                                      const TWriteSpec& spec) const override {
-    const bool lossless = spec.Metadata != nullptr && spec.Metadata->Lossless;
-    return WithMetadata(EncodePixels(picture, spec, lossless), spec);
+    return EncodeWebp(picture, spec);
   }
 
  private:
