@@ -149,6 +149,10 @@ TWholePicture DecodeHeif(std::span<const std::byte> file, const std::string& nam
   const int width = heif_image_handle_get_width(primary);
   const int height = heif_image_handle_get_height(primary);
   if (width <= 0 || height <= 0) throw ImageError(name + ": expected a picture size, found none");
+  if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxPixels) {
+    throw ImageError(name + ": expected at most " + std::to_string(kMaxPixels) + " pixels, found " +
+                     std::to_string(width) + " x " + std::to_string(height));
+  }
   CheckPixelsPerByte(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
                      file.size(), kMaxHeifPixelsPerByte, name);
 

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include "tests/codecs_webp/WholeTestSupport.h"
 
@@ -202,6 +204,18 @@ TEST(HeifBranding, SequencesLiesAndDamageFailWithAReason) {
     EXPECT_EQ(burst.Outcome.Kind, TOutcomeKind::Failed);
     EXPECT_NE(burst.Outcome.Reason.find("sequences are not branded"), std::string::npos)
         << burst.Outcome.Reason;
+
+    // A small file whose size box claims 70000 x 70000 pixels.
+    std::vector<std::byte> huge = MakeHeif({});
+    const std::string_view box = "ispe";
+    const auto at = std::search(huge.begin(), huge.end(), box.begin(), box.end(),
+                                [](std::byte a, char b) { return a == std::byte(b); });
+    ASSERT_NE(at, huge.end());
+    const std::uint8_t claim[] = {0, 1, 0x11, 0x70, 0, 1, 0x11, 0x70};
+    for (std::size_t i = 0; i < sizeof claim; ++i) at[8 + i] = std::byte{claim[i]};
+    const test::TBrandRun hostile = BrandBytes(huge, "huge.heic");
+    EXPECT_EQ(hostile.Outcome.Kind, TOutcomeKind::Failed);
+    EXPECT_NE(hostile.Outcome.Reason.find("70000"), std::string::npos) << hostile.Outcome.Reason;
 
     std::vector<std::byte> cut = MakeHeif({});
     cut.resize(cut.size() * 2 / 3);

@@ -250,7 +250,7 @@ TEST(WebpBranding, AnimationsDamageAndHostileHeadersFailWithAReason) {
 
   const test::TBrandRun huge = BrandBytes(HugeClaim(), "huge.webp");
   EXPECT_EQ(huge.Outcome.Kind, TOutcomeKind::Failed);
-  EXPECT_FALSE(huge.Outcome.Reason.empty());
+  EXPECT_NE(huge.Outcome.Reason.find("16383 x 16383"), std::string::npos) << huge.Outcome.Reason;
 
   const std::vector<std::byte> jpegBytes = {std::byte{0xFF}, std::byte{0xD8}, std::byte{0xFF}};
   const test::TBrandRun lying = BrandBytes(jpegBytes, "lying.webp");
