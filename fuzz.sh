@@ -61,6 +61,7 @@ max_len=2048
 options=(-timeout=10 -rss_limit_mb=2048 -max_len="$max_len" -artifact_prefix="$artifacts/")
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export ASAN_OPTIONS=detect_leaks=1
+[[ "$target" == heif ]] && export LSAN_OPTIONS=suppressions=$PWD/tests/fuzz/heif.supp
 
 if [[ "$mode" == merge ]]; then
   merged=$(mktemp -d)
