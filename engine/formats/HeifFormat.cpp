@@ -110,8 +110,10 @@ TPictureMetadata MetadataOf(const heif_image_handle* handle) {
   // the EXIF orientation only repeats them.
   metadata.Orientation = 1;
   heif_color_profile_nclx* nclx = nullptr;
-  if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
-    const TNclx owned(nclx);
+  // Owned even when libheif reports an error after making it.
+  const heif_error found = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+  const TNclx owned(nclx);
+  if (found.code == heif_error_Ok && nclx) {
     metadata.ColourCodes = {nclx->color_primaries, nclx->transfer_characteristics,
                             nclx->matrix_coefficients, nclx->full_range_flag};
   }
