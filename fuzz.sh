@@ -3,7 +3,7 @@
 #   ./fuzz.sh TARGET SECONDS [libFuzzer options...]   fuzz for that long
 #   ./fuzz.sh TARGET merge                            fold what the runs found
 #                                                     into the committed seeds
-# Targets: bmp jpeg png tiff metadata drawing fonttext config. Runs start from the committed
+# Targets: bmp jpeg png tiff webp heif metadata drawing fonttext config. Runs start from the committed
 # seeds in tests/fuzz/corpus/TARGET (plus the public picture corpora beside
 # the project for the picture readers); what a run adds stays in build-fuzz/corpus.
 # Crashes land in build-fuzz/artifacts/TARGET: fix them, and commit the
@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-targets="bmp jpeg png tiff metadata drawing fonttext config"
+targets="bmp jpeg png tiff webp heif metadata drawing fonttext config"
 target=${1:-}
 mode=${2:-}
 if [[ -z "$target" || -z "$mode" || " $targets " != *" $target "* ]] ||
@@ -61,6 +61,7 @@ max_len=2048
 options=(-timeout=10 -rss_limit_mb=2048 -max_len="$max_len" -artifact_prefix="$artifacts/")
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export ASAN_OPTIONS=detect_leaks=1
+[[ "$target" == heif ]] && export LSAN_OPTIONS=suppressions=$PWD/tests/fuzz/heif.supp
 
 if [[ "$mode" == merge ]]; then
   merged=$(mktemp -d)

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev libpng-dev libfreetype-dev libfontconfig-dev librsvg2-dev
+  libwebp-dev libheif-dev
   libgtest-dev googletest libbenchmark-dev
   fonts-dejavu-core xdg-utils zlib1g-dev
   libtiff-dev

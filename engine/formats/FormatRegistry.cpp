@@ -5,9 +5,11 @@
 #include <span>
 
 #include "engine/formats/BmpFormat.h"
+#include "engine/formats/HeifFormat.h"
 #include "engine/formats/JpegFormat.h"
 #include "engine/formats/PngFormat.h"
 #include "engine/formats/TiffFormat.h"
+#include "engine/formats/WebpFormat.h"
 #include "platform/PathText.h"
 
 namespace sigilon {
@@ -28,11 +30,14 @@ struct TFormatEntry {
 constexpr std::array<std::string_view, 3> kJpegSpellings{".JPEG", ".JPE", ".JFIF"};
 constexpr std::array<std::string_view, 1> kBmpSpellings{".DIB"};
 
-constexpr std::array<TFormatEntry, 4> kFormats{{
+constexpr std::array<TFormatEntry, 7> kFormats{{
     {.Format = JpegFormat, .Extra = false, .ExtraExtensions = kJpegSpellings},
     {.Format = BmpFormat, .Extra = false, .ExtraExtensions = kBmpSpellings},
     {.Format = PngFormat, .Extra = true},
     {.Format = TiffFormat, .Extra = true},
+    {.Format = WebpFormat, .Extra = true},
+    {.Format = HeicFormat, .Extra = true},
+    {.Format = AvifFormat, .Extra = true},
 }};
 
 constexpr std::array<TConversionType, 6> kConversionTypes{{

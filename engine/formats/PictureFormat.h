@@ -55,6 +55,13 @@ struct TPictureMetadata {
   /// understand ("none", "lzw", "deflate", "packbits", "jpeg"); empty where
   /// the type has no choice. A writer that offers the same keeps it.
   std::string Compression{};
+  /// The pixels are stored without loss in a type that also has a lossy
+  /// kind (WebP): a copy in the same type is stored without loss too.
+  bool Lossless = false;
+  /// A HEIF picture's colours described by code points instead of a
+  /// profile (nclx): primaries, transfer, matrix, full range (0 or 1);
+  /// empty when there are none. A HEIF copy carries them.
+  std::vector<int> ColourCodes{};
 };
 
 /// How a file is read.

@@ -1,0 +1,233 @@
+// Branded HEIC and AVIF copies: the primary picture upright and alone (no
+// transforms, no thumbnails), at the chosen quality, with its profile and
+// metadata by choice; sequences, lies and damage fail with a reason.
+
+#include <gtest/gtest.h>
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <memory>
+#include <string_view>
+
+#include "tests/codecs_webp/WholeTestSupport.h"
+
+namespace sigilon {
+namespace {
+
+using test::BrandBytes;
+
+struct TContextFree {
+  void operator()(heif_context* context) const { heif_context_free(context); }
+};
+using TContext = std::unique_ptr<heif_context, TContextFree>;
+
+heif_error Append(heif_context*, const void* data, std::size_t size, void* out) {
+  const auto* bytes = static_cast<const std::byte*>(data);
+  auto* file = static_cast<std::vector<std::byte>*>(out);
+  file->insert(file->end(), bytes, bytes + size);
+  return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
+}
+
+heif_image* Textured(int width, int height) {
+  heif_image* image = nullptr;
+  EXPECT_EQ(
+      heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image)
+          .code,
+      heif_error_Ok);
+  heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
+  int stride = 0;
+  std::uint8_t* rgb = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* p = rgb + y * stride + x * 3;
+      p[0] = static_cast<std::uint8_t>(x * 2);
+      p[1] = static_cast<std::uint8_t>(y * 3);
+      p[2] = static_cast<std::uint8_t>(x + y);
+    }
+  }
+  return image;
+}
+
+struct TSource {
+  heif_compression_format Compression = heif_compression_HEVC;
+  int Width = 96;
+  int Height = 64;
+  heif_orientation Orientation = heif_orientation_normal;
+  bool Profile = false;
+  bool Exif = false;
+  bool Thumbnail = false;
+  int Pictures = 1;
+};
+
+bool HasEncoder(heif_compression_format compression) {
+  return heif_have_encoder_for_format(compression) != 0;
+}
+
+std::vector<std::byte> MakeHeif(const TSource& source) {
+  const TContext context(heif_context_alloc());
+  heif_encoder* encoder = nullptr;
+  EXPECT_EQ(heif_context_get_encoder_for_format(context.get(), source.Compression, &encoder).code,
+            heif_error_Ok);
+  heif_encoder_set_lossy_quality(encoder, 80);
+  heif_encoding_options* options = heif_encoding_options_alloc();
+  options->image_orientation = source.Orientation;
+  for (int i = 0; i < source.Pictures; ++i) {
+    heif_image* image = Textured(source.Width, source.Height);
+    if (source.Profile) {
+      const std::vector<std::byte> profile = test::SomeProfile();
+      heif_image_set_raw_color_profile(image, "prof", profile.data(), profile.size());
+    }
+    heif_image_handle* handle = nullptr;
+    EXPECT_EQ(heif_context_encode_image(context.get(), image, encoder, options, &handle).code,
+              heif_error_Ok);
+    if (source.Exif) {
+      const std::vector<std::byte> exif = test::ExifWithOrientation(source.Orientation);
+      heif_context_add_exif_metadata(context.get(), handle, exif.data(),
+                                     static_cast<int>(exif.size()));
+    }
+    if (source.Thumbnail) {
+      heif_image_handle* thumbnail = nullptr;
+      EXPECT_EQ(heif_context_encode_thumbnail(context.get(), image, handle, encoder, options, 32,
+                                              &thumbnail)
+                    .code,
+                heif_error_Ok);
+      heif_image_handle_release(thumbnail);
+    }
+    heif_image_handle_release(handle);
+    heif_image_release(image);
+  }
+  heif_encoding_options_free(options);
+  heif_encoder_release(encoder);
+  std::vector<std::byte> file;
+  heif_writer writer{1, Append};
+  EXPECT_EQ(heif_context_write(context.get(), &writer, &file).code, heif_error_Ok);
+  return file;
+}
+
+struct TRead {
+  int Pictures = 0;
+  int Width = 0;
+  int Height = 0;
+  int Thumbnails = 0;
+  std::vector<std::byte> Profile;
+  std::vector<std::byte> Exif;
+  bool Decodes = false;
+};
+
+TRead ReadHeif(const std::vector<std::byte>& file) {
+  TRead read;
+  const TContext context(heif_context_alloc());
+  if (heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)
+          .code != heif_error_Ok) {
+    return read;
+  }
+  read.Pictures = heif_context_get_number_of_top_level_images(context.get());
+  heif_image_handle* handle = nullptr;
+  heif_context_get_primary_image_handle(context.get(), &handle);
+  read.Thumbnails = heif_image_handle_get_number_of_thumbnails(handle);
+  if (heif_image_handle_get_color_profile_type(handle) == heif_color_profile_type_prof) {
+    read.Profile.resize(heif_image_handle_get_raw_color_profile_size(handle));
+    heif_image_handle_get_raw_color_profile(handle, read.Profile.data());
+  }
+  heif_item_id id = 0;
+  if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) == 1) {
+    read.Exif.resize(heif_image_handle_get_metadata_size(handle, id));
+    heif_image_handle_get_metadata(handle, id, read.Exif.data());
+  }
+  // Decoded without applying transforms: the copy must need none.
+  heif_decoding_options* options = heif_decoding_options_alloc();
+  options->ignore_transformations = 1;
+  heif_image* image = nullptr;
+  read.Decodes =
+      heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB, options)
+          .code == heif_error_Ok;
+  if (read.Decodes) {
+    read.Width = heif_image_get_width(image, heif_channel_interleaved);
+    read.Height = heif_image_get_height(image, heif_channel_interleaved);
+  }
+  heif_image_release(image);
+  heif_decoding_options_free(options);
+  heif_image_handle_release(handle);
+  return read;
+}
+
+TEST(HeifBranding, TheCopyIsThePrimaryPictureUprightWithoutThumbnailsAtTheChosenQuality) {
+  for (const auto& [compression, name] : {std::pair{heif_compression_HEVC, "photo.HEIC"},
+                                          std::pair{heif_compression_AV1, "photo.avif"}}) {
+    SCOPED_TRACE(name);
+    if (!HasEncoder(compression)) {
+      GTEST_SKIP() << "no encoder for " << name << " in this libheif";
+    }
+    const std::vector<std::byte> source = MakeHeif({.Compression = compression,
+                                                    .Orientation = heif_orientation_rotate_90_cw,
+                                                    .Profile = true,
+                                                    .Thumbnail = true});
+    ASSERT_EQ(ReadHeif(source).Thumbnails, 1);
+    const test::TBrandRun byDefault = BrandBytes(source, name);
+    TBrandOptions low;
+    low.Quality = 5;
+    const test::TBrandRun atLow = BrandBytes(source, name, low);
+    for (const test::TBrandRun* run : {&byDefault, &atLow}) {
+      ASSERT_EQ(run->Outcome.Kind, TOutcomeKind::Processed) << run->Outcome.Reason;
+      const TRead copy = ReadHeif(run->Copy);
+      ASSERT_TRUE(copy.Decodes);
+      EXPECT_EQ(copy.Pictures, 1);
+      EXPECT_EQ(copy.Thumbnails, 0);
+      // Upright: turned a quarter, with no transform left to apply.
+      EXPECT_EQ(copy.Width, 64);
+      EXPECT_EQ(copy.Height, 96);
+      EXPECT_EQ(copy.Profile, test::SomeProfile());
+      EXPECT_TRUE(copy.Exif.empty());
+    }
+    EXPECT_LT(atLow.Copy.size(), byDefault.Copy.size());
+  }
+}
+
+TEST(HeifBranding, ExifIsCarriedByChoiceWithItsOrientationReset) {
+  if (!HasEncoder(heif_compression_HEVC)) GTEST_SKIP() << "no HEVC encoder in this libheif";
+  const std::vector<std::byte> source =
+      MakeHeif({.Orientation = heif_orientation_rotate_180, .Exif = true});
+  TBrandOptions keep;
+  keep.KeepMetadata = true;
+  const test::TBrandRun run = BrandBytes(source, "kept.heif", keep);
+  ASSERT_EQ(run.Outcome.Kind, TOutcomeKind::Processed) << run.Outcome.Reason;
+  const TRead copy = ReadHeif(run.Copy);
+  EXPECT_EQ(copy.Width, 96);
+  EXPECT_EQ(copy.Height, 64);
+  ASSERT_FALSE(copy.Exif.empty());
+  EXPECT_EQ(test::OrientationIn(copy.Exif), 1);
+}
+
+TEST(HeifBranding, SequencesLiesAndDamageFailWithAReason) {
+  if (HasEncoder(heif_compression_HEVC)) {
+    const test::TBrandRun burst = BrandBytes(MakeHeif({.Pictures = 2}), "burst.heic");
+    EXPECT_EQ(burst.Outcome.Kind, TOutcomeKind::Failed);
+    EXPECT_NE(burst.Outcome.Reason.find("sequences are not branded"), std::string::npos)
+        << burst.Outcome.Reason;
+
+    // A small file whose size box claims 70000 x 70000 pixels.
+    std::vector<std::byte> huge = MakeHeif({});
+    const std::string_view box = "ispe";
+    const auto at = std::search(huge.begin(), huge.end(), box.begin(), box.end(),
+                                [](std::byte a, char b) { return a == std::byte(b); });
+    ASSERT_NE(at, huge.end());
+    const std::uint8_t claim[] = {0, 1, 0x11, 0x70, 0, 1, 0x11, 0x70};
+    for (std::size_t i = 0; i < sizeof claim; ++i) at[8 + i] = std::byte{claim[i]};
+    const test::TBrandRun hostile = BrandBytes(huge, "huge.heic");
+    EXPECT_EQ(hostile.Outcome.Kind, TOutcomeKind::Failed);
+    EXPECT_NE(hostile.Outcome.Reason.find("70000"), std::string::npos) << hostile.Outcome.Reason;
+
+    std::vector<std::byte> cut = MakeHeif({});
+    cut.resize(cut.size() * 2 / 3);
+    EXPECT_EQ(BrandBytes(cut, "cut.heic").Outcome.Kind, TOutcomeKind::Failed);
+  }
+  const std::vector<std::byte> png = {std::byte{0x89}, std::byte{'P'}, std::byte{'N'},
+                                      std::byte{'G'}};
+  const test::TBrandRun lying = BrandBytes(png, "lying.avif");
+  EXPECT_EQ(lying.Outcome.Kind, TOutcomeKind::Failed);
+  EXPECT_NE(lying.Outcome.Reason.find("expected a HEIF picture"), std::string::npos)
+      << lying.Outcome.Reason;
+}
+
+}  // namespace
+}  // namespace sigilon
