@@ -56,7 +56,7 @@ std::string BrandUsage() {
          "  --outline COLOUR\n"
          "               draw a contour of COLOUR (as in the font text) around every\n"
          "               letter, so that the brand reads on dark and bright areas alike\n"
-         "  --all-types  also brand the other picture types this build reads and the\n"
+         "  --all-types  also brand PNG, TIFF, WebP, HEIC/HEIF and AVIF pictures and the\n"
          "               other spellings .jpeg, .jpe, .jfif and .dib; without it only\n"
          "               .jpg and .bmp files are pictures\n"
          "  --quality Q  write lossy copies at quality Q (1 to 100; default: JPEG 100,\n"
