@@ -37,12 +37,12 @@ TMarkSample LoadMarkSample(const std::string& path, int boxWidth, int boxHeight,
                            const TBrandOptions& options) {
   const TPictureFormat* format = FormatForPath(path, options.AllTypes);
   if (!format) throw ImageError(path + ": not a picture type that is branded");
-  const TReadSpec spec{.Path = path, .Display = options.Display};
+  const TReadSpec request{.Path = path, .Display = options.Display};
   TMarkSample sample{.Path = path};
   TBitmap picture;
   if (format == &JpegFormat()) {
     // The header and metadata as a run reads them; the pixels reduced.
-    const std::unique_ptr<TBandReader> reader = format->OpenBandReader(spec);
+    const std::unique_ptr<TBandReader> reader = format->OpenBandReader(request);
     sample.Metadata = reader->Metadata();
     const std::vector<std::byte> bytes = ReadWholeFile(path, kMaxJpegFileBytes);
     const TJpegHeader header = ReadJpegHeader(bytes, path);
@@ -55,7 +55,7 @@ TMarkSample LoadMarkSample(const std::string& path, int boxWidth, int boxHeight,
     sample.Scale = decode.ScaleDenominator;
     picture = DecodeJpeg(bytes, path, decode);
   } else {
-    TWholePicture whole = format->ReadWhole(spec);
+    TWholePicture whole = format->ReadWhole(request);
     sample.Metadata = std::move(whole.Metadata);
     picture = std::move(whole.Picture);
   }

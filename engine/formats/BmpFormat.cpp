@@ -17,10 +17,10 @@ class TBmp final : public TPictureFormat {
   bool Streams() const override { return false; }
   bool Previews() const override { return false; }
 
-  TWholePicture ReadWhole(const TReadSpec& spec) const override {
-    const std::vector<std::byte> file = ReadWholeFile(spec.Path, kMaxBitmapFileBytes);
-    if (file.empty()) throw ImageError(spec.Path + ": empty file");
-    return {LoadBitmapFromBytes(file, spec.Path)};
+  TWholePicture ReadWhole(const TReadSpec& request) const override {
+    const std::vector<std::byte> file = ReadWholeFile(request.Path, kMaxBitmapFileBytes);
+    if (file.empty()) throw ImageError(request.Path + ": empty file");
+    return {LoadBitmapFromBytes(file, request.Path)};
   }
   // The copy keeps the picture's pixel format, palette, masks and resolution.
   std::vector<std::byte> EncodeWhole(const TBitmap& picture, const TWriteSpec&) const override {

@@ -197,30 +197,30 @@ heif_error Append(heif_context*, const void* data, std::size_t size, void* out) 
 }
 
 // The stamped picture in libheif's form, with the colours the source had.
-TImage ImageOf(const TBitmap& picture, const TWriteSpec& spec) {
+TImage ImageOf(const TBitmap& picture, const TWriteSpec& request) {
   const bool alpha = picture.PixelFormat() == TPixelFormat::pfBGRA32;
   heif_image* created = nullptr;
   Check(heif_image_create(picture.Width(), picture.Height(), heif_colorspace_RGB,
                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                           &created),
-        spec.Name, "making the HEIF copy");
+        request.Name, "making the HEIF copy");
   TImage image(created);
   Check(heif_image_add_plane(image.get(), heif_channel_interleaved, picture.Width(),
                              picture.Height(), 8),
-        spec.Name, "making the HEIF copy");
+        request.Name, "making the HEIF copy");
   int stride = 0;
   std::uint8_t* rgb = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
   for (int y = 0; y < picture.Height(); ++y) {
     SwapRedBlue(picture.Row(y).data(), rgb + static_cast<std::ptrdiff_t>(y) * stride,
                 picture.Width(), alpha);
   }
-  if (spec.Metadata == nullptr) return image;
-  const std::vector<std::byte>& profile = spec.Metadata->IccProfile;
+  if (request.Metadata == nullptr) return image;
+  const std::vector<std::byte>& profile = request.Metadata->IccProfile;
   if (!profile.empty()) {
     Check(heif_image_set_raw_color_profile(image.get(), "prof", profile.data(), profile.size()),
-          spec.Name, "carrying the colour profile");
+          request.Name, "carrying the colour profile");
   }
-  const std::vector<int>& codes = spec.Metadata->ColourCodes;
+  const std::vector<int>& codes = request.Metadata->ColourCodes;
   if (codes.size() == 4) {
     const TNclx nclx(heif_nclx_color_profile_alloc());
     if (!nclx) throw std::bad_alloc();
@@ -228,52 +228,53 @@ TImage ImageOf(const TBitmap& picture, const TWriteSpec& spec) {
     nclx->transfer_characteristics = static_cast<heif_transfer_characteristics>(codes[1]);
     nclx->matrix_coefficients = static_cast<heif_matrix_coefficients>(codes[2]);
     nclx->full_range_flag = static_cast<std::uint8_t>(codes[3] != 0);
-    Check(heif_image_set_nclx_color_profile(image.get(), nclx.get()), spec.Name,
+    Check(heif_image_set_nclx_color_profile(image.get(), nclx.get()), request.Name,
           "carrying the colour codes");
   }
   return image;
 }
 
-std::vector<std::byte> Encode(const TBitmap& picture, const TWriteSpec& spec,
+std::vector<std::byte> Encode(const TBitmap& picture, const TWriteSpec& request,
                               heif_compression_format compression, std::string_view type) {
   const TContext context = NewContext();
   heif_encoder* found = nullptr;
   if (heif_context_get_encoder_for_format(context.get(), compression, &found).code !=
       heif_error_Ok) {
-    throw ImageError(spec.Name + ": no " + std::string(type) +
+    throw ImageError(request.Name + ": no " + std::string(type) +
                      " encoder is available to write the copy");
   }
   const TEncoder encoder(found);
-  const int quality = spec.Quality == kDefaultQuality ? kHeifDefaultQuality : spec.Quality;
-  Check(heif_encoder_set_lossy_quality(encoder.get(), quality), spec.Name, "setting the quality");
-  const TImage image = ImageOf(picture, spec);
+  const int quality = request.Quality == kDefaultQuality ? kHeifDefaultQuality : request.Quality;
+  Check(heif_encoder_set_lossy_quality(encoder.get(), quality), request.Name,
+        "setting the quality");
+  const TImage image = ImageOf(picture, request);
   heif_image_handle* written = nullptr;
   Check(heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, &written),
-        spec.Name, "encoding the " + std::string(type) + " copy");
+        request.Name, "encoding the " + std::string(type) + " copy");
   const THandle handle(written);
-  if (spec.Metadata != nullptr && spec.KeepMetadata) {
-    const TPngMetadata blocks = PngMetadataOf(*spec.Metadata, true);
+  if (request.Metadata != nullptr && request.KeepMetadata) {
+    const TPngMetadata blocks = PngMetadataOf(*request.Metadata, true);
     if (!blocks.Exif.empty()) {
       Check(heif_context_add_exif_metadata(context.get(), handle.get(), blocks.Exif.data(),
                                            static_cast<int>(blocks.Exif.size())),
-            spec.Name, "carrying EXIF");
+            request.Name, "carrying EXIF");
     }
     if (!blocks.Xmp.empty()) {
       Check(heif_context_add_XMP_metadata(context.get(), handle.get(), blocks.Xmp.data(),
                                           static_cast<int>(blocks.Xmp.size())),
-            spec.Name, "carrying XMP");
+            request.Name, "carrying XMP");
     }
   }
   std::vector<std::byte> out;
   heif_writer writer{1, Append};
-  Check(heif_context_write(context.get(), &writer, &out), spec.Name, "writing the copy");
+  Check(heif_context_write(context.get(), &writer, &out), request.Name, "writing the copy");
   return out;
 }
 
 }  // namespace
 
-std::vector<std::byte> EncodeHeif(const TBitmap& picture, const TWriteSpec& spec, bool avif) {
-  return Encode(picture, spec, avif ? heif_compression_AV1 : heif_compression_HEVC,
+std::vector<std::byte> EncodeHeif(const TBitmap& picture, const TWriteSpec& request, bool avif) {
+  return Encode(picture, request, avif ? heif_compression_AV1 : heif_compression_HEVC,
                 avif ? "AVIF" : "HEIC");
 }
 
@@ -291,13 +292,13 @@ class THeif final : public TPictureFormat {
   bool Writes(TPixelFormat pixelFormat) const override {
     return pixelFormat == TPixelFormat::pf24bit || pixelFormat == TPixelFormat::pfBGRA32;
   }
-  TWholePicture ReadWhole(const TReadSpec& spec) const override {
-    const std::vector<std::byte> file = ReadWholeFile(spec.Path, kMaxHeifFileBytes);
-    return DecodeHeif(file, spec.Path);
+  TWholePicture ReadWhole(const TReadSpec& request) const override {
+    const std::vector<std::byte> file = ReadWholeFile(request.Path, kMaxHeifFileBytes);
+    return DecodeHeif(file, request.Path);
   }
   std::vector<std::byte> EncodeWhole(const TBitmap& picture,
-                                     const TWriteSpec& spec) const override {
-    return Encode(picture, spec, compression_, name_);
+                                     const TWriteSpec& request) const override {
+    return Encode(picture, request, compression_, name_);
   }
 
  private:

@@ -26,7 +26,7 @@ inline constexpr int kHeifDefaultQuality = 90;
 /// memory, upright; `name` starts every error message. Throws ImageError.
 TWholePicture DecodeHeif(std::span<const std::byte> file, const std::string& name);
 /// Encodes `picture` (24 bits or BGRA) as HEIC, or AVIF with `avif`.
-std::vector<std::byte> EncodeHeif(const TBitmap& picture, const TWriteSpec& spec, bool avif);
+std::vector<std::byte> EncodeHeif(const TBitmap& picture, const TWriteSpec& request, bool avif);
 
 /// HEIC (".HEIC", ".HEIF", ".HIF"), written with HEVC.
 const TPictureFormat& HeicFormat();

@@ -33,11 +33,11 @@ TJpegSegment SegmentOf(const TPictureMetadata::TItem& item) {
 
 class TJpegReader final : public TBandReader {
  public:
-  explicit TJpegReader(const TReadSpec& spec)
-      : source_(spec.Path),
-        header_(CheckedHeader(spec.Path)),
+  explicit TJpegReader(const TReadSpec& request)
+      : source_(request.Path),
+        header_(CheckedHeader(request.Path)),
         decoder_([this](std::span<std::byte> buffer) { return Serve(buffer); }, source_.Size(),
-                 spec.Path, DecodeOptionsForDisplay(spec.Display.ColorDepth)) {
+                 request.Path, DecodeOptionsForDisplay(request.Display.ColorDepth)) {
     const TJpegMetadata read = ReadJpegMetadata(header_);
     metadata_.Orientation = read.Orientation;
     metadata_.IccProfile = read.IccProfile;
@@ -94,14 +94,14 @@ class TJpegEncodedBand final : public TEncodedBand {
 
 class TJpegWriter final : public TBandWriter {
  public:
-  TJpegWriter(const TWriteSpec& spec, TPictureSink sink)
+  TJpegWriter(const TWriteSpec& request, TPictureSink sink)
       // Optimised tables need all blocks before the first is coded: no split.
-      : split_(spec.SplitEncoding && !spec.Optimize),
-        encoder_(spec.Width, spec.Height,
-                 spec.Quality == kDefaultQuality ? kBrandQuality : spec.Quality, spec.Name,
-                 std::move(sink), Segments(spec),
+      : split_(request.SplitEncoding && !request.Optimize),
+        encoder_(request.Width, request.Height,
+                 request.Quality == kDefaultQuality ? kBrandQuality : request.Quality, request.Name,
+                 std::move(sink), Segments(request),
                  split_ ? TJpegBandEncoder::TInput::Blocks : TJpegBandEncoder::TInput::Rows,
-                 spec.Optimize) {}
+                 request.Optimize) {}
 
   void WriteBand(const TBitmap& band, int rows) override { encoder_.WriteBand(band, rows); }
   void WriteRows(const TBitmap& picture, int firstRow, int rows) override {
@@ -123,14 +123,14 @@ class TJpegWriter final : public TBandWriter {
  private:
   // The copy's segments: its picture information when asked, then its
   // colour profile.
-  static std::vector<TJpegSegment> Segments(const TWriteSpec& spec) {
-    if (!spec.Metadata) return {};
+  static std::vector<TJpegSegment> Segments(const TWriteSpec& request) {
+    if (!request.Metadata) return {};
     TJpegMetadata metadata{
-        .Orientation = 1, .IccProfile = spec.Metadata->IccProfile, .PictureInformation = {}};
-    for (const TPictureMetadata::TItem& item : spec.Metadata->Information) {
+        .Orientation = 1, .IccProfile = request.Metadata->IccProfile, .PictureInformation = {}};
+    for (const TPictureMetadata::TItem& item : request.Metadata->Information) {
       metadata.PictureInformation.push_back(SegmentOf(item));
     }
-    return BrandedCopySegments(metadata, spec.KeepMetadata);
+    return BrandedCopySegments(metadata, request.KeepMetadata);
   }
 
   const bool split_;
@@ -143,12 +143,12 @@ class TJpeg final : public TPictureFormat {
   std::span<const std::string_view> Extensions() const override { return kExtensions; }
   bool Streams() const override { return true; }
   bool Previews() const override { return true; }
-  std::unique_ptr<TBandReader> OpenBandReader(const TReadSpec& spec) const override {
-    return std::make_unique<TJpegReader>(spec);
+  std::unique_ptr<TBandReader> OpenBandReader(const TReadSpec& request) const override {
+    return std::make_unique<TJpegReader>(request);
   }
-  std::unique_ptr<TBandWriter> OpenBandWriter(const TWriteSpec& spec,
+  std::unique_ptr<TBandWriter> OpenBandWriter(const TWriteSpec& request,
                                               TPictureSink sink) const override {
-    return std::make_unique<TJpegWriter>(spec, std::move(sink));
+    return std::make_unique<TJpegWriter>(request, std::move(sink));
   }
 
  private:

@@ -38,17 +38,17 @@ class TBits24Writer final : public TBandWriter {
 bool TPictureFormat::Writes(TPixelFormat) const { return true; }
 
 std::unique_ptr<TBandWriter> OpenBandWriterFor(const TPictureFormat& format,
-                                               TPixelFormat pixelFormat, const TWriteSpec& spec,
+                                               TPixelFormat pixelFormat, const TWriteSpec& request,
                                                TPictureSink sink) {
-  std::unique_ptr<TBandWriter> writer = format.OpenBandWriter(spec, std::move(sink));
+  std::unique_ptr<TBandWriter> writer = format.OpenBandWriter(request, std::move(sink));
   if (format.Writes(pixelFormat)) return writer;
   return std::make_unique<TBits24Writer>(std::move(writer));
 }
 
 std::vector<std::byte> EncodeWholeFor(const TPictureFormat& format, const TBitmap& picture,
-                                      const TWriteSpec& spec) {
-  if (format.Writes(picture.PixelFormat())) return format.EncodeWhole(picture, spec);
-  return format.EncodeWhole(picture.ToBits24(), spec);
+                                      const TWriteSpec& request) {
+  if (format.Writes(picture.PixelFormat())) return format.EncodeWhole(picture, request);
+  return format.EncodeWhole(picture.ToBits24(), request);
 }
 
 std::unique_ptr<TEncodedBand> TBandWriter::NewEncodedBand() const { NotSplit(); }
@@ -57,17 +57,17 @@ void TBandWriter::EncodeBand(const TBitmap&, int, int, TEncodedBand&) const { No
 
 void TBandWriter::WriteEncoded(const TEncodedBand&) { NotSplit(); }
 
-std::unique_ptr<TBandReader> TPictureFormat::OpenBandReader(const TReadSpec& spec) const {
-  throw ImageError(spec.Path + ": " + std::string(Name()) + " pictures are read whole");
+std::unique_ptr<TBandReader> TPictureFormat::OpenBandReader(const TReadSpec& request) const {
+  throw ImageError(request.Path + ": " + std::string(Name()) + " pictures are read whole");
 }
 
-std::unique_ptr<TBandWriter> TPictureFormat::OpenBandWriter(const TWriteSpec& spec,
+std::unique_ptr<TBandWriter> TPictureFormat::OpenBandWriter(const TWriteSpec& request,
                                                             TPictureSink) const {
-  throw ImageError(spec.Name + ": " + std::string(Name()) + " pictures are written whole");
+  throw ImageError(request.Name + ": " + std::string(Name()) + " pictures are written whole");
 }
 
-TWholePicture TPictureFormat::ReadWhole(const TReadSpec& spec) const {
-  const std::unique_ptr<TBandReader> reader = OpenBandReader(spec);
+TWholePicture TPictureFormat::ReadWhole(const TReadSpec& request) const {
+  const std::unique_ptr<TBandReader> reader = OpenBandReader(request);
   TWholePicture whole{reader->NewBand(reader->Header().Height), reader->Metadata()};
   reader->ReadRows(whole.Picture, 0, reader->Header().Height);
   reader->Finish();
@@ -76,10 +76,10 @@ TWholePicture TPictureFormat::ReadWhole(const TReadSpec& spec) const {
 }
 
 std::vector<std::byte> TPictureFormat::EncodeWhole(const TBitmap& picture,
-                                                   const TWriteSpec& spec) const {
+                                                   const TWriteSpec& request) const {
   std::vector<std::byte> file;
   const std::unique_ptr<TBandWriter> writer =
-      OpenBandWriter(spec, [&file](std::span<const std::byte> bytes) {
+      OpenBandWriter(request, [&file](std::span<const std::byte> bytes) {
         file.insert(file.end(), bytes.begin(), bytes.end());
       });
   writer->WriteRows(picture, 0, picture.Height());

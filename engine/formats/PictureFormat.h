@@ -183,28 +183,29 @@ class TPictureFormat {
   /// Streaming formats: reads the header and metadata and gets ready to
   /// read rows. Throws ImageError (not a picture of this type) or
   /// PlatformError (an unreadable file); the others throw ImageError.
-  virtual std::unique_ptr<TBandReader> OpenBandReader(const TReadSpec& spec) const;
+  virtual std::unique_ptr<TBandReader> OpenBandReader(const TReadSpec& request) const;
   /// Streaming formats: starts a file that goes to `sink`.
-  virtual std::unique_ptr<TBandWriter> OpenBandWriter(const TWriteSpec& spec,
+  virtual std::unique_ptr<TBandWriter> OpenBandWriter(const TWriteSpec& request,
                                                       TPictureSink sink) const;
 
   /// Reads and decodes the whole file; by default band by band.
-  virtual TWholePicture ReadWhole(const TReadSpec& spec) const;
+  virtual TWholePicture ReadWhole(const TReadSpec& request) const;
   /// Encodes the whole `picture` as a complete file; by default band by
-  /// band. `spec`'s size is the picture's.
-  virtual std::vector<std::byte> EncodeWhole(const TBitmap& picture, const TWriteSpec& spec) const;
+  /// band. `request`'s size is the picture's.
+  virtual std::vector<std::byte> EncodeWhole(const TBitmap& picture,
+                                             const TWriteSpec& request) const;
 };
 
 /// `format`'s band writer for rows of `pixelFormat`, which may be another
 /// type's (a converted copy): rows the writer does not take as they are
 /// (TPictureFormat::Writes) reach it in 24 bits.
 std::unique_ptr<TBandWriter> OpenBandWriterFor(const TPictureFormat& format,
-                                               TPixelFormat pixelFormat, const TWriteSpec& spec,
+                                               TPixelFormat pixelFormat, const TWriteSpec& request,
                                                TPictureSink sink);
 
 /// `format`'s encoding of the whole `picture`, converted to 24 bits first
 /// when the writer does not take its pixel format as it is.
 std::vector<std::byte> EncodeWholeFor(const TPictureFormat& format, const TBitmap& picture,
-                                      const TWriteSpec& spec);
+                                      const TWriteSpec& request);
 
 }  // namespace sigilon

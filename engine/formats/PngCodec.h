@@ -64,11 +64,11 @@ class TPngBandDecoder {
 /// Writes rows as a PNG file to a sink. The file's kind follows the first
 /// rows' pixel format: palettes stay palettes (with their transparency
 /// table), grey stays grey, alpha stays alpha, 16-bit samples stay 16-bit;
-/// palettes and grey take spec.BitsPerSample where it fits. Other formats
+/// palettes and grey take request.BitsPerSample where it fits. Other formats
 /// (16 and 32 bits with masks) are written as RGB.
 class TPngBandEncoder {
  public:
-  TPngBandEncoder(const TWriteSpec& spec, TPictureSink sink);
+  TPngBandEncoder(const TWriteSpec& request, TPictureSink sink);
   ~TPngBandEncoder();
   TPngBandEncoder(const TPngBandEncoder&) = delete;
   TPngBandEncoder& operator=(const TPngBandEncoder&) = delete;

@@ -66,9 +66,11 @@ TPngKind KindOf(const TBitmap& picture, int bitsPerSample) {
 
 struct TPngBandEncoder::TImpl {
   TImpl(const TWriteSpec& writeSpec, TPictureSink sinkFn)
-      : spec(writeSpec), sink(std::move(sinkFn)), session(TPngSession::TKind::Write, spec.Name) {
-    if (spec.Metadata) metadata = PngMetadataOf(*spec.Metadata, spec.KeepMetadata);
-    spec.Metadata = nullptr;  // not ours to keep
+      : request(writeSpec),
+        sink(std::move(sinkFn)),
+        session(TPngSession::TKind::Write, request.Name) {
+    if (request.Metadata) metadata = PngMetadataOf(*request.Metadata, request.KeepMetadata);
+    request.Metadata = nullptr;  // not ours to keep
   }
 
   static void OnWrite(png_structp png, png_bytep data, png_size_t length) {
@@ -83,7 +85,7 @@ struct TPngBandEncoder::TImpl {
   void Start(const TBitmap& picture);
   const std::uint8_t* Converted(const TBitmap& picture, int y);
 
-  TWriteSpec spec;
+  TWriteSpec request;
   TPictureSink sink;
   TPngSession session;
   TPngMetadata metadata;
@@ -98,7 +100,7 @@ struct TPngBandEncoder::TImpl {
 };
 
 void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
-  kind = KindOf(picture, spec.BitsPerSample);
+  kind = KindOf(picture, request.BitsPerSample);
   format = picture.PixelFormat();
   if (kind->ColorType == PNG_COLOR_TYPE_PALETTE) {
     const std::size_t count =
@@ -123,7 +125,7 @@ void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
     texts.push_back({PNG_TEXT_COMPRESSION_zTXt, const_cast<char*>(kPngPhotoshopKeyword.data()),
                      photoshop.data(), photoshop.size(), 0, nullptr, nullptr});
   }
-  row.resize(static_cast<std::size_t>(spec.Width) * 8 + 8);
+  row.resize(static_cast<std::size_t>(request.Width) * 8 + 8);
   png_structp png = session.Png();
   png_infop info = session.Info();
   const TPngKind k = *kind;
@@ -135,8 +137,8 @@ void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
                         static_cast<png_uint_32>(kMaxPixels));
     png_set_benign_errors(png, 1);
     png_set_option(png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.Width),
-                 static_cast<png_uint_32>(spec.Height), k.Depth, k.ColorType, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(request.Width),
+                 static_cast<png_uint_32>(request.Height), k.Depth, k.ColorType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     if (!paletteAlpha.empty()) {
@@ -167,7 +169,7 @@ void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
 const std::uint8_t* TPngBandEncoder::TImpl::Converted(const TBitmap& picture, int y) {
   const std::uint8_t* in = picture.Row(y).data();
   if (format == TPixelFormat::pf16bit || format == TPixelFormat::pf32bit) {
-    for (int x = 0; x < spec.Width; ++x) {
+    for (int x = 0; x < request.Width; ++x) {
       const TRGBQuad c = picture.GetPixel(x, y);
       row[3 * x] = c.Red;
       row[3 * x + 1] = c.Green;
@@ -179,7 +181,7 @@ const std::uint8_t* TPngBandEncoder::TImpl::Converted(const TBitmap& picture, in
   const unsigned levels = (1u << depth) - 1;
   const bool gray = format == TPixelFormat::pfGray8;
   std::fill(row.begin(), row.end(), 0);
-  for (int x = 0; x < spec.Width; ++x) {
+  for (int x = 0; x < request.Width; ++x) {
     const unsigned v = gray ? (in[x] * levels + 127) / 255 : in[x] & levels;
     const int bit = x * depth;
     row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - depth - bit % 8));
@@ -187,9 +189,9 @@ const std::uint8_t* TPngBandEncoder::TImpl::Converted(const TBitmap& picture, in
   return row.data();
 }
 
-TPngBandEncoder::TPngBandEncoder(const TWriteSpec& spec, TPictureSink sink)
-    : impl_(std::make_unique<TImpl>(spec, std::move(sink))) {
-  CheckedImageBytes(spec.Width, spec.Height, 64, spec.Name.c_str());
+TPngBandEncoder::TPngBandEncoder(const TWriteSpec& request, TPictureSink sink)
+    : impl_(std::make_unique<TImpl>(request, std::move(sink))) {
+  CheckedImageBytes(request.Width, request.Height, 64, request.Name.c_str());
 }
 
 TPngBandEncoder::~TPngBandEncoder() = default;
@@ -197,9 +199,9 @@ TPngBandEncoder::~TPngBandEncoder() = default;
 void TPngBandEncoder::WriteRows(const TBitmap& picture, int firstRow, int rows) {
   TImpl& e = *impl_;
   if (!e.kind) e.Start(picture);
-  if (picture.Width() != e.spec.Width || picture.PixelFormat() != e.format || firstRow < 0 ||
-      rows < 0 || rows > picture.Height() - firstRow || rows > e.spec.Height - e.rowsWritten) {
-    throw ImageError(e.spec.Name + ": expected rows of the PNG picture being written");
+  if (picture.Width() != e.request.Width || picture.PixelFormat() != e.format || firstRow < 0 ||
+      rows < 0 || rows > picture.Height() - firstRow || rows > e.request.Height - e.rowsWritten) {
+    throw ImageError(e.request.Name + ": expected rows of the PNG picture being written");
   }
   png_structp png = e.session.Png();
   for (int i = 0; i < rows; ++i) {
@@ -212,8 +214,8 @@ void TPngBandEncoder::WriteRows(const TBitmap& picture, int firstRow, int rows) 
 
 void TPngBandEncoder::Finish() {
   TImpl& e = *impl_;
-  if (!e.kind || e.rowsWritten != e.spec.Height) {
-    throw ImageError(e.spec.Name + ": expected " + std::to_string(e.spec.Height) +
+  if (!e.kind || e.rowsWritten != e.request.Height) {
+    throw ImageError(e.request.Name + ": expected " + std::to_string(e.request.Height) +
                      " rows of PNG picture, found " + std::to_string(e.rowsWritten));
   }
   png_structp png = e.session.Png();

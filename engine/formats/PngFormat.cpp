@@ -11,10 +11,10 @@ namespace {
 
 class TPngReader final : public TBandReader {
  public:
-  explicit TPngReader(const TReadSpec& spec)
-      : source_(spec.Path),
+  explicit TPngReader(const TReadSpec& request)
+      : source_(request.Path),
         decoder_([this](std::span<std::byte> buffer) { return source_.Read(buffer); },
-                 source_.Size(), spec.Path) {}
+                 source_.Size(), request.Path) {}
 
   const TPictureHeader& Header() const override { return decoder_.Header(); }
   const TPictureMetadata& Metadata() const override { return decoder_.Metadata(); }
@@ -34,7 +34,7 @@ class TPngReader final : public TBandReader {
 
 class TPngWriter final : public TBandWriter {
  public:
-  TPngWriter(const TWriteSpec& spec, TPictureSink sink) : encoder_(spec, std::move(sink)) {}
+  TPngWriter(const TWriteSpec& request, TPictureSink sink) : encoder_(request, std::move(sink)) {}
   void WriteBand(const TBitmap& band, int rows) override { encoder_.WriteRows(band, 0, rows); }
   void WriteRows(const TBitmap& picture, int firstRow, int rows) override {
     encoder_.WriteRows(picture, firstRow, rows);
@@ -53,12 +53,12 @@ class TPng final : public TPictureFormat {
   // The preview shows bitmap files, which hold no grey, alpha or 16-bit
   // samples.
   bool Previews() const override { return false; }
-  std::unique_ptr<TBandReader> OpenBandReader(const TReadSpec& spec) const override {
-    return std::make_unique<TPngReader>(spec);
+  std::unique_ptr<TBandReader> OpenBandReader(const TReadSpec& request) const override {
+    return std::make_unique<TPngReader>(request);
   }
-  std::unique_ptr<TBandWriter> OpenBandWriter(const TWriteSpec& spec,
+  std::unique_ptr<TBandWriter> OpenBandWriter(const TWriteSpec& request,
                                               TPictureSink sink) const override {
-    return std::make_unique<TPngWriter>(spec, std::move(sink));
+    return std::make_unique<TPngWriter>(request, std::move(sink));
   }
 
  private:

@@ -77,9 +77,9 @@ class TTiffSession {
 /// orientation still to apply), the others already upright.
 TWholePicture DecodeTiff(std::span<const std::byte> file, const std::string& name);
 
-/// `picture` and spec.MorePages as a TIFF file: each page in its own pixel
-/// format, the source's compression (spec.Metadata), strips, orientation 1.
-std::vector<std::byte> EncodeTiff(const TBitmap& picture, const TWriteSpec& spec);
+/// `picture` and request.MorePages as a TIFF file: each page in its own pixel
+/// format, the source's compression (request.Metadata), strips, orientation 1.
+std::vector<std::byte> EncodeTiff(const TBitmap& picture, const TWriteSpec& request);
 
 /// Whether EncodeTiff takes pictures of `format` as they are.
 bool TiffWrites(TPixelFormat format);

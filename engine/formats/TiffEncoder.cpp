@@ -34,12 +34,12 @@ std::uint16_t CompressionCode(const std::string& name, const TSampleLayout& layo
   return COMPRESSION_ADOBE_DEFLATE;
 }
 
-void SetTags(TTiffSession& session, const TBitmap& page, const TWriteSpec& spec, int index,
+void SetTags(TTiffSession& session, const TBitmap& page, const TWriteSpec& request, int index,
              int pages) {
   TIFF* tiff = session.Tiff();
   const bool palette = page.PixelFormat() == TPixelFormat::pf8bit;
   const TSampleLayout layout = StoredLayout(page.PixelFormat());
-  const TPictureMetadata* metadata = spec.Metadata;
+  const TPictureMetadata* metadata = request.Metadata;
   const std::uint16_t compression =
       CompressionCode(metadata != nullptr ? metadata->Compression : std::string{}, layout, palette);
   const bool ycbcr = compression == COMPRESSION_JPEG && layout.Channels == 3;
@@ -61,7 +61,8 @@ void SetTags(TTiffSession& session, const TBitmap& page, const TWriteSpec& spec,
     ok = ok && TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &kind);
   }
   if (compression == COMPRESSION_JPEG) {
-    const int quality = spec.Quality == kDefaultQuality ? kDefaultTiffJpegQuality : spec.Quality;
+    const int quality =
+        request.Quality == kDefaultQuality ? kDefaultTiffJpegQuality : request.Quality;
     ok = ok && TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, quality);
     if (ycbcr) ok = ok && TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
   }
@@ -92,7 +93,7 @@ void SetTags(TTiffSession& session, const TBitmap& page, const TWriteSpec& spec,
       ok = ok && TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(icc.size()),
                               icc.data());
     for (const auto& item :
-         spec.KeepMetadata ? metadata->Information : std::vector<TPictureMetadata::TItem>{}) {
+         request.KeepMetadata ? metadata->Information : std::vector<TPictureMetadata::TItem>{}) {
       using enum TPictureMetadata::TKind;
       // The EXIF directory is not written: its offsets would need rewriting.
       const std::string_view signature = item.Kind == Xmp ? kXmpSignature : kPhotoshopSignature;
@@ -124,9 +125,9 @@ void StoredRow(const TBitmap& page, int y, std::vector<std::uint8_t>& row) {
   }
 }
 
-void WritePage(TTiffSession& session, const TBitmap& page, const TWriteSpec& spec, int index,
+void WritePage(TTiffSession& session, const TBitmap& page, const TWriteSpec& request, int index,
                int pages) {
-  SetTags(session, page, spec, index, pages);
+  SetTags(session, page, request, index, pages);
   std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize64(session.Tiff())) + 8);
   for (int y = 0; y < page.Height(); ++y) {
     StoredRow(page, y, row);
@@ -157,13 +158,13 @@ bool TiffWrites(TPixelFormat format) {
   }
 }
 
-std::vector<std::byte> EncodeTiff(const TBitmap& picture, const TWriteSpec& spec) {
+std::vector<std::byte> EncodeTiff(const TBitmap& picture, const TWriteSpec& request) {
   std::vector<std::byte> out;
   {
-    TTiffSession session(out, spec.Name);
-    const int pages = 1 + static_cast<int>(spec.MorePages.size());
-    WritePage(session, picture, spec, 0, pages);
-    for (int i = 1; i < pages; ++i) WritePage(session, spec.MorePages[i - 1], spec, i, pages);
+    TTiffSession session(out, request.Name);
+    const int pages = 1 + static_cast<int>(request.MorePages.size());
+    WritePage(session, picture, request, 0, pages);
+    for (int i = 1; i < pages; ++i) WritePage(session, request.MorePages[i - 1], request, i, pages);
     session.Close();
   }
   return out;

@@ -23,13 +23,13 @@ class TTiff final : public TPictureFormat {
   // samples.
   bool Previews() const override { return false; }
   bool Writes(TPixelFormat pixelFormat) const override { return TiffWrites(pixelFormat); }
-  TWholePicture ReadWhole(const TReadSpec& spec) const override {
-    const std::vector<std::byte> file = ReadWholeFile(spec.Path, kMaxTiffFileBytes);
-    return DecodeTiff(file, spec.Path);
+  TWholePicture ReadWhole(const TReadSpec& request) const override {
+    const std::vector<std::byte> file = ReadWholeFile(request.Path, kMaxTiffFileBytes);
+    return DecodeTiff(file, request.Path);
   }
   std::vector<std::byte> EncodeWhole(const TBitmap& picture,
-                                     const TWriteSpec& spec) const override {
-    return EncodeTiff(picture, spec);
+                                     const TWriteSpec& request) const override {
+    return EncodeTiff(picture, request);
   }
 
  private:

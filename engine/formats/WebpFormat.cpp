@@ -133,11 +133,12 @@ namespace {
 
 int Quality(int quality) { return quality == kDefaultQuality ? kWebpDefaultQuality : quality; }
 
-std::vector<std::byte> EncodePixels(const TBitmap& picture, const TWriteSpec& spec, bool lossless) {
+std::vector<std::byte> EncodePixels(const TBitmap& picture, const TWriteSpec& request,
+                                    bool lossless) {
   WebPConfig config;
-  if (!WebPConfigInit(&config)) throw ImageError(spec.Name + ": libwebp version mismatch");
+  if (!WebPConfigInit(&config)) throw ImageError(request.Name + ": libwebp version mismatch");
   config.lossless = lossless ? 1 : 0;
-  config.quality = lossless ? 75.0F : static_cast<float>(Quality(spec.Quality));
+  config.quality = lossless ? 75.0F : static_cast<float>(Quality(request.Quality));
   // Lossless means the same numbers, also under transparent pixels.
   config.exact = lossless ? 1 : 0;
   TEncoding encoding;
@@ -150,11 +151,11 @@ std::vector<std::byte> EncodePixels(const TBitmap& picture, const TWriteSpec& sp
   const int imported = picture.PixelFormat() == TPixelFormat::pfBGRA32
                            ? WebPPictureImportBGRA(&target, pixels, stride)
                            : WebPPictureImportBGR(&target, pixels, stride);
-  if (!imported) throw ImageError(spec.Name + ": not enough memory to encode WebP");
+  if (!imported) throw ImageError(request.Name + ": not enough memory to encode WebP");
   target.writer = WebPMemoryWrite;
   target.custom_ptr = &encoding.Output;
   if (!WebPEncode(&config, &target)) {
-    throw ImageError(spec.Name + ": WebP encoding failed (error " +
+    throw ImageError(request.Name + ": WebP encoding failed (error " +
                      std::to_string(static_cast<int>(target.error_code)) + ")");
   }
   const auto* bytes = reinterpret_cast<const std::byte*>(encoding.Output.mem);
@@ -171,21 +172,21 @@ void SetChunk(WebPMux* mux, const char* fourcc, std::span<const std::byte> paylo
 }
 
 // The encoded picture with the chunks the copy carries.
-std::vector<std::byte> WithMetadata(std::vector<std::byte> encoded, const TWriteSpec& spec) {
-  if (spec.Metadata == nullptr) return encoded;
-  const TPngMetadata chunks = PngMetadataOf(*spec.Metadata, spec.KeepMetadata);
+std::vector<std::byte> WithMetadata(std::vector<std::byte> encoded, const TWriteSpec& request) {
+  if (request.Metadata == nullptr) return encoded;
+  const TPngMetadata chunks = PngMetadataOf(*request.Metadata, request.KeepMetadata);
   if (chunks.IccProfile.empty() && chunks.Exif.empty() && chunks.Xmp.empty()) return encoded;
   const WebPData bitstream{reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size()};
   const TMux mux(WebPMuxCreate(&bitstream, 1));
-  if (!mux) throw ImageError(spec.Name + ": cannot add metadata to the WebP copy");
-  SetChunk(mux.get(), "ICCP", chunks.IccProfile, spec.Name);
-  SetChunk(mux.get(), "EXIF", chunks.Exif, spec.Name);
-  SetChunk(mux.get(), "XMP ", chunks.Xmp, spec.Name);
+  if (!mux) throw ImageError(request.Name + ": cannot add metadata to the WebP copy");
+  SetChunk(mux.get(), "ICCP", chunks.IccProfile, request.Name);
+  SetChunk(mux.get(), "EXIF", chunks.Exif, request.Name);
+  SetChunk(mux.get(), "XMP ", chunks.Xmp, request.Name);
   WebPData assembled;
   WebPDataInit(&assembled);
   if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK) {
     WebPDataClear(&assembled);
-    throw ImageError(spec.Name + ": cannot add metadata to the WebP copy");
+    throw ImageError(request.Name + ": cannot add metadata to the WebP copy");
   }
   const auto* bytes = reinterpret_cast<const std::byte*>(assembled.bytes);
   std::vector<std::byte> out(bytes, bytes + assembled.size);
@@ -195,9 +196,9 @@ std::vector<std::byte> WithMetadata(std::vector<std::byte> encoded, const TWrite
 
 }  // namespace
 
-std::vector<std::byte> EncodeWebp(const TBitmap& picture, const TWriteSpec& spec) {
-  const bool lossless = spec.Metadata != nullptr && spec.Metadata->Lossless;
-  return WithMetadata(EncodePixels(picture, spec, lossless), spec);
+std::vector<std::byte> EncodeWebp(const TBitmap& picture, const TWriteSpec& request) {
+  const bool lossless = request.Metadata != nullptr && request.Metadata->Lossless;
+  return WithMetadata(EncodePixels(picture, request, lossless), request);
 }
 
 namespace {
@@ -212,13 +213,13 @@ class TWebp final : public TPictureFormat {
     return pixelFormat == TPixelFormat::pf24bit || pixelFormat == TPixelFormat::pfBGRA32;
   }
 
-  TWholePicture ReadWhole(const TReadSpec& spec) const override {
-    const std::vector<std::byte> file = ReadWholeFile(spec.Path, kMaxWebpFileBytes);
-    return DecodeWebp(file, spec.Path);
+  TWholePicture ReadWhole(const TReadSpec& request) const override {
+    const std::vector<std::byte> file = ReadWholeFile(request.Path, kMaxWebpFileBytes);
+    return DecodeWebp(file, request.Path);
   }
   std::vector<std::byte> EncodeWhole(const TBitmap& picture,
-                                     const TWriteSpec& spec) const override {
-    return EncodeWebp(picture, spec);
+                                     const TWriteSpec& request) const override {
+    return EncodeWebp(picture, request);
   }
 
  private:

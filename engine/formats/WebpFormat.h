@@ -27,7 +27,7 @@ inline constexpr int kWebpDefaultQuality = 90;
 TWholePicture DecodeWebp(std::span<const std::byte> file, const std::string& name);
 /// Encodes `picture` (24 bits or BGRA) as WebP, lossless when the source's
 /// metadata says it was.
-std::vector<std::byte> EncodeWebp(const TBitmap& picture, const TWriteSpec& spec);
+std::vector<std::byte> EncodeWebp(const TBitmap& picture, const TWriteSpec& request);
 
 /// The WebP type (".WEBP"): whole pictures, carries its metadata.
 const TPictureFormat& WebpFormat();
