@@ -331,13 +331,35 @@ TBitmap TBitmap::RowsToBits24(int firstRow, int rows) const {
   TBitmap out(width_, rows, TPixelFormat::pf24bit);
   out.XPelsPerMeter = XPelsPerMeter;
   out.YPelsPerMeter = YPelsPerMeter;
+  const TSampleLayout layout = SampleLayout(format_);
+  const bool paletteAlpha = PaletteAlpha && IsPaletteFormat(format_);
   for (int y = 0; y < rows; ++y) {
     std::uint8_t* dst = out.Row(y).data();
+    const std::uint8_t* src = Row(firstRow + y).data();
     for (int x = 0; x < width_; ++x) {
       const TRGBQuad c = GetPixel(x, firstRow + y);
-      dst[3 * x] = c.Blue;
-      dst[3 * x + 1] = c.Green;
-      dst[3 * x + 2] = c.Red;
+      if (!layout.Alpha && !paletteAlpha) {
+        dst[3 * x] = c.Blue;
+        dst[3 * x + 1] = c.Green;
+        dst[3 * x + 2] = c.Red;
+        continue;
+      }
+      // Straight alpha over white, at 16 bits where the samples have them.
+      unsigned alpha = c.Reserved * 257u;
+      if (layout.Alpha) {
+        const std::size_t at =
+            (static_cast<std::size_t>(x) * layout.Channels + layout.Channels - 1) *
+            layout.SampleBytes;
+        std::uint16_t a16 = src[at];
+        if (layout.SampleBytes == 2) std::memcpy(&a16, src + at, 2);
+        alpha = layout.SampleBytes == 2 ? a16 : a16 * 257u;
+      }
+      const auto over = [alpha](std::uint8_t v) {
+        return static_cast<std::uint8_t>((v * alpha + 255u * (65535u - alpha) + 32767u) / 65535u);
+      };
+      dst[3 * x] = over(c.Blue);
+      dst[3 * x + 1] = over(c.Green);
+      dst[3 * x + 2] = over(c.Red);
     }
   }
   return out;

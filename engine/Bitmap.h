@@ -161,10 +161,13 @@ class TBitmap {
   /// counts too: the colour asked for is opaque.
   int NearestPaletteIndex(TRGBQuad color) const;
 
-  /// A copy converted to 24 bits per pixel.
+  /// A copy converted to 24 bits per pixel. A picture with alpha (a deep
+  /// format that has it, or PaletteAlpha) is laid over white, as a viewer
+  /// shows it: a type without alpha would otherwise show whatever colour
+  /// its transparent pixels happen to hold.
   TBitmap ToBits24() const;
   /// Rows `firstRow` to `firstRow + rows` (within the picture) as a picture
-  /// of 24 bits per pixel.
+  /// of 24 bits per pixel, laid over white as ToBits24 does.
   TBitmap RowsToBits24(int firstRow, int rows) const;
 
   /// The picture as a complete bitmap file (file header "BM", info header,

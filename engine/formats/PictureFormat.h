@@ -62,6 +62,32 @@ struct TPictureMetadata {
   /// profile (nclx): primaries, transfer, matrix, full range (0 or 1);
   /// empty when there are none. A HEIF copy carries them.
   std::vector<int> ColourCodes{};
+  /// How a PNG describes its colours besides a profile: the sRGB chunk's
+  /// rendering intent (0 to 3; -1 without one), gAMA as the file gamma
+  /// times 100000 (0 without one), and cHRM's white point and red, green and
+  /// blue primaries as x, y pairs times 100000 (empty without one). A PNG
+  /// copy carries them as it carries the profile, since viewers show the
+  /// colours by them.
+  struct TPngColour {
+    int SrgbIntent = -1;
+    int Gamma = 0;
+    std::vector<int> Chromaticities{};
+  };
+  TPngColour PngColour{};
+  /// A PNG's text entries (title, author, comment ...), other than those
+  /// that hold XMP or a raw profile (which may hide an unbranded
+  /// thumbnail). A PNG copy carries them with the picture information.
+  struct TText {
+    std::string Key;
+    std::string Text;
+    /// Stored compressed (zTXt, or a compressed iTXt).
+    bool Compressed = false;
+    /// Stored as UTF-8 (iTXt), with its language and translated key.
+    bool International = false;
+    std::string Language{};
+    std::string TranslatedKey{};
+  };
+  std::vector<TText> Texts{};
 };
 
 /// How a file is read.

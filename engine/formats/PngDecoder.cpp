@@ -17,6 +17,18 @@ std::vector<std::byte> BytesOf(const void* data, std::size_t size) {
   return {p, p + size};
 }
 
+// sRGB, gAMA and cHRM as libpng found them valid.
+void ReadColourChunks(png_structp png, png_infop info, TPictureMetadata::TPngColour& colour) {
+  int intent = 0;
+  if (png_get_sRGB(png, info, &intent) != 0) colour.SrgbIntent = intent;
+  png_fixed_point gamma = 0;
+  if (png_get_gAMA_fixed(png, info, &gamma) != 0 && gamma > 0) colour.Gamma = gamma;
+  png_fixed_point c[8] = {};
+  if (png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) != 0) {
+    colour.Chromaticities.assign(std::begin(c), std::end(c));
+  }
+}
+
 }  // namespace
 
 struct TPngBandDecoder::TImpl {
@@ -143,8 +155,19 @@ void TPngBandDecoder::TImpl::ReadMetadata() {
     } else if ((key == kPngPhotoshopKeyword || key == kPngIptcKeyword) &&
                chunks.Photoshop.empty()) {
       chunks.Photoshop = PhotoshopResourcesOf(DecodeRawProfile(text));
+    } else if (key != kPngXmpKeyword && !key.starts_with(kPngRawProfilePrefix)) {
+      const bool international = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE;
+      chunks.Texts.push_back(
+          {.Key = std::string(key),
+           .Text = std::string(text),
+           .Compressed = texts[i].compression == PNG_TEXT_COMPRESSION_zTXt ||
+                         texts[i].compression == PNG_ITXT_COMPRESSION_zTXt,
+           .International = international,
+           .Language = international && texts[i].lang ? texts[i].lang : "",
+           .TranslatedKey = international && texts[i].lang_key ? texts[i].lang_key : ""});
     }
   }
+  ReadColourChunks(png, info, chunks.Colour);
   metadata = PictureMetadataOf(chunks);
   png_uint_32 x = 0, y = 0;
   int unit = 0;

@@ -125,6 +125,17 @@ void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
     texts.push_back({PNG_TEXT_COMPRESSION_zTXt, const_cast<char*>(kPngPhotoshopKeyword.data()),
                      photoshop.data(), photoshop.size(), 0, nullptr, nullptr});
   }
+  for (TPictureMetadata::TText& text : metadata.Texts) {
+    const int compression =
+        text.International
+            ? (text.Compressed ? PNG_ITXT_COMPRESSION_zTXt : PNG_ITXT_COMPRESSION_NONE)
+            : (text.Compressed ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE);
+    texts.push_back({compression, text.Key.data(), text.Text.data(),
+                     text.International ? 0 : text.Text.size(),
+                     text.International ? text.Text.size() : 0,
+                     text.International ? text.Language.data() : nullptr,
+                     text.International ? text.TranslatedKey.data() : nullptr});
+  }
   row.resize(static_cast<std::size_t>(request.Width) * 8 + 8);
   png_structp png = session.Png();
   png_infop info = session.Info();
@@ -148,6 +159,15 @@ void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
       png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
                    reinterpret_cast<png_const_bytep>(metadata.IccProfile.data()),
                    static_cast<png_uint_32>(metadata.IccProfile.size()));
+    }
+    const TPictureMetadata::TPngColour& colour = metadata.Colour;
+    // A profile says it all; sRGB beside one would contradict it.
+    if (colour.SrgbIntent >= 0 && metadata.IccProfile.empty()) {
+      png_set_sRGB(png, info, colour.SrgbIntent);
+    }
+    if (colour.Gamma > 0) png_set_gAMA_fixed(png, info, colour.Gamma);
+    if (const std::vector<int>& c = colour.Chromaticities; c.size() == 8) {
+      png_set_cHRM_fixed(png, info, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
     }
     if (!metadata.Exif.empty()) {
       png_set_eXIf_1(png, info, static_cast<png_uint_32>(metadata.Exif.size()),

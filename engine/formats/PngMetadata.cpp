@@ -59,6 +59,8 @@ TPictureMetadata PictureMetadataOf(const TPngMetadata& png) {
   TPictureMetadata metadata;
   metadata.Orientation = read.Orientation;
   metadata.IccProfile = png.IccProfile;
+  metadata.PngColour = png.Colour;
+  metadata.Texts = png.Texts;
   for (const TJpegSegment& segment : read.PictureInformation) {
     using TKind = TPictureMetadata::TKind;
     const TKind kind = segment.Marker == kJpegApp13                  ? TKind::Iptc
@@ -72,7 +74,9 @@ TPictureMetadata PictureMetadataOf(const TPngMetadata& png) {
 TPngMetadata PngMetadataOf(const TPictureMetadata& metadata, bool keepPictureInformation) {
   TPngMetadata png;
   png.IccProfile = metadata.IccProfile;
+  png.Colour = metadata.PngColour;
   if (!keepPictureInformation) return png;
+  png.Texts = metadata.Texts;
   for (const TPictureMetadata::TItem& item : metadata.Information) {
     const std::span<const std::byte> payload = item.Payload;
     switch (item.Kind) {

@@ -20,6 +20,8 @@ namespace sigilon {
 inline constexpr std::string_view kPngXmpKeyword = "XML:com.adobe.xmp";
 inline constexpr std::string_view kPngPhotoshopKeyword = "Raw profile type 8bim";
 inline constexpr std::string_view kPngIptcKeyword = "Raw profile type iptc";
+/// Every raw profile's keyword starts so ("Raw profile type exif", ...).
+inline constexpr std::string_view kPngRawProfilePrefix = "Raw profile type ";
 
 /// Metadata as PNG chunks hold it; empty where there is none.
 struct TPngMetadata {
@@ -28,6 +30,8 @@ struct TPngMetadata {
   std::vector<std::byte> Xmp{};
   /// Photoshop resource blocks ("8BIM" ...), without the APP13 signature.
   std::vector<std::byte> Photoshop{};
+  TPictureMetadata::TPngColour Colour{};
+  std::vector<TPictureMetadata::TText> Texts{};
 };
 
 /// The seam's metadata of a file with `png`: the orientation its eXIf gives,
@@ -36,8 +40,9 @@ struct TPngMetadata {
 /// counts as absent.
 TPictureMetadata PictureMetadataOf(const TPngMetadata& png);
 
-/// The chunks a copy of a file with `metadata` carries: the profile always,
-/// the picture information with `keepPictureInformation`.
+/// The chunks a copy of a file with `metadata` carries: the profile and the
+/// colour chunks always, the picture information and texts with
+/// `keepPictureInformation`.
 TPngMetadata PngMetadataOf(const TPictureMetadata& metadata, bool keepPictureInformation);
 
 /// The bytes of a raw profile text ("\n8bim\n   1234\n" then hex digits);

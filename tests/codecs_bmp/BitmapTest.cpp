@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -129,6 +130,26 @@ TEST(Bitmap, ToBits24KeepsEveryColour) {
       for (int x = 0; x < 7; ++x) EXPECT_EQ(out.GetPixel(x, y), bmp.GetPixel(x, y));
   }
   EXPECT_TRUE(TBitmap().ToBits24().Empty());
+}
+
+TEST(Bitmap, ToBits24LaysAlphaOverWhite) {
+  TBitmap grey(3, 1, TPixelFormat::pfGrayAlpha16);
+  const std::uint16_t samples[] = {0, 0, 0, 65535, 0, 32768};  // grey, alpha
+  std::memcpy(grey.Row(0).data(), samples, sizeof samples);
+  TBitmap palette(3, 1, TPixelFormat::pf8bit);
+  palette.PaletteAlpha = true;
+  palette.Palette()[1].Reserved = 255;
+  palette.Palette()[2].Reserved = 128;
+  palette.Row(0)[1] = 1;
+  palette.Row(0)[2] = 2;
+  for (const TBitmap* picture : {&grey, &palette}) {
+    const TBitmap out = picture->ToBits24();
+    EXPECT_EQ(out.GetPixel(0, 0), (TRGBQuad{255, 255, 255, 0}));  // transparent black
+    EXPECT_EQ(out.GetPixel(1, 0), (TRGBQuad{0, 0, 0, 0}));        // opaque black
+    EXPECT_NEAR(out.GetPixel(2, 0).Green, 127, 1);
+  }
+  palette.PaletteAlpha = false;  // a bitmap file's Reserved bytes mean nothing
+  EXPECT_EQ(palette.ToBits24().GetPixel(0, 0), (TRGBQuad{0, 0, 0, 0}));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
 #include "engine/Orientation.h"
+#include "engine/formats/JpegFormat.h"
 #include "engine/formats/PngFormat.h"
 #include "tests/codecs_png/PngTestSupport.h"
 #include "tests/support/TempDirectory.h"
@@ -182,6 +183,45 @@ TEST(PngBranding, TransparentAreasTakeTheBrandsCoverageAsAlpha) {
         }
       }
     }
+  }
+}
+
+// A type without alpha shows a transparent picture laid over white, not
+// the colours its transparent pixels happen to hold; the brand stays on it.
+TEST(PngBranding, ATransparentPictureConvertedToJpegIsLaidOverWhite) {
+  for (const int depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    TPngFile source = Textured(PNG_COLOR_TYPE_RGB_ALPHA, depth);
+    for (int y = 0; y < source.Height; ++y) {
+      for (int x = 0; x < source.Width; ++x) {
+        for (int c = 0; c < 3; ++c) source.At(x, y, c) = 0;  // black, hidden
+        source.At(x, y, 3) = x < source.Width / 2 ? 0 : (1u << depth) - 1;
+      }
+    }
+    test::TempDirectory in, dir;
+    test::WriteBytes(in / "in.png", WritePng(source));
+    TBrandOptions options;
+    options.AllTypes = true;
+    options.WriteFormat = &JpegFormat();
+    const TBrandOutcome outcome = BrandFile(kText, "\"DejaVu Sans\", 20, [Bold], [$000000FF]",
+                                            in / "in.png", dir / "out.jpg", {}, options);
+    ASSERT_EQ(outcome.Kind, TOutcomeKind::Processed) << outcome.Reason;
+    const TBitmap copy = JpegFormat().ReadWhole({.Path = dir / "out.jpg"}).Picture.ToBits24();
+    const TBitmap mask = Coverage(source.Width, source.Height);
+    int white = 0, black = 0, red = 0;
+    for (int y = 0; y < source.Height; ++y) {
+      for (int x = 0; x < source.Width; ++x) {
+        const TRGBQuad c = copy.GetPixel(x, y);
+        const int a = CoverageAt(mask, x, y);
+        if (a == 255) red += c.Red > 200 && c.Green < 60;
+        if (a != 0 || std::abs(x - source.Width / 2) < 8) continue;  // off the brand and the edge
+        if (x < source.Width / 2) white += c.Red > 240 && c.Green > 240 && c.Blue > 240;
+        if (x >= source.Width / 2) black += c.Red < 16 && c.Green < 16 && c.Blue < 16;
+      }
+    }
+    EXPECT_GT(white, source.Width * source.Height / 4);
+    EXPECT_GT(black, source.Width * source.Height / 4);
+    EXPECT_GT(red, 100);
   }
 }
 

@@ -215,6 +215,30 @@ TEST(PngCodec, MetadataIsReadUprightAndWrittenAsAsked) {
   EXPECT_EQ(Decode(WritePng(kept)).Metadata.Orientation, 1);
 }
 
+// Colour chunks describe the pixels as a profile does: always carried. Text
+// is picture information; a raw profile might hide an unbranded thumbnail.
+TEST(PngCodec, ColourChunksAlwaysTextsWhenAskedRawProfilesNever) {
+  TPngFile source = Variant(PNG_COLOR_TYPE_RGB, 8);
+  source.SrgbIntent = PNG_sRGB_INTENT_PERCEPTUAL;
+  source.Gamma = 45455;
+  source.Texts = {{"Title", "Harbour at dawn"},
+                  {"Raw profile type exif", "\nexif\n 4\n45786966\n"}};
+  const TDecoded decoded = Decode(WritePng(source));
+  EXPECT_TRUE(decoded.Warnings.empty());
+  const TPngFile plain = ReadPng(Encode(decoded.Picture, 8, &decoded.Metadata, false));
+  EXPECT_EQ(plain.SrgbIntent, PNG_sRGB_INTENT_PERCEPTUAL);
+  EXPECT_EQ(plain.Gamma, 45455);
+  EXPECT_TRUE(plain.Texts.empty());
+  const TPngFile kept = ReadPng(Encode(decoded.Picture, 8, &decoded.Metadata, true));
+  EXPECT_EQ(kept.Gamma, 45455);
+  EXPECT_EQ(kept.Texts,
+            (std::vector<std::pair<std::string, std::string>>{{"Title", "Harbour at dawn"}}));
+  // Beside a profile, sRGB would contradict it.
+  TPictureMetadata profiled = decoded.Metadata;
+  profiled.IccProfile = IccProfile();
+  EXPECT_EQ(ReadPng(Encode(decoded.Picture, 8, &profiled, false)).SrgbIntent, -1);
+}
+
 TEST(PngCodec, IptcTravelsAsPhotoshopResources) {
   const std::vector<std::byte> iptc{std::byte{0x1C}, std::byte{2}, std::byte{120},
                                     std::byte{0},    std::byte{1}, std::byte{'x'}};

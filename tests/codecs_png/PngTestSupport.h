@@ -30,6 +30,10 @@ struct TPngFile {
   std::vector<std::byte> IccProfile;
   std::vector<std::byte> Exif;
   std::string Xmp;
+  /// Text entries besides XMP, keyword and text (written as zTXt).
+  std::vector<std::pair<std::string, std::string>> Texts;
+  int SrgbIntent = -1;
+  png_fixed_point Gamma = 0;
   static TPngFile Of(int width, int height, int depth, int colorType, bool interlaced = false) {
     TPngFile file;
     file.Width = width;
@@ -140,6 +144,14 @@ inline std::vector<std::byte> WritePng(const TPngFile& file) {
                 nullptr,
                 nullptr};
   if (!xmp.empty()) png_set_text(png, info, &text, 1);
+  std::vector<png_text> others;
+  for (const auto& [key, value] : file.Texts) {
+    others.push_back({PNG_TEXT_COMPRESSION_zTXt, const_cast<char*>(key.c_str()),
+                      const_cast<char*>(value.c_str()), value.size(), 0, nullptr, nullptr});
+  }
+  if (!others.empty()) png_set_text(png, info, others.data(), static_cast<int>(others.size()));
+  if (file.SrgbIntent >= 0) png_set_sRGB(png, info, file.SrgbIntent);
+  if (file.Gamma > 0) png_set_gAMA_fixed(png, info, file.Gamma);
   png_write_info(png, info);
   const int channels = file.Channels();
   const std::size_t perRow = static_cast<std::size_t>(file.Width) * channels;
@@ -218,8 +230,15 @@ inline TPngFile ReadPng(std::span<const std::byte> bytes) {
   for (int i = 0; i < textCount; ++i) {
     if (std::string(texts[i].key) == "XML:com.adobe.xmp") {
       file.Xmp.assign(texts[i].text, texts[i].itxt_length);
+    } else {
+      const bool international = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE;
+      file.Texts.emplace_back(
+          texts[i].key,
+          std::string(texts[i].text, international ? texts[i].itxt_length : texts[i].text_length));
     }
   }
+  png_get_sRGB(png, info, &file.SrgbIntent);
+  png_get_gAMA_fixed(png, info, &file.Gamma);
   if (file.Depth < 8) png_set_packing(png);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
