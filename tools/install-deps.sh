@@ -12,6 +12,7 @@ packages=(
   fonts-dejavu-core xdg-utils zlib1g-dev
   libtiff-dev
   help2man dpkg-dev desktop-file-utils man-db appstream lintian
+  python3-pil libheif-examples
 )
 
 missing=()
