@@ -17,6 +17,7 @@
 #include "app/WindowLayout.h"
 #include "engine/BmpCodec.h"
 #include "engine/Errors.h"
+#include "engine/formats/FormatRegistry.h"
 #include "platform/Platform.h"
 #include "settings/ConfigurationFile.h"
 #include "windows/AboutBox.h"
@@ -110,8 +111,7 @@ void TMain_Form::CreateActions() {
           &TMain_Form::SourceDirectory_MenuItemClick);
   connect(ui_.TargetDirectory_MenuItem, &QAction::triggered, this,
           &TMain_Form::TargetDirectory_MenuItemClick);
-  connect(ui_.PictureQuality_MenuItem, &QAction::triggered, this,
-          &TMain_Form::PictureQuality_MenuItemClick);
+  connect(ui_.Copies_MenuItem, &QAction::triggered, this, &TMain_Form::Copies_MenuItemClick);
   connect(ui_.Mark_MenuItem, &QAction::triggered, this, &TMain_Form::Mark_MenuItemClick);
   connect(ui_.Presets_MenuItem, &QAction::triggered, this, &TMain_Form::Presets_MenuItemClick);
   connect(ui_.About_MenuItem, &QAction::triggered, this, &TMain_Form::About_MenuItemClick);
@@ -270,7 +270,7 @@ void TMain_Form::TargetDirectory_MenuItemClick() {
   ShowAndRaise();
 }
 
-void TMain_Form::PictureQuality_MenuItemClick() { SelectPictureQuality(); }
+void TMain_Form::Copies_MenuItemClick() { SelectCopies(); }
 
 void TMain_Form::Mark_MenuItemClick() { SelectMark(); }
 
@@ -374,6 +374,7 @@ TBrandOptions TMain_Form::CurrentBrandOptions() const {
   options.Fields = FFillInFields;
   options.AllTypes = ui_.BrandAllPictureTypes_MenuItem->isChecked();
   options.Quality = FPictureQuality;
+  options.Optimize = FOptimizeJpegCopies;
   return options;
 }
 
@@ -401,6 +402,7 @@ void TMain_Form::ProcessImages() {
   TBatchOptions options;
   options.Brand = CurrentBrandOptions();
   options.Recursive = recursive;
+  ConvertCopies(options, ConversionTypeNamed(FConvertCopiesTo));
   options.Brand.PicturePreview = [this](std::shared_ptr<const TBitmap> picture) {
     ShowWorkingImage(std::move(picture));
   };

@@ -99,7 +99,7 @@ class TMain_Form : public QMainWindow {
   void SourceDirectory_MenuItemClick();
   void TargetDirectory_MenuItemClick();
   /// A small dialog for the quality of lossy copies.
-  void PictureQuality_MenuItemClick();
+  void Copies_MenuItemClick();
   /// The Mark dialog: layout, spacing, angle, anchor, margin, shadow, fields.
   void Mark_MenuItemClick();
   /// The Presets dialog: the whole mark saved under a name, used, deleted.
@@ -166,7 +166,8 @@ class TMain_Form : public QMainWindow {
   void ResetBrandTextFont();
   void SelectSourceDirectory();
   void SelectTargetDirectory();
-  void SelectPictureQuality();
+  /// Asks how copies are written: quality, JPEG tables, type.
+  void SelectCopies();
   void SelectMark();
   void SelectPreset();
   /// The mark as it stands: text, font, look and fields.
@@ -212,6 +213,9 @@ class TMain_Form : public QMainWindow {
   bool FFillInFields = false;
   /// Quality of lossy copies (kDefaultQuality: each type's own).
   int FPictureQuality = kDefaultQuality;
+  bool FOptimizeJpegCopies = false;
+  /// The conversion type every copy is written in ("jpeg"); empty: its own.
+  std::string FConvertCopiesTo;
   TDisplayInfo FDisplayInfo;
   std::vector<std::string> FLogLines;
   /// Height of the window and bottom of the last Settings field as laid out:

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -6,6 +8,7 @@
 #include <QFormLayout>
 #include <QScreen>
 #include <QSpinBox>
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -15,6 +18,7 @@
 #include "app/PresetsDialog.h"
 #include "app/WindowLayout.h"
 #include "app/WindowSettings.h"
+#include "engine/formats/FormatRegistry.h"
 #include "platform/PathText.h"
 #include "platform/Platform.h"
 #include "settings/ConfigurationFile.h"
@@ -174,22 +178,42 @@ void TMain_Form::SelectTargetDirectory() {
   }
 }
 
-void TMain_Form::SelectPictureQuality() {
+void TMain_Form::SelectCopies() {
   QDialog dialog(this);
-  dialog.setWindowTitle(QStringLiteral("Picture Quality"));
+  dialog.setWindowTitle(QStringLiteral("Copies"));
   auto* quality = new QSpinBox(&dialog);
   quality->setObjectName(QStringLiteral("PictureQuality_SpinEdit"));
   // The lowest step is no number but each type's own quality.
   quality->setRange(kDefaultQuality, kMaxQuality);
   quality->setSpecialValueText(QStringLiteral("Default (JPEG 100, others 90)"));
   quality->setValue(FPictureQuality);
+  auto* optimize =
+      new QCheckBox(QStringLiteral("Optimize JPEG copies (smaller, the same pixels)"), &dialog);
+  optimize->setObjectName(QStringLiteral("OptimizeJpegCopies_CheckBox"));
+  optimize->setChecked(FOptimizeJpegCopies);
+  auto* convert = new QComboBox(&dialog);
+  convert->setObjectName(QStringLiteral("ConvertCopiesTo_ComboBox"));
+  convert->addItem(QStringLiteral("Each in its own type"), QString());
+  // Only the types this build can write are offered.
+  for (const QString& name : QString::fromStdString(ConversionTypeNames()).split(u'|')) {
+    const std::optional<TConversionType> type = ConversionTypeNamed(name.toStdString());
+    if (!type || ConversionFormat(*type) == nullptr) continue;
+    convert->addItem(QString::fromUtf8(type->Title.data(), qsizetype(type->Title.size())), name);
+  }
+  convert->setCurrentIndex(
+      std::max(0, convert->findData(QString::fromStdString(FConvertCopiesTo))));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   auto* layout = new QFormLayout(&dialog);
   layout->addRow(QStringLiteral("Quality of lossy copies:"), quality);
+  layout->addRow(QString(), optimize);
+  layout->addRow(QStringLiteral("Write copies as:"), convert);
   layout->addRow(buttons);
-  if (Dialogs().RunDialog(dialog) == QDialog::Accepted) FPictureQuality = quality->value();
+  if (Dialogs().RunDialog(dialog) != QDialog::Accepted) return;
+  FPictureQuality = quality->value();
+  FOptimizeJpegCopies = optimize->isChecked();
+  FConvertCopiesTo = convert->currentData().toString().toStdString();
 }
 
 void TMain_Form::SaveLog() {
@@ -253,7 +277,9 @@ TWindowSettings TMain_Form::CurrentSettings() const {
           .RefuseDamagedPictures = ui_.RefuseDamagedPictures_MenuItem->isChecked(),
           .BrandAllPictureTypes = ui_.BrandAllPictureTypes_MenuItem->isChecked(),
           .IncludeSubfolders = ui_.IncludeSubfolders_MenuItem->isChecked(),
-          .PictureQuality = FPictureQuality};
+          .PictureQuality = FPictureQuality,
+          .OptimizeJpegCopies = FOptimizeJpegCopies,
+          .ConvertCopiesTo = FConvertCopiesTo};
 }
 
 void TMain_Form::ApplySettings(const TWindowSettings& settings) {
@@ -272,6 +298,8 @@ void TMain_Form::ApplySettings(const TWindowSettings& settings) {
   ui_.BrandAllPictureTypes_MenuItem->setChecked(settings.BrandAllPictureTypes);
   ui_.IncludeSubfolders_MenuItem->setChecked(settings.IncludeSubfolders);
   FPictureQuality = settings.PictureQuality;
+  FOptimizeJpegCopies = settings.OptimizeJpegCopies;
+  FConvertCopiesTo = settings.ConvertCopiesTo;
   FLogDirectory = settings.LogDirectory;
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/Errors.h"
 #include "engine/MarkPreset.h"
+#include "engine/formats/FormatRegistry.h"
 #include "settings/ConfigurationFile.h"
 
 namespace sigilon {
@@ -44,6 +45,8 @@ constexpr const char* kRefuseDamagedPicturesEntry = "RefuseDamagedPictures";
 constexpr const char* kBrandAllPictureTypesEntry = "BrandAllPictureTypes";
 constexpr const char* kIncludeSubfoldersEntry = "IncludeSubfolders";
 constexpr const char* kPictureQualityEntry = "PictureQuality";
+constexpr const char* kOptimizeJpegCopiesEntry = "OptimizeJpegCopies";
+constexpr const char* kConvertCopiesToEntry = "ConvertCopiesTo";
 
 /// A stored text, or nothing when the entry is missing or cannot be read.
 std::optional<std::string> StoredText(const TConfigurationFile& store, const char* name) {
@@ -147,6 +150,12 @@ void TWindowSettings::Load(const TConfigurationFile& store) {
   if (const std::optional<int> quality = StoredNumber(store, kPictureQualityEntry)) {
     if (*quality >= kMinQuality && *quality <= kMaxQuality) PictureQuality = *quality;
   }
+  OptimizeJpegCopies = StoredSwitch(store, kOptimizeJpegCopiesEntry);
+  if (const std::optional<std::string> type = StoredText(store, kConvertCopiesToEntry)) {
+    if (const std::optional<TConversionType> known = ConversionTypeNamed(*type)) {
+      ConvertCopiesTo = known->Name;
+    }
+  }
   FillInFields = StoredSwitch(store, kFillInFieldsEntry);
 }
 
@@ -176,6 +185,8 @@ void TWindowSettings::Save(TConfigurationFile& store) const {
   store.WriteValue(kBrandAllPictureTypesEntry, SwitchText(BrandAllPictureTypes));
   store.WriteValue(kIncludeSubfoldersEntry, SwitchText(IncludeSubfolders));
   store.WriteValue(kPictureQualityEntry, std::to_string(PictureQuality));
+  store.WriteValue(kOptimizeJpegCopiesEntry, SwitchText(OptimizeJpegCopies));
+  store.WriteValue(kConvertCopiesToEntry, ConvertCopiesTo);
   store.WriteValue(kBrandLayoutEntry, std::string(LayoutName(BrandLook.Layout)));
   store.WriteValue(kBrandSpacingEntry, MarkNumberText(BrandLook.Spacing));
   store.WriteValue(kBrandAngleEntry, BrandLook.Angle ? MarkNumberText(*BrandLook.Angle) : "");

@@ -51,6 +51,11 @@ struct TWindowSettings {
   bool IncludeSubfolders = false;
   /// Quality of lossy copies, kMinQuality to kMaxQuality, or kDefaultQuality.
   int PictureQuality = kDefaultQuality;
+  /// JPEG copies with Huffman tables made for each picture.
+  bool OptimizeJpegCopies = false;
+  /// The type every copy is written in, by its conversion name ("jpeg");
+  /// empty: each in its own. A name no conversion type has is empty.
+  std::string ConvertCopiesTo;
 
   /// Reads every entry on its own: one that is missing, unreadable or out of
   /// range leaves its member as default-constructed. Never raises.

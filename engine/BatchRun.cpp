@@ -281,6 +281,11 @@ std::string TargetName(const std::string& name, const TBatchOptions& options) {
 
 }  // namespace
 
+void ConvertCopies(TBatchOptions& options, const std::optional<TConversionType>& type) {
+  options.ConvertTo = type;
+  options.Brand.WriteFormat = type ? ConversionFormat(*type) : nullptr;
+}
+
 std::string StartDirectoryMessage(const std::string& applicationTitle) {
   return "You cannot save the Target images into " + applicationTitle + "'s directory!";
 }

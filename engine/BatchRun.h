@@ -144,6 +144,10 @@ struct TBatchOptions {
   std::optional<TConversionType> ConvertTo{};
 };
 
+/// Makes `options` write every copy as `type` (ConvertTo, and the format
+/// that writes it as Brand.WriteFormat); nothing: each in its own type.
+void ConvertCopies(TBatchOptions& options, const std::optional<TConversionType>& type);
+
 /// What a run came to.
 struct TBatchSummary {
   std::int64_t Count = 0;

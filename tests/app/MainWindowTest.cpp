@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
@@ -1079,15 +1080,20 @@ class MainWindowTest : public QObject {
     QVERIFY(WritePicture(source_ + u"/a.jpeg"_s, "JPG"));
     QVERIFY(WritePicture(source_ + u"/2024/May/b.jpg"_s, "JPG"));
     SetUpSettings(source_, target_);
-    const auto chooseQuality = [this](int quality, bool confirm) {
-      dialogs_->DialogScripts.push_back([quality, confirm](QDialog& dialog) {
+    const auto chooseCopies = [this](int quality, bool confirm, const QString& type = {}) {
+      dialogs_->DialogScripts.push_back([=](QDialog& dialog) {
         auto* spin = dialog.findChild<QSpinBox*>(u"PictureQuality_SpinEdit"_s);
-        if (spin == nullptr) return int(QDialog::Rejected);
+        auto* convert = dialog.findChild<QComboBox*>(u"ConvertCopiesTo_ComboBox"_s);
+        if (spin == nullptr || convert == nullptr || convert->findData(type) < 0) {
+          return int(QDialog::Rejected);
+        }
         spin->setValue(quality);
+        convert->setCurrentIndex(convert->findData(type));
         return int(confirm ? QDialog::Accepted : QDialog::Rejected);
       });
-      ui().PictureQuality_MenuItem->trigger();
+      ui().Copies_MenuItem->trigger();
     };
+    const auto chooseQuality = [&](int quality, bool confirm) { chooseCopies(quality, confirm); };
     chooseQuality(40, true);
     Process();
     // Off by default: the run is as it always was.
@@ -1111,6 +1117,13 @@ class MainWindowTest : public QObject {
     chooseQuality(0, true);
     Process();
     QVERIFY(QFileInfo(target_ + u"/2024/May/b.jpg"_s).size() > small + small / 4);
+    // Copies converted to another type take its extension, and it is remembered.
+    chooseCopies(0, true, u"png"_s);
+    Restart();
+    Process();
+    QVERIFY(QFile::exists(target_ + u"/2024/May/b.png"_s));
+    QVERIFY(QFile::exists(target_ + u"/a.png"_s));
+    chooseCopies(0, true, QString());
 
     // With subfolders, a target inside the source is refused with a message.
     const QString inside = source_ + u"/copies"_s;

@@ -73,7 +73,9 @@ class WindowLogicTest : public QObject {
                                    .RefuseDamagedPictures = true,
                                    .BrandAllPictureTypes = true,
                                    .IncludeSubfolders = false,
-                                   .PictureQuality = 85};
+                                   .PictureQuality = 85,
+                                   .OptimizeJpegCopies = true,
+                                   .ConvertCopiesTo = "webp"};
     // Other entries stay; those written move to the end, in this order.
     TConfigurationFile store = StoreWith({"BrandText=old", "FLastSplashScreen=kept"});
     settings.Save(store);
@@ -89,9 +91,10 @@ class WindowLogicTest : public QObject {
     QCOMPARE(
         Entries(store).mid(18),
         (QStringList{u"BrandAllPictureTypes=1"_s, u"IncludeSubfolders=0"_s, u"PictureQuality=85"_s,
-                     u"BrandLayout=single"_s, u"BrandSpacing=0.75"_s, u"BrandAngle=-22.5"_s,
-                     u"BrandAnchor=left"_s, u"BrandMargin=7.5"_s, u"BrandShadow=1"_s,
-                     u"BrandLogo=/logos/Studio = 1.svg"_s, u"FillInFields=1"_s}));
+                     u"OptimizeJpegCopies=1"_s, u"ConvertCopiesTo=webp"_s, u"BrandLayout=single"_s,
+                     u"BrandSpacing=0.75"_s, u"BrandAngle=-22.5"_s, u"BrandAnchor=left"_s,
+                     u"BrandMargin=7.5"_s, u"BrandShadow=1"_s, u"BrandLogo=/logos/Studio = 1.svg"_s,
+                     u"FillInFields=1"_s}));
     QVERIFY(Loaded(store) == settings);
     // Nothing stored is the window as laid out; what is none is not written.
     QVERIFY(Loaded(TConfigurationFile()) == TWindowSettings{});
@@ -114,6 +117,8 @@ class WindowLogicTest : public QObject {
     for (const char* quality : {"PictureQuality=101", "PictureQuality=-5", "PictureQuality=x"}) {
       QCOMPARE(Loaded(StoreWith({quality})).PictureQuality, kDefaultQuality);
     }
+    QCOMPARE(Loaded(StoreWith({"ConvertCopiesTo=gif"})).ConvertCopiesTo, std::string());
+    QCOMPARE(Loaded(StoreWith({"ConvertCopiesTo=HEIC"})).ConvertCopiesTo, std::string("heic"));
     const TWindowSettings other =
         Loaded(StoreWith({"BrandRelativeSize=50.5", "BrandOpacity=1", "BrandOutline=$00FF0000",
                           "WindowLeft=10", "WindowTop=20", "WindowWidth=300",

@@ -335,8 +335,7 @@ int ProcessImages(const TBrandCommandLine& command, const TBrandFileFunction& br
   options.Brand.AllTypes = command.AllTypes;
   options.Brand.Quality = command.Quality;
   options.Brand.Optimize = command.Optimize;
-  if (command.ConvertTo) options.Brand.WriteFormat = ConversionFormat(*command.ConvertTo);
-  options.ConvertTo = command.ConvertTo;
+  ConvertCopies(options, command.ConvertTo);
   options.Recursive = command.Recursive;
   options.Brand.Fields = command.Fields;
   options.Jobs = command.Jobs > 0 ? command.Jobs : std::clamp(OnlineProcessors(), 1, kMaxJobs);
