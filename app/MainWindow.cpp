@@ -354,7 +354,8 @@ TBatchSettings TMain_Form::CurrentBatchSettings() const {
   return {.BrandText = BrandText(),
           .FontText = FontToText(BrandTextFont()),
           .SourceDirectory = SourceDirectory(),
-          .TargetDirectory = TargetDirectory()};
+          .TargetDirectory = TargetDirectory(),
+          .HasLogo = !FBrandLook.LogoFile.empty()};
 }
 
 TBrandOptions TMain_Form::CurrentBrandOptions() const {

@@ -1015,6 +1015,34 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui().Sample_Label->text(), u"No picture in the Source Directory"_s);
   }
 
+  void processBrandsALogoWithoutBrandText() {
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    QVERIFY(WritePicture(source_ + u"/a.jpg"_s, "JPG"));
+    ChooseFolder(ui().SourceDirectory_MenuItem, source_);
+    ChooseFolder(ui().TargetDirectory_MenuItem, target_);
+    QImage logoPicture(16, 16, QImage::Format_ARGB32);
+    logoPicture.fill(QColor(200, 0, 0, 255));
+    const QString logo = Work(u"logo.png"_s);
+    QVERIFY(logoPicture.save(logo, "PNG"));
+    const auto useLogo = [this](const QString& file) {
+      dialogs_->DialogScripts.push_back([file](QDialog& dialog) {
+        dynamic_cast<TMark_Form&>(dialog).Form().Logo_Edit->setText(file);
+        return static_cast<int>(QDialog::Accepted);
+      });
+      ui().Mark_MenuItem->trigger();
+    };
+    useLogo(logo);
+    QVERIFY(ui().BrandText_Edit->text().isEmpty());
+    Process();
+    QVERIFY(dialogs_->Messages.isEmpty());
+    QTRY_VERIFY(QFile::exists(target_ + u"/a.jpg"_s));
+    QCOMPARE(Log().last(), u"1 files processed."_s);
+    // Without the logo the empty text is refused as before.
+    useLogo(QString());
+    Process();
+    QCOMPARE(dialogs_->Messages, QStringList{u"You must enter the Brand Text setting."_s});
+  }
+
   void previewShowsTheSampleAtItsOwnSizeOnRequest() {
     // A photo several times the view's size: whole, it is decoded reduced.
     QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
