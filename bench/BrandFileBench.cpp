@@ -11,6 +11,7 @@
 //                          and single: against BM_BrandFileLook/RelativeSize2
 //   BM_MarkPreview         one redraw of the live preview after a change (the sample
 //                          loaded once): whole in a 1200 x 800 view, and at its own size
+//   BM_MarkSampleLoad      loading that sample, once per file or switch of view
 //   BM_CodecWork           decode of the source + quality-100 encode of the stamped picture
 //   BM_CommandLine         a whole sigilon-brand process on a folder holding the one photo
 //   BM_PlainTranscode      read the file, decode, encode at quality 100 unstamped, write
@@ -151,6 +152,16 @@ void BM_MarkPreview(benchmark::State& state) {
   state.counters["SampleMP"] = sample.Picture->Width() * sample.Picture->Height() / 1e6;
 }
 
+void BM_MarkSampleLoad(benchmark::State& state) {
+  Fixture& f = Shared();
+  const int box = static_cast<int>(state.range(0));
+  const int height = box == kWholeSizeBox ? box : box / 3 * 2;
+  for (auto _ : state) {
+    const TMarkSample sample = LoadMarkSample(f.sourcePath, box, height, {});
+    benchmark::DoNotOptimize(sample.Picture->Pixels().data());
+  }
+}
+
 void BM_CodecWork(benchmark::State& state) {
   Fixture& f = Shared();
   for (auto _ : state) {
@@ -259,6 +270,11 @@ BENCHMARK_CAPTURE(BM_BrandFileLogo, Single, TMarkLayout::Single)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_MarkPreview)
+    ->Arg(1200)
+    ->Arg(kWholeSizeBox)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_MarkSampleLoad)
     ->Arg(1200)
     ->Arg(kWholeSizeBox)
     ->Unit(benchmark::kMillisecond)
