@@ -134,7 +134,7 @@ void TMain_Form::WatchControls() {
   ui_.TargetDirectory_Edit->installEventFilter(this);
   ui_.Log_Memo->viewport()->installEventFilter(this);
   ui_.Settings_TabSheet->installEventFilter(this);
-  ui_.Mark_Image->installEventFilter(this);
+  ui_.MarkImage_ScrollBox->viewport()->installEventFilter(this);
 }
 
 // ---- Life cycle -------------------------------------------------------------
@@ -196,8 +196,9 @@ void TMain_Form::closeEvent(QCloseEvent* event) {
 
 bool TMain_Form::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
-  if (watched == ui_.Mark_Image) {
-    if (type == QEvent::Resize) ScheduleMarkPreview();
+  if (watched == ui_.MarkImage_ScrollBox->viewport()) {
+    // Whole, the picture follows the view's size; at its own size it scrolls.
+    if (type == QEvent::Resize && ui_.Mark_Image->Fit()) ScheduleMarkPreview();
     return false;
   }
   if (watched == ui_.Settings_TabSheet) {
@@ -353,7 +354,8 @@ TBatchSettings TMain_Form::CurrentBatchSettings() const {
   return {.BrandText = BrandText(),
           .FontText = FontToText(BrandTextFont()),
           .SourceDirectory = SourceDirectory(),
-          .TargetDirectory = TargetDirectory()};
+          .TargetDirectory = TargetDirectory(),
+          .HasLogo = !FBrandLook.LogoFile.empty()};
 }
 
 TBrandOptions TMain_Form::CurrentBrandOptions() const {

@@ -106,6 +106,9 @@ class TMain_Form : public QMainWindow {
   void Presets_MenuItemClick();
   /// The Preview page's button: a picture of the user's to preview the mark on.
   void SampleFile_ButtonClick();
+  /// The Preview page's Actual Size button: the sample at its own size,
+  /// scrolled, or whole.
+  void ActualSize_ButtonClick();
   /// Draws the preview once a burst of changes has ended.
   void Preview_TimerTimer();
   /// Any typed character opens the folder dialog; the key itself is ignored.
@@ -227,7 +230,8 @@ class TMain_Form : public QMainWindow {
   /// The preview's picture as the user chose it; empty: the source's first.
   std::string FSampleFile;
   std::unique_ptr<TMarkSample> FSample;
-  /// The size of the view the sample was decoded for.
+  /// The size of the view the sample was decoded for (kWholeSizeBox each
+  /// way: at its own size).
   QSize FSampleBox;
   /// Where the log was last saved; the save dialog opens there.
   std::string FLogDirectory;

@@ -36,6 +36,9 @@ void TMain_Form::CreateMarkPreview() {
   connect(ui_.Main_PageControl, &QTabWidget::currentChanged, this,
           &TMain_Form::ScheduleMarkPreview);
   connect(ui_.SampleFile_Button, &QPushButton::clicked, this, &TMain_Form::SampleFile_ButtonClick);
+  connect(ui_.ActualSize_Button, &QPushButton::clicked, this, &TMain_Form::ActualSize_ButtonClick);
+  connect(ui_.Mark_Image, &TPicturePreview::DoubleClicked, ui_.ActualSize_Button,
+          &QPushButton::click);
   ui_.Mark_Image->SetFit(true);
 }
 
@@ -44,6 +47,14 @@ void TMain_Form::ScheduleMarkPreview() {
 }
 
 void TMain_Form::Preview_TimerTimer() { DrawMarkPreview(); }
+
+void TMain_Form::ActualSize_ButtonClick() {
+  const bool fit = !ui_.ActualSize_Button->isChecked();
+  // Whole, the picture takes the view; at its own size it scrolls.
+  ui_.MarkImage_ScrollBox->setWidgetResizable(fit);
+  ui_.Mark_Image->SetFit(fit);
+  DrawMarkPreview();
+}
 
 void TMain_Form::SampleFile_ButtonClick() {
   QFileDialog dialog(this, QStringLiteral("Sample Picture"),
@@ -77,11 +88,17 @@ void TMain_Form::DrawMarkPreview() {
     ui_.Sample_Label->setText(QStringLiteral("No picture in the Source Directory"));
     return;
   }
-  const QSize box = ui_.Mark_Image->size();
+  // At its own size the sample is decoded whole, so that the view shows
+  // what the run writes; whole, as small as the view allows.
+  const bool actual = !ui_.Mark_Image->Fit();
+  const QSize box =
+      actual ? QSize(kWholeSizeBox, kWholeSizeBox) : ui_.MarkImage_ScrollBox->viewport()->size();
   try {
     const TBrandOptions options = CurrentBrandOptions();
-    // Decoded again only for another file or a view it no longer fills.
-    if (!FSample || FSample->Path != path ||
+    // Decoded again only for another file, a view it no longer fills, or
+    // back from its own size to a view it need not fill at that cost.
+    const bool wasActual = FSampleBox.width() == kWholeSizeBox;
+    if (!FSample || FSample->Path != path || actual != wasActual ||
         (FSample->Scale > 1 &&
          (box.width() > FSampleBox.width() || box.height() > FSampleBox.height()))) {
       FSample.reset();

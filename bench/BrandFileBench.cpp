@@ -9,6 +9,9 @@
 //                          single mark against BM_PlainStreamed, the codec floor
 //   BM_BrandFileLogo       a logo over the brand text (text at 2 %, as RelativeSize2), tiled
 //                          and single: against BM_BrandFileLook/RelativeSize2
+//   BM_MarkPreview         one redraw of the live preview after a change (the sample
+//                          loaded once): whole in a 1200 x 800 view, and at its own size
+//   BM_MarkSampleLoad      loading that sample, once per file or switch of view
 //   BM_CodecWork           decode of the source + quality-100 encode of the stamped picture
 //   BM_CommandLine         a whole sigilon-brand process on a folder holding the one photo
 //   BM_PlainTranscode      read the file, decode, encode at quality 100 unstamped, write
@@ -34,6 +37,7 @@
 #include "engine/BrandFile.h"
 #include "engine/Canvas.h"
 #include "engine/JpegCodec.h"
+#include "engine/MarkPreview.h"
 #include "platform/Platform.h"
 
 namespace sigilon {
@@ -132,6 +136,30 @@ std::shared_ptr<const TBitmap> BenchLogo() {
 void BM_BrandFileLogo(benchmark::State& state, TMarkLayout layout) {
   BrandLoop(state, nullptr,
             TBrandOptions{.Look = {.RelativeSize = 8, .Layout = layout, .Logo = BenchLogo()}});
+}
+
+// Argument: the view's side (kWholeSizeBox: the sample at its own size).
+void BM_MarkPreview(benchmark::State& state) {
+  Fixture& f = Shared();
+  const int box = static_cast<int>(state.range(0));
+  const TBrandOptions options{.Look = {.Shadow = true}};
+  const int height = box == kWholeSizeBox ? box : box / 3 * 2;
+  const TMarkSample sample = LoadMarkSample(f.sourcePath, box, height, options);
+  for (auto _ : state) {
+    const TBitmap shown = StampMarkSample(sample, kBrand, kFontText, options);
+    benchmark::DoNotOptimize(shown.Pixels().data());
+  }
+  state.counters["SampleMP"] = sample.Picture->Width() * sample.Picture->Height() / 1e6;
+}
+
+void BM_MarkSampleLoad(benchmark::State& state) {
+  Fixture& f = Shared();
+  const int box = static_cast<int>(state.range(0));
+  const int height = box == kWholeSizeBox ? box : box / 3 * 2;
+  for (auto _ : state) {
+    const TMarkSample sample = LoadMarkSample(f.sourcePath, box, height, {});
+    benchmark::DoNotOptimize(sample.Picture->Pixels().data());
+  }
 }
 
 void BM_CodecWork(benchmark::State& state) {
@@ -239,6 +267,16 @@ BENCHMARK_CAPTURE(BM_BrandFileLogo, Tiled, TMarkLayout::Tile)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_BrandFileLogo, Single, TMarkLayout::Single)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_MarkPreview)
+    ->Arg(1200)
+    ->Arg(kWholeSizeBox)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_MarkSampleLoad)
+    ->Arg(1200)
+    ->Arg(kWholeSizeBox)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_CodecWork)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -294,7 +294,7 @@ std::string CountLine(std::int64_t count) { return std::to_string(count) + " fil
 
 TBatchRefusal CheckBatchSettings(const TBatchSettings& settings, const std::string& startDirectory,
                                  bool recursive) {
-  if (settings.BrandText.empty()) return TBatchRefusal::NoBrandText;
+  if (settings.BrandText.empty() && !settings.HasLogo) return TBatchRefusal::NoBrandText;
   if (settings.SourceDirectory.empty()) return TBatchRefusal::NoSourceDirectory;
   if (settings.TargetDirectory.empty()) return TBatchRefusal::NoTargetDirectory;
   if (settings.SourceDirectory == settings.TargetDirectory ||

@@ -46,6 +46,9 @@ struct TBatchSettings {
   std::string FontText;
   std::string SourceDirectory;
   std::string TargetDirectory;
+  /// The mark has a logo, which is a mark by itself: the brand text may
+  /// then be empty.
+  bool HasLogo = false;
 };
 
 /// Why a run does not start, in the order the checks are made.

@@ -18,7 +18,8 @@ namespace sigilon {
 
 namespace drawing {
 class Painter;
-}
+class ShadowPainter;
+}  // namespace drawing
 
 /// No font could be found or loaded for a text.
 class FontError : public std::runtime_error {
@@ -280,7 +281,7 @@ class TCanvas {
   // cut to the columns of `clip`.
   static void PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
                              std::int64_t dx, std::int64_t count, const TRect& clip,
-                             drawing::Painter* background, drawing::Painter* shadow,
+                             drawing::Painter* background, drawing::ShadowPainter* shadow,
                              drawing::Painter* outline, drawing::Painter& text);
   // The picture rows the bitmap holds, in picture coordinates.
   TRect PaintRect() const;

@@ -13,11 +13,7 @@
 namespace sigilon {
 
 using drawing::Painter;
-
-namespace {
-// A shadow is black; its coverage says how dark.
-constexpr TRGBQuad kShadowColor{};
-}  // namespace
+using drawing::ShadowPainter;
 
 TRect TCanvas::ClipRect() const {
   return TRect{0, 0, bitmap_.Width(), pictureHeight_ < 0 ? bitmap_.Height() : pictureHeight_};
@@ -33,7 +29,7 @@ TRect TCanvas::PaintRect() const {
 
 void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std::int64_t originX,
                              std::int64_t dx, std::int64_t count, const TRect& clip,
-                             Painter* background, Painter* shadow, Painter* outline,
+                             Painter* background, ShadowPainter* shadow, Painter* outline,
                              Painter& text) {
   const std::size_t rowOffset = r * static_cast<std::size_t>(image.Stride());
   const auto paintRuns = [&](const std::vector<TTextImage::Run>& runs,
@@ -60,8 +56,13 @@ void TCanvas::PaintCopiesRow(const TTextImage& image, std::size_t r, int by, std
       });
       background = nullptr;
     }
+    // The row's shadow is prepared once for all its copies.
+    shadow->SetRow(&image.shadow_[rowOffset]);
+    for (std::size_t k = image.shadowRowRuns_[r]; k < image.shadowRowRuns_[r + 1]; ++k) {
+      shadow->Load(image.shadowRuns_[k].Start, image.shadowRuns_[k].Length);
+    }
     paintRuns(image.shadowRuns_, image.shadowRowRuns_, [&](int x, std::size_t offset, int n) {
-      shadow->PaintRow(by, x, &image.shadow_[offset], n);
+      shadow->PaintRow(by, x, static_cast<int>(offset - rowOffset), n);
     });
   }
   // The plain text alone is the common case: its loop carries no layer tests.
@@ -106,8 +107,8 @@ void TCanvas::Draw(std::int64_t x, std::int64_t y, const TTextImage& image) {
   if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
   std::optional<Painter> background;
   if (!image.background_.empty()) background.emplace(bitmap_, image.brushColor_);
-  std::optional<Painter> shadow;
-  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
+  std::optional<ShadowPainter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, image.opacity_);
   for (std::int64_t r = firstRow; r < lastRow; ++r) {
     PaintCopiesRow(image, static_cast<std::size_t>(r), static_cast<int>(originY + r - top_),
                    originX, 0, 1, clip, background ? &*background : nullptr,
@@ -138,8 +139,8 @@ void TCanvas::DrawTiled(std::int64_t x, std::int64_t y, std::int64_t dx, std::in
   Painter text(bitmap_, image.textColor_, image.opacity_);
   std::optional<Painter> outline;
   if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
-  std::optional<Painter> shadow;
-  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
+  std::optional<ShadowPainter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, image.opacity_);
   for (int by = clip.Top; by < clip.Bottom; ++by) {
     // Copy rows j with top + j * dy <= by < top + j * dy + imageRows.
     const std::int64_t rel = by - top;
@@ -170,8 +171,8 @@ void TCanvas::DrawCopies(std::vector<TPixelPoint> origins, const TTextImage& ima
   Painter text(bitmap_, image.textColor_, image.opacity_);
   std::optional<Painter> outline;
   if (!image.outline_.empty()) outline.emplace(bitmap_, image.outlineColor_, image.opacity_);
-  std::optional<Painter> shadow;
-  if (!image.shadow_.empty()) shadow.emplace(bitmap_, kShadowColor, image.opacity_);
+  std::optional<ShadowPainter> shadow;
+  if (!image.shadow_.empty()) shadow.emplace(bitmap_, image.opacity_);
   std::size_t first = 0;
   for (int by = clip.Top; by < clip.Bottom; ++by) {
     // Copies that end above the row are done with.

@@ -277,7 +277,7 @@ void TLogoImage::Paint(TBitmap& target, int targetTop, std::int64_t firstRow, st
                          {endRow, y + box.Bottom, std::int64_t{targetTop} + target.Height()})};
   };
   if (!shadow_.empty()) {
-    drawing::Painter painter(target, TRGBQuad{0, 0, 0, 0});
+    drawing::ShadowPainter painter(target, 255);
     const int sw = shadowBounds_.Right - shadowBounds_.Left;
     const std::int64_t left = std::max<std::int64_t>(0, x + shadowBounds_.Left);
     const std::int64_t right = std::min<std::int64_t>(width, x + shadowBounds_.Right);
@@ -286,7 +286,9 @@ void TLogoImage::Paint(TBitmap& target, int targetTop, std::int64_t firstRow, st
       const std::uint8_t* cover =
           &shadow_[static_cast<std::size_t>(row - y - shadowBounds_.Top) * sw +
                    (left - x - shadowBounds_.Left)];
-      painter.PaintRow(static_cast<int>(row - targetTop), static_cast<int>(left), cover,
+      painter.SetRow(cover);
+      painter.Load(0, static_cast<int>(right - left));
+      painter.PaintRow(static_cast<int>(row - targetTop), static_cast<int>(left), 0,
                        static_cast<int>(right - left));
     }
   }

@@ -5,6 +5,7 @@
 /// drawn on a copy of it as the run draws it on the whole picture, scaled to
 /// match.
 
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -25,9 +26,13 @@ struct TMarkSample {
   TPictureMetadata Metadata{};
 };
 
+/// A view box side no picture exceeds: the sample at its own size.
+inline constexpr int kWholeSizeBox = std::numeric_limits<int>::max();
+
 /// Loads `path` for a view of `boxWidth` x `boxHeight` pixels showing it
 /// whole: a JPEG is decoded at the smallest of 1/8, 1/4, 1/2 and full size
-/// that still fills the view; other types whole. Throws ImageError (no
+/// that still fills the view (full size for kWholeSizeBox); other types
+/// whole. Throws ImageError (no
 /// picture type this run brands, or a file that does not decode) and
 /// PlatformError (an unreadable file).
 TMarkSample LoadMarkSample(const std::string& path, int boxWidth, int boxHeight,

@@ -1016,6 +1016,74 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui().Sample_Label->text(), u"No picture in the Source Directory"_s);
   }
 
+  void processBrandsALogoWithoutBrandText() {
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    QVERIFY(WritePicture(source_ + u"/a.jpg"_s, "JPG"));
+    ChooseFolder(ui().SourceDirectory_MenuItem, source_);
+    ChooseFolder(ui().TargetDirectory_MenuItem, target_);
+    QImage logoPicture(16, 16, QImage::Format_ARGB32);
+    logoPicture.fill(QColor(200, 0, 0, 255));
+    const QString logo = Work(u"logo.png"_s);
+    QVERIFY(logoPicture.save(logo, "PNG"));
+    const auto useLogo = [this](const QString& file) {
+      dialogs_->DialogScripts.push_back([file](QDialog& dialog) {
+        dynamic_cast<TMark_Form&>(dialog).Form().Logo_Edit->setText(file);
+        return static_cast<int>(QDialog::Accepted);
+      });
+      ui().Mark_MenuItem->trigger();
+    };
+    useLogo(logo);
+    Process();
+    QVERIFY(dialogs_->Messages.isEmpty());
+    QTRY_VERIFY(QFile::exists(target_ + u"/a.jpg"_s));
+    QCOMPARE(Log().last(), u"1 files processed."_s);
+    // Without the logo the empty text is refused as before.
+    useLogo(QString());
+    Process();
+    QCOMPARE(dialogs_->Messages, QStringList{u"You must enter the Brand Text setting."_s});
+  }
+
+  void previewShowsTheSampleAtItsOwnSizeOnRequest() {
+    // A photo several times the view's size: whole, it is decoded reduced.
+    QVERIFY(QDir().mkpath(source_) && QDir().mkpath(target_));
+    QImage photo(2400, 1800, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y) {
+      for (int x = 0; x < photo.width(); ++x) photo.setPixel(x, y, qRgb(x % 256, y % 256, 120));
+    }
+    QVERIFY(photo.save(source_ + u"/big.jpg"_s, "JPG", 90));
+    SetUpSettings(source_, target_);
+    form_->resize(700, 500);
+    const TPicturePreview& view = *ui().Mark_Image;
+    const QScrollArea& box = *ui().MarkImage_ScrollBox;
+    ui().Main_PageControl->setCurrentWidget(ui().Preview_TabSheet);
+    QTRY_VERIFY(view.Picture() != nullptr);
+    QVERIFY(view.Fit());
+    QVERIFY(!ui().ActualSize_Button->isChecked());
+    QVERIFY(view.Picture()->Width() <= 1200);
+    QVERIFY(view.width() <= box.viewport()->width());
+
+    // At its own size: the photo's pixels one to one, scrolled.
+    ui().ActualSize_Button->click();
+    QVERIFY(!view.Fit());
+    QTRY_VERIFY(view.Picture() != nullptr && view.Picture()->Width() > 1200);
+    QVERIFY(std::abs(view.Picture()->Width() - photo.width()) <= 1);
+    QVERIFY(std::abs(view.Picture()->Height() - photo.height()) <= 1);
+    QVERIFY(std::abs(view.width() - photo.width()) <= 1);
+    QVERIFY(box.horizontalScrollBar()->maximum() > 0 && box.verticalScrollBar()->maximum() > 0);
+    // Still live: a new text is drawn at that size.
+    const TBitmap actual = *view.Picture();
+    ui().BrandText_Edit->setText(u"WWW"_s);
+    QTRY_VERIFY(view.Picture()->Width() == actual.Width() &&
+                test::DifferingPixels(*view.Picture(), actual) > 0);
+
+    // And whole again.
+    ui().ActualSize_Button->click();
+    QVERIFY(view.Fit());
+    QTRY_VERIFY(view.Picture()->Width() <= 1200);
+    QTRY_VERIFY(view.width() <= box.viewport()->width());
+    QCOMPARE(box.horizontalScrollBar()->maximum(), 0);
+  }
+
   void fontDialogTextsShowWholeAtALargeFont() {
     TBrandFont_Form dialog(TBrandLook{form_->BrandTextFont()}, u"Kestro"_s);
     QFont large = dialog.font();

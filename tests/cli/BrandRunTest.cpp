@@ -15,9 +15,11 @@
 #include <sstream>
 
 #include "engine/Bitmap.h"
+#include "engine/BmpCodec.h"
 #include "engine/BrandFile.h"
 #include "engine/JpegCodec.h"
 #include "engine/JpegMetadata.h"
+#include "engine/formats/PngFormat.h"
 #include "platform/Platform.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/JpegSegments.h"
@@ -234,6 +236,46 @@ TEST_F(BrandRunTest, ASingleMarkStandsAtItsCornerOfTheUprightPicture) {
     EXPECT_GT(inkLeft, 40) << jobs;
     EXPECT_GT(inkTop, 150) << jobs;
   }
+}
+
+TEST_F(BrandRunTest, ALogoNeedsNoBrandText) {
+  // A 20 x 20 opaque red logo, placed in the top-left corner of white.
+  TBitmap logo(20, 20, TPixelFormat::pfBGRA32);
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 20; ++x) {
+      std::uint8_t* bgra = logo.Row(y).data() + 4 * x;
+      bgra[0] = bgra[1] = 0;
+      bgra[2] = bgra[3] = 255;
+    }
+  }
+  const std::string logoPath = temp.Path() + "/logo.png";
+  WriteWholeFile(logoPath,
+                 PngFormat().EncodeWhole(logo, {.Name = logoPath, .Width = 20, .Height = 20}));
+  const std::string white = temp.Path() + "/white/";
+  fs::create_directory(white);
+  TBitmap picture(120, 90, TPixelFormat::pf24bit);
+  for (int y = 0; y < 90; ++y) {
+    for (int x = 0; x < 120; ++x) picture.SetPixel(x, y, {255, 255, 255, 0});
+  }
+  WriteWholeFile(white + "w.bmp", picture.SaveToBytes());
+  ASSERT_EQ(Run({"--logo", logoPath, "--layout", "single", "--anchor", "top-left", "--margin", "0",
+                 "", white, target}),
+            kExitSuccess)
+      << err;
+  const TBitmap branded = LoadBitmapFromBytes(ReadBytes(target + "w.bmp"), "w.bmp");
+  int red = 0, other = 0;
+  for (int y = 0; y < 90; ++y) {
+    for (int x = 0; x < 120; ++x) {
+      const TRGBQuad p = branded.GetPixel(x, y);
+      if (x < 20 && y < 20) {
+        red += p.Red == 255 && p.Green == 0 && p.Blue == 0;
+      } else {
+        other += p.Red != 255 || p.Green != 255 || p.Blue != 255;
+      }
+    }
+  }
+  EXPECT_EQ(red, 20 * 20);
+  EXPECT_EQ(other, 0);  // no text under it
 }
 
 TEST_F(BrandRunTest, RunningNumbersAreTheSameForEveryJobCount) {

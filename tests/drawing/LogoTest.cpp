@@ -230,6 +230,29 @@ TEST(Logo, TiledLogosTurnWithTheMarkAndCoverThePicture) {
   }
 }
 
+// Without a text the mark is the logo alone: its copies tile as tightly as
+// with a text under them, and nothing dark (the text's colour) is drawn.
+TEST(Logo, WithoutATextTheLogoAloneIsTheMark) {
+  test::TempDirectory dir;
+  TStampLook look;
+  look.Logo = RedRingLogo(dir);
+  TBitmap alone = Grey(400, 300);
+  StampBrandText("", BlackFont(), alone, look);
+  TBitmap withText = Grey(400, 300);
+  StampBrandText("Sigilon", BlackFont(), withText, look);
+  const auto count = [](const TBitmap& picture, bool (*is)(TRGBQuad)) {
+    int n = 0;
+    for (int y = 0; y < picture.Height(); ++y) {
+      for (int x = 0; x < picture.Width(); ++x) n += is(picture.GetPixel(x, y));
+    }
+    return n;
+  };
+  EXPECT_GT(count(withText, Dark), 0);
+  EXPECT_EQ(count(alone, Dark), 0);
+  EXPECT_GT(count(alone, Reddish), count(withText, Reddish));
+  EXPECT_GT(count(alone, Reddish), 400 * 300 / 20);
+}
+
 TEST(Logo, BandsAndRowsPaintWhatTheWholePictureGets) {
   test::TempDirectory dir;
   TStampLook look;

@@ -12,6 +12,7 @@
 #include "engine/BrandFile.h"
 #include "engine/BrandStamp.h"
 #include "engine/Canvas.h"
+#include "engine/CanvasPaint.h"
 #include "engine/StampLayout.h"
 #include "tests/support/PixelCount.h"
 
@@ -260,6 +261,38 @@ TEST(MarkLayout, ShadowFallsDownRightAndReadsOnWhite) {
   }
   EXPECT_GT(weakest, 15);
   EXPECT_LT(weakest, darkest);
+}
+
+// The shadow's byte-wise blend against the plain blend of black, for every
+// coverage, several opacities and backdrops, on 24 bits and (through the
+// plain painter) on 32.
+TEST(MarkLayout, ShadowPainterBlendsExactlyAsBlack) {
+  std::vector<std::uint8_t> coverage(300);
+  for (std::size_t i = 0; i < coverage.size(); ++i) coverage[i] = static_cast<std::uint8_t>(i * 7);
+  for (const TPixelFormat format : {TPixelFormat::pf24bit, TPixelFormat::pf32bit}) {
+    for (const std::uint8_t opacity : {255, 200, 128, 1}) {
+      TBitmap expected(280, 2, format);
+      for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 280; ++x) {
+          expected.SetPixel(x, y,
+                            {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(255 - x),
+                             static_cast<std::uint8_t>(x * 13 + y), 0});
+        }
+      }
+      TBitmap painted = expected;
+      drawing::Painter black(expected, TRGBQuad{}, opacity);
+      black.PaintRow(1, 3, &coverage[10], 256);
+      black.PaintRow(1, 270, &coverage[290], 10);
+      drawing::ShadowPainter shadow(painted, opacity);
+      shadow.SetRow(coverage.data());
+      shadow.Load(290, 10);  // out of order, apart from the rest
+      shadow.Load(10, 256);
+      shadow.PaintRow(1, 3, 10, 256);
+      shadow.PaintRow(1, 270, 290, 10);
+      EXPECT_EQ(test::DifferingPixels(expected, painted), 0) << int{opacity};
+      EXPECT_NE(expected.GetPixel(100, 1).Red, expected.GetPixel(100, 0).Red);
+    }
+  }
 }
 
 TEST(MarkLayout, LatticeVisitsExactlyTheCopiesThatReachTheArea) {

@@ -267,7 +267,8 @@ TBatchSettings BatchSettings(const TBrandCommandLine& command) {
   return {.BrandText = command.BrandText,
           .FontText = command.FontText,
           .SourceDirectory = command.SourceDirectory,
-          .TargetDirectory = command.TargetDirectory};
+          .TargetDirectory = command.TargetDirectory,
+          .HasLogo = !command.Look.LogoFile.empty()};
 }
 
 std::string CheckBrandCommandLine(const TBrandCommandLine& command) {
