@@ -43,7 +43,14 @@ void TMain_Form::CreateMarkPreview() {
 }
 
 void TMain_Form::ScheduleMarkPreview() {
-  if (ui_.Main_PageControl->currentIndex() == kPreviewPageIndex) FPreviewTimer->start();
+  if (ui_.Main_PageControl->currentIndex() == kPreviewPageIndex) {
+    FPreviewTimer->start();
+  } else if (!ui_.Mark_Image->Fit()) {
+    // A sample at its own size is big (72 MB for 24 MP): not held while
+    // unseen; coming back decodes it again.
+    FSample.reset();
+    ui_.Mark_Image->SetPicture(nullptr);
+  }
 }
 
 void TMain_Form::Preview_TimerTimer() { DrawMarkPreview(); }
@@ -106,6 +113,9 @@ void TMain_Form::DrawMarkPreview() {
           std::make_unique<TMarkSample>(LoadMarkSample(path, box.width(), box.height(), options));
       FSampleBox = box;
     }
+    // At its own size the picture shown goes before the next is made, so
+    // that two stamped copies are never held at once.
+    if (actual) ui_.Mark_Image->SetPicture(nullptr);
     ui_.Mark_Image->SetPicture(std::make_shared<const TBitmap>(
         StampMarkSample(*FSample, BrandText(), FontToText(BrandTextFont()), options)));
     ui_.Sample_Label->setText(QFileInfo(QString::fromStdString(path)).fileName());
