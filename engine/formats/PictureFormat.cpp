@@ -1,5 +1,7 @@
 #include "engine/formats/PictureFormat.h"
 
+#include <algorithm>
+
 #include "engine/Errors.h"
 
 namespace sigilon {
@@ -19,6 +21,7 @@ class TBits24Writer final : public TBandWriter {
     writer_->WriteRows(picture.RowsToBits24(firstRow, rows), 0, rows);
   }
   void Finish() override { writer_->Finish(); }
+  void NextPage(int width, int height) override { writer_->NextPage(width, height); }
   bool SplitsEncoding() const override { return writer_->SplitsEncoding(); }
   std::unique_ptr<TEncodedBand> NewEncodedBand() const override {
     return writer_->NewEncodedBand();
@@ -35,7 +38,33 @@ class TBits24Writer final : public TBandWriter {
 
 }  // namespace
 
+TPictureSink MemorySink(std::vector<std::byte>& file) {
+  return [&file](std::span<const std::byte> bytes) {
+    file.insert(file.end(), bytes.begin(), bytes.end());
+  };
+}
+
+TPictureRevisit MemoryRevisit(std::vector<std::byte>& file) {
+  return {.WriteAt =
+              [&file](std::uint64_t offset, std::span<const std::byte> bytes) {
+                if (offset > file.size() || bytes.size() > file.size() - offset) {
+                  throw ImageError("rewriting bytes beyond the end of a file in memory");
+                }
+                std::ranges::copy(bytes, file.begin() + static_cast<std::ptrdiff_t>(offset));
+              },
+          .ReadAt = [&file](std::uint64_t offset, std::span<std::byte> buffer) -> std::size_t {
+            if (offset >= file.size()) return 0;
+            const std::size_t n = std::min<std::size_t>(buffer.size(), file.size() - offset);
+            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
+            return n;
+          }};
+}
+
 bool TPictureFormat::Writes(TPixelFormat) const { return true; }
+
+void TBandReader::NextPage() { throw ImageError("the picture has no further page"); }
+
+void TBandWriter::NextPage(int, int) { throw ImageError("this picture type holds one page"); }
 
 std::unique_ptr<TBandWriter> OpenBandWriterFor(const TPictureFormat& format,
                                                TPixelFormat pixelFormat, const TWriteSpec& request,
@@ -78,10 +107,9 @@ TWholePicture TPictureFormat::ReadWhole(const TReadSpec& request) const {
 std::vector<std::byte> TPictureFormat::EncodeWhole(const TBitmap& picture,
                                                    const TWriteSpec& request) const {
   std::vector<std::byte> file;
-  const std::unique_ptr<TBandWriter> writer =
-      OpenBandWriter(request, [&file](std::span<const std::byte> bytes) {
-        file.insert(file.end(), bytes.begin(), bytes.end());
-      });
+  TWriteSpec inMemory = request;
+  inMemory.Revisit = MemoryRevisit(file);
+  const std::unique_ptr<TBandWriter> writer = OpenBandWriter(inMemory, MemorySink(file));
   writer->WriteRows(picture, 0, picture.Height());
   writer->Finish();
   return file;

@@ -5,6 +5,7 @@
 /// (JpegFormat, BmpFormat, ...); FormatRegistry picks one by the file name.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
@@ -20,6 +21,18 @@ namespace sigilon {
 /// Takes the next bytes of an encoded file, in order; may throw, and the
 /// exception reaches the caller of the writer unchanged.
 using TPictureSink = std::function<void(std::span<const std::byte>)>;
+
+/// Bytes already given to a sink, rewritten or read back `offset` bytes
+/// from the file's start: for a type whose header points ahead to what
+/// follows it (TIFF). Either may throw, as the sink may.
+struct TPictureRevisit {
+  std::function<void(std::uint64_t offset, std::span<const std::byte> bytes)> WriteAt{};
+  std::function<std::size_t(std::uint64_t offset, std::span<std::byte> buffer)> ReadAt{};
+};
+
+/// A sink, and its revisit, that keep the file in `file`.
+TPictureSink MemorySink(std::vector<std::byte>& file);
+TPictureRevisit MemoryRevisit(std::vector<std::byte>& file);
 
 /// What a file says about its pixels before they are decoded.
 struct TPictureHeader {
@@ -96,6 +109,12 @@ struct TWriteSpec {
   /// The further pages of a multi-page picture (TWholePicture::MorePages),
   /// stamped and upright, written after the first by a type that holds pages.
   std::span<const TBitmap> MorePages{};
+  /// Band writers of a type that holds pages: how many the file gets, the
+  /// first Width x Height, each further one begun by TBandWriter::NextPage.
+  int Pages = 1;
+  /// How the sink's bytes are revisited, for a writer that must (TIFF);
+  /// such a writer fails without it.
+  TPictureRevisit Revisit{};
 };
 
 /// A file's rows read band by band from its top, in little memory whatever
@@ -120,6 +139,11 @@ class TBandReader {
   virtual void Finish() = 0;
   /// What was wrong with data that decoded only in part, each text once.
   virtual std::vector<std::string> Warnings() const = 0;
+  /// Pages of a multi-page file; reading starts with the first.
+  virtual int Pages() const { return 1; }
+  /// Once a page is read and finished, moves to the next: Header, Metadata
+  /// and rows are then that page's, from its top. Throws ImageError.
+  virtual void NextPage();
 };
 
 /// Half-encoded rows (TBandWriter::EncodeBand): the writer's own kind.
@@ -139,6 +163,9 @@ class TBandWriter {
   virtual void WriteRows(const TBitmap& picture, int firstRow, int rows) = 0;
   /// Completes the file after the last row.
   virtual void Finish() = 0;
+  /// Writers of a type that holds pages: after the last row of a page,
+  /// begins the next, `width` x `height`.
+  virtual void NextPage(int width, int height);
   /// Whether the encoding was split (asked by TWriteSpec::SplitEncoding and
   /// offered by the writer); only then are the three calls below made.
   virtual bool SplitsEncoding() const { return false; }
@@ -176,6 +203,8 @@ class TPictureFormat {
   virtual bool Streams() const = 0;
   /// Whether the stamped picture is handed to the preview.
   virtual bool Previews() const = 0;
+  /// Whether a file holds several pages, each one branded and written.
+  virtual bool HoldsPages() const { return false; }
   /// Whether the writer takes pictures of `pixelFormat` as they are; a copy
   /// converted from another type reaches it in 24 bits otherwise.
   virtual bool Writes(TPixelFormat pixelFormat) const;
