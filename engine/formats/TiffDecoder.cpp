@@ -109,9 +109,26 @@ void PlaceRows(const TLayout& layout, const std::vector<std::vector<std::uint8_t
   const bool separate = planes.size() > 1;
   const int colours = layout.Rgb ? 3 : 1;
   const std::uint32_t full = deep ? 0xFFFF : 0xFF;
+  // Samples as the bitmap holds them: only colour needs reordering.
+  const bool plain = !deep && !separate && !layout.WhiteIsZero && !layout.Associated;
   for (std::uint32_t r = 0; r < rows; ++r) {
     std::uint8_t* out = picture.Row(pictureRow + static_cast<int>(r)).data();
     const std::size_t at = (unitRow + r) * planeRowBytes;
+    if (plain && !layout.Rgb) {
+      std::memcpy(out, planes[0].data() + at, planeRowBytes);
+      continue;
+    }
+    if (plain) {
+      const std::size_t samples = layout.Samples;
+      const std::uint8_t* in = planes[0].data() + at;
+      for (std::size_t x = 0; x < layout.Width; ++x, in += samples, out += samples) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        if (samples == 4) out[3] = in[3];
+      }
+      continue;
+    }
     for (std::uint32_t x = 0; x < layout.Width; ++x) {
       const auto sample = [&](int channel) {
         if (separate) return SampleAt(planes[channel].data() + at, x, deep);

@@ -119,7 +119,25 @@ void StoredRow(const TBitmap& page, int y, std::vector<std::uint8_t>& row) {
   }
   const TSampleLayout layout = StoredLayout(page.PixelFormat());
   const std::size_t bytes = static_cast<std::size_t>(layout.SampleBytes);
-  for (std::size_t x = 0; x < static_cast<std::size_t>(page.Width()); ++x) {
+  const auto width = static_cast<std::size_t>(page.Width());
+  if (layout.Gray) {
+    std::memcpy(row.data(), source.data(), width * layout.Channels * bytes);
+    return;
+  }
+  if (bytes == 1) {
+    // The common case by itself: a plain loop the compiler makes fast.
+    const std::size_t channels = layout.Channels;
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::uint8_t* in = source.data() + x * channels;
+      std::uint8_t* out = row.data() + x * channels;
+      out[0] = in[2];
+      out[1] = in[1];
+      out[2] = in[0];
+      if (channels == 4) out[3] = in[3];
+    }
+    return;
+  }
+  for (std::size_t x = 0; x < width; ++x) {
     const std::size_t first = x * layout.Channels * bytes;
     for (int c = 0; c < layout.Channels; ++c) {
       const int from = !layout.Gray && c < 3 ? 2 - c : c;
