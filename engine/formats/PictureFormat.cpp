@@ -8,6 +8,15 @@ namespace sigilon {
 
 namespace {
 
+// About this many pixel bytes per band: large enough that the per-band work
+// (a few library calls, the stamp's row arithmetic) vanishes, small enough
+// that a handful of bands of even a 100-megapixel picture cost little.
+constexpr std::size_t kBandBytes = 1 << 20;
+// The JPEG encoder takes rows in groups of 16 (two 8-row blocks of
+// subsampled luminance); bands of whole groups keep it from waiting on
+// partial ones.
+constexpr int kRowGroup = 16;
+
 [[noreturn]] void NotSplit() { throw ImageError("encoding of this picture type is not split"); }
 
 // Hands a writer 24-bit copies of the rows it is given.
@@ -60,6 +69,12 @@ TPictureRevisit MemoryRevisit(std::vector<std::byte>& file) {
           }};
 }
 
+int BandRows(int width, int height) {
+  const std::size_t stride = 3 * static_cast<std::size_t>(width);
+  const auto rows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / stride));
+  return std::min(std::max(kRowGroup, rows / kRowGroup * kRowGroup), height);
+}
+
 bool TPictureFormat::Writes(TPixelFormat) const { return true; }
 
 void TBandReader::NextPage() { throw ImageError("the picture has no further page"); }
@@ -69,7 +84,9 @@ void TBandWriter::NextPage(int, int) { throw ImageError("this picture type holds
 std::unique_ptr<TBandWriter> OpenBandWriterFor(const TPictureFormat& format,
                                                TPixelFormat pixelFormat, const TWriteSpec& request,
                                                TPictureSink sink) {
-  std::unique_ptr<TBandWriter> writer = format.OpenBandWriter(request, std::move(sink));
+  TWriteSpec rowsKnown = request;
+  rowsKnown.RowFormat = format.Writes(pixelFormat) ? pixelFormat : TPixelFormat::pf24bit;
+  std::unique_ptr<TBandWriter> writer = format.OpenBandWriter(rowsKnown, std::move(sink));
   if (format.Writes(pixelFormat)) return writer;
   return std::make_unique<TBits24Writer>(std::move(writer));
 }

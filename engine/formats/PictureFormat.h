@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -100,6 +101,10 @@ struct TWriteSpec {
   /// Encoding split in two halves (EncodeBand on any thread, WriteEncoded
   /// in picture order), where the writer can (SplitsEncoding).
   bool SplitEncoding = false;
+  /// The pixel format of the rows the writer is given, where the caller
+  /// knows it before the first (OpenBandWriterFor): a writer may split the
+  /// encoding of some formats only.
+  std::optional<TPixelFormat> RowFormat{};
   /// Quality of a lossy type, 1 to 100, or kDefaultQuality for the type's
   /// own default.
   int Quality = kDefaultQuality;
@@ -116,6 +121,11 @@ struct TWriteSpec {
   /// such a writer fails without it.
   TPictureRevisit Revisit{};
 };
+
+/// Rows of a band for a picture of `width` x `height`: about a megabyte of
+/// pixels, in whole groups of 16 rows, at most the picture. Branding reads
+/// and writes streaming pictures in bands of this many rows.
+int BandRows(int width, int height);
 
 /// A file's rows read band by band from its top, in little memory whatever
 /// the picture's size.
