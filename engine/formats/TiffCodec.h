@@ -97,8 +97,8 @@ class TTiffSession {
 /// Reads a TIFF file's pages band by band. Pixel formats: palettes as pf8bit;
 /// grey as pfGray8/16, with alpha pfGrayAlpha8/16; RGB as pf24bit/pf48bit,
 /// with alpha pfBGRA32/pf64bit (associated alpha taken apart). Striped pages
-/// are read a row at a time (separate planes a strip at a time), tiled ones a
-/// row of tiles at a time.
+/// are read a strip at a time (a big strip of one plane a row at a time),
+/// tiled ones a row of tiles at a time.
 class TTiffBandDecoder {
  public:
   /// Reads the first page's tags, checking its size against the caps and the

@@ -218,8 +218,12 @@ TPictureMetadata MetadataOf(TIFF* tiff) {
 
 }  // namespace
 
-// How a page is read: the rows of one unit (a row of a striped page, a
-// strip of separate planes, a row of tiles) decoded at a time.
+// Most bytes of one strip decoded whole; a bigger one is read a row at a
+// time (as libtiff does for rows, in parts where it was built to).
+constexpr std::size_t kMaxStripBytes = std::size_t{8} << 20;
+
+// How a page is read: the rows of one unit (a strip, a row of a big strip,
+// a row of tiles) decoded at a time.
 struct TTiffBandDecoder::TImpl {
   TImpl(std::unique_ptr<TTiffFile> file, const std::string& name)
       : session(std::move(file), TTiffSession::TMode::Read, name) {}
@@ -236,7 +240,7 @@ struct TTiffBandDecoder::TImpl {
   int page = 0;
   std::uint64_t pixels = 0;
   int nextRow = 0;
-  bool tiled = false, separate = false;
+  bool tiled = false, separate = false, byRow = false;
   std::uint32_t unitRows = 1, tileWidth = 0;
   std::size_t planeRowBytes = 0, tileRowBytes = 0;
   std::vector<std::vector<std::uint8_t>> planes;
@@ -263,6 +267,7 @@ void TTiffBandDecoder::TImpl::OpenPage() {
   const std::size_t sampleBytes = layout.Bits / 8;
   planeRowBytes = std::size_t{layout.Width} * sampleBytes * (separate ? 1 : layout.Samples);
   tiled = TIFFIsTiled(tiff) != 0;
+  byRow = false;
   tile.clear();
   if (tiled) {
     const bool tiles = TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth) == 1 &&
@@ -274,11 +279,12 @@ void TTiffBandDecoder::TImpl::OpenPage() {
     const tmsize_t tileBytes = TIFFTileSize(tiff);
     session.Check(tileBytes > 0, "the TIFF tiles have no size");
     tile.resize(static_cast<std::size_t>(tileBytes));
-  } else if (separate) {
-    unitRows = Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, layout.Height);
   } else {
-    // libtiff reads a big strip a part at a time for row-by-row reading.
-    unitRows = 1;
+    unitRows = std::clamp<std::uint32_t>(
+        Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, layout.Height), 1, layout.Height);
+    // A big strip of one plane is decoded a row at a time instead of whole.
+    byRow = !separate && planeRowBytes * unitRows > kMaxStripBytes;
+    if (byRow) unitRows = 1;
   }
   unitRows = std::clamp<std::uint32_t>(unitRows, 1, layout.Height);
   tileRowBytes = tiled ? tile.size() / unitRows : 0;
@@ -291,11 +297,11 @@ void TTiffBandDecoder::TImpl::Load(std::uint32_t row) {
   TIFF* tiff = session.Tiff();
   const std::uint32_t top = row - row % unitRows;
   const std::uint32_t rows = std::min(unitRows, layout.Height - top);
-  if (!tiled && !separate) {
+  if (byRow) {
     const int read = TIFFReadScanline(tiff, planes[0].data(), top, 0);
     session.Check(read == 1, "a TIFF strip could not be read");
   }
-  for (std::size_t plane = 0; plane < planes.size() && (tiled || separate); ++plane) {
+  for (std::size_t plane = 0; plane < planes.size() && !byRow; ++plane) {
     auto& buffer = planes[plane];
     if (!tiled) {
       const tstrip_t strip = TIFFComputeStrip(tiff, top, static_cast<tsample_t>(plane));
