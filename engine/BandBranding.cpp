@@ -18,6 +18,10 @@ namespace sigilon {
 
 namespace {
 
+bool IsReady(const std::future<TBrandStamp>& making) {
+  return making.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 // The upright size of what `reader` reads.
 struct TUprightSize {
   int Width;
@@ -29,7 +33,17 @@ TUprightSize UprightSize(const TBandReader& reader) {
   return {header.Width, header.Height};
 }
 
-TWriteSpec WriteSpec(const TBrandJob& job, const TBandReader& reader, bool splitEncoding) {
+// The target's bytes revisited, for a type whose header points ahead.
+TPictureRevisit RevisitOf(TTargetFile& target) {
+  return {
+      .WriteAt = [&target](std::uint64_t offset,
+                           std::span<const std::byte> bytes) { target.WriteAt(offset, bytes); },
+      .ReadAt = [&target](std::uint64_t offset,
+                          std::span<std::byte> buffer) { return target.ReadAt(offset, buffer); }};
+}
+
+TWriteSpec WriteSpec(const TBrandJob& job, const TBandReader& reader, bool splitEncoding,
+                     TTargetFile& target, int pages = 1) {
   const TUprightSize size = UprightSize(reader);
   return {.Name = job.SourcePath,
           .Width = size.Width,
@@ -39,7 +53,33 @@ TWriteSpec WriteSpec(const TBrandJob& job, const TBandReader& reader, bool split
           .KeepMetadata = job.Options.KeepMetadata,
           .SplitEncoding = splitEncoding,
           .Quality = job.Options.Quality,
-          .Optimize = job.Options.Optimize};
+          .Optimize = job.Options.Optimize,
+          .Pages = pages,
+          .Revisit = RevisitOf(target)};
+}
+
+// An upright picture for what `reader` reads: its size turned as its
+// orientation says, the pixel format and palette of its bands.
+TBitmap UprightPicture(const TBandReader& reader) {
+  const TUprightSize size = UprightSize(reader);
+  const TBitmap row = reader.NewBand(1);
+  TBitmap picture(size.Width, size.Height, row.PixelFormat());
+  picture.Palette() = row.Palette();
+  picture.PaletteAlpha = row.PaletteAlpha;
+  return picture;
+}
+
+// Reads the rest of the page into `picture` (made by UprightPicture). No
+// upright row is complete before the last stored row is in; a second thread
+// puts the rows in place while the next ones are read.
+void ReadUpright(TBandReader& reader, TBitmap& picture, int threads) {
+  const int storedHeight = reader.Header().Height;
+  const int orientation = reader.Metadata().Orientation;
+  const int storedRows = BandRows(reader.Header().Width, storedHeight);
+  RunBands(reader, storedRows, threads >= 2 && storedHeight > storedRows,
+           {.Prepare = {}, .Use = [&](const TBand& band) {
+              PlaceUpright(band.Pixels, band.Top, band.Rows, storedHeight, orientation, picture);
+            }});
 }
 
 // Keeps the whole stamped picture: to show it, or because it must be turned
@@ -50,23 +90,13 @@ TWriteSpec WriteSpec(const TBrandJob& job, const TBandReader& reader, bool split
 std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureFormat& format,
                                            const TPictureFormat& writeFormat, TBandReader& reader,
                                            const TBrandStamp& stamp) {
-  const int orientation = reader.Metadata().Orientation;
-  const bool turned = orientation != 1;
+  const bool turned = reader.Metadata().Orientation != 1;
   // Plain variables, not a structured binding: lambdas below capture them.
   const int width = UprightSize(reader).Width;
   const int height = UprightSize(reader).Height;
-  const int storedWidth = reader.Header().Width;
-  const int storedHeight = reader.Header().Height;
   const int bandRows = BandRows(width, height);
-  std::shared_ptr<TBitmap> picture;
-  if (turned) {
-    const TBitmap row = reader.NewBand(1);
-    picture = std::make_shared<TBitmap>(width, height, row.PixelFormat());
-    picture->Palette() = row.Palette();
-    picture->PaletteAlpha = row.PaletteAlpha;
-  } else {
-    picture = std::make_shared<TBitmap>(reader.NewBand(height));
-  }
+  const auto picture =
+      std::make_shared<TBitmap>(turned ? UprightPicture(reader) : reader.NewBand(height));
   const int threads = job.Options.Threads;
   const bool twoThreads = threads >= 2 && height > bandRows;
 
@@ -75,7 +105,8 @@ std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureF
   std::unique_ptr<TBandWriter> writer;
   try {
     target.emplace(job.TargetPath);
-    writer = OpenBandWriterFor(writeFormat, picture->PixelFormat(), WriteSpec(job, reader, false),
+    writer = OpenBandWriterFor(writeFormat, picture->PixelFormat(),
+                               WriteSpec(job, reader, false, *target),
                                [&](std::span<const std::byte> bytes) { target->Write(bytes); });
   } catch (...) {
     saveFailure = std::current_exception();
@@ -109,15 +140,7 @@ std::vector<std::string> BrandWholePicture(const TBrandJob& job, const TPictureF
     }
   } stopEncoding{progress, encoding};
 
-  if (turned) {
-    // No upright row is complete before the last stored row is in; a second
-    // thread puts the rows in place while the next ones are read.
-    const int storedRows = BandRows(storedWidth, storedHeight);
-    RunBands(reader, storedRows, threads >= 2 && storedHeight > storedRows,
-             {.Prepare = {}, .Use = [&](const TBand& band) {
-                PlaceUpright(band.Pixels, band.Top, band.Rows, storedHeight, orientation, *picture);
-              }});
-  }
+  if (turned) ReadUpright(reader, *picture, threads);
   for (int top = 0; top < height;) {
     const int rows = std::min(bandRows, height - top);
     if (!turned) reader.ReadRows(*picture, top, rows);
@@ -168,11 +191,16 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
   const auto makeStamp = [&] {
     return TBrandStamp(text, job.Font, uprightWidth, uprightHeight, job.Options.Look);
   };
-  // Turning a picture upright moves rows across the whole picture.
-  const bool wholePicture = job.ShowPicture || reader->Metadata().Orientation != 1;
-  const int bandRows = BandRows(reader->Header().Width, reader->Header().Height);
-  const bool twoThreads =
-      !wholePicture && job.Options.Threads >= 2 && reader->Header().Height > bandRows;
+  // Every page of a file that holds several, where the copy can hold them.
+  const int pages = writeFormat.HoldsPages() ? reader->Pages() : 1;
+  // Turning a picture upright moves rows across the whole picture. A page of
+  // several is turned on its own below, the others still streaming.
+  const bool wholePicture = job.ShowPicture || (pages == 1 && reader->Metadata().Orientation != 1);
+  const auto canUseTwo = [&] {
+    return job.Options.Threads >= 2 &&
+           reader->Header().Height > BandRows(reader->Header().Width, reader->Header().Height);
+  };
+  const bool twoThreads = !wholePicture && canUseTwo();
   // A run's first brand waits some milliseconds for its font (fontconfig
   // reads its whole configuration): on two threads it is made on the other
   // one while this one starts reading.
@@ -192,18 +220,15 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
     // On two threads the first half of the encoding (for JPEG, making the
     // blocks) goes to whichever thread is free; the rest runs through the
     // picture in one chain.
-    const std::unique_ptr<TBandWriter> writer = OpenBandWriterFor(
-        writeFormat, reader->NewBand(1).PixelFormat(), WriteSpec(job, *reader, twoThreads),
-        [&target](std::span<const std::byte> bytes) { target.Write(bytes); });
+    const std::unique_ptr<TBandWriter> writer =
+        OpenBandWriterFor(writeFormat, reader->NewBand(1).PixelFormat(),
+                          WriteSpec(job, *reader, twoThreads, target, pages),
+                          [&target](std::span<const std::byte> bytes) { target.Write(bytes); });
     TBandWork work{.Prepare = [&](TBand& band) {
       if (!stamp) stamp.emplace(making.get());
       stamp->Paint(band.Pixels, band.Top);
     }};
-    if (twoThreads) {
-      work.CanPrepare = [&] {
-        return making.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-      };
-    }
+    if (twoThreads) work.CanPrepare = [&] { return stamp || IsReady(making); };
     if (writer->SplitsEncoding()) {
       work.Convert = [&](TBand& band) {
         if (!band.Encoded) band.Encoded = writer->NewEncodedBand();
@@ -213,7 +238,25 @@ std::vector<std::string> BrandInBands(const TBrandJob& job, const TPictureFormat
     } else {
       work.Use = [&](const TBand& band) { writer->WriteBand(band.Pixels, band.Rows); };
     }
-    RunBands(*reader, bandRows, twoThreads, work);
+    for (int page = 0; page < pages; ++page) {
+      if (page > 0) {
+        reader->NextPage();
+        const TUprightSize size = UprightSize(*reader);
+        writer->NextPage(size.Width, size.Height);
+        stamp.emplace(text, job.Font, size.Width, size.Height, job.Options.Look);
+      }
+      if (reader->Metadata().Orientation == 1) {
+        RunBands(*reader, BandRows(reader->Header().Width, reader->Header().Height),
+                 page == 0 ? twoThreads : canUseTwo(), work);
+        continue;
+      }
+      // A page that must be turned is held whole, once.
+      TBitmap picture = UprightPicture(*reader);
+      ReadUpright(*reader, picture, job.Options.Threads);
+      if (!stamp) stamp.emplace(making.get());
+      stamp->Paint(picture, 0);
+      writer->WriteRows(picture, 0, picture.Height());
+    }
     writer->Finish();
     const std::vector<std::string> warnings = reader->Warnings();
     job.GuardTarget();

@@ -5,7 +5,9 @@
 /// does for progressive or colour-quantised files) whatever the picture's
 /// size, and the target is byte for byte what branding the whole picture
 /// gives. A picture whose orientation says it must be turned upright is held
-/// whole once: each band read goes straight to its upright place.
+/// whole once: each band read goes straight to its upright place. Every page
+/// of a multi-page file (TIFF) is branded in turn into a copy that holds
+/// pages, each streaming unless it must be turned.
 
 #include <string>
 #include <vector>

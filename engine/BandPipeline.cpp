@@ -11,14 +11,6 @@ namespace sigilon {
 
 namespace {
 
-// About this many pixel bytes per band: large enough that the per-band work
-// (a few library calls, the stamp's row arithmetic) vanishes, small enough
-// that a handful of bands of even a 100-megapixel picture cost little.
-constexpr std::size_t kBandBytes = 1 << 20;
-// The JPEG encoder takes rows in groups of 16 (two 8-row blocks of
-// subsampled luminance); bands of whole groups keep it from waiting on
-// partial ones.
-constexpr int kRowGroup = 16;
 // Bands in flight between the reading and the writing thread: enough to
 // ride out the uneven pace of the two, not so many that memory grows.
 constexpr int kBandsInFlight = 4;
@@ -209,12 +201,6 @@ void RunBands(TBandReader& reader, int bandRows, bool twoThreads, const TBandWor
   // stops the other thread, not the other way round.
   if (decodeFailure) std::rethrow_exception(decodeFailure);
   if (useFailure) std::rethrow_exception(useFailure);
-}
-
-int BandRows(int width, int height) {
-  const std::size_t stride = 3 * static_cast<std::size_t>(width);
-  const auto rows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / stride));
-  return std::min(std::max(kRowGroup, rows / kRowGroup * kRowGroup), height);
 }
 
 }  // namespace sigilon

@@ -37,10 +37,6 @@ struct TBandWork {
   std::function<void(const TBand&)> Use{};
 };
 
-/// Rows of a band for a picture of `width` x `height`: about a megabyte of
-/// pixels, in whole groups of 16 rows, at most the picture.
-int BandRows(int width, int height);
-
 /// Reads the rest of the picture in bands of `bandRows` and puts each band
 /// through `work`, with `twoThreads` the using on a second thread; then ends
 /// the reading. Every thread is joined on every path; the first failure in

@@ -44,15 +44,14 @@ TFileReader::~TFileReader() {
 }
 
 std::size_t TFileReader::Read(std::span<std::byte> buffer) {
+  return ReadAt(static_cast<std::uint64_t>(posix::kAtPosition), buffer);
+}
+
+std::size_t TFileReader::ReadAt(std::uint64_t offset, std::span<std::byte> buffer) const {
   std::size_t filled = 0;
-  while (filled < buffer.size()) {
-    const ssize_t n = ::read(fd_, buffer.data() + filled, buffer.size() - filled);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowPlatformError("Cannot read file", path_, errno);
-    }
-    if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
+  int error = 0;
+  if (!posix::ReadAll(fd_, buffer, static_cast<std::int64_t>(offset), filled, error)) {
+    ThrowPlatformError("Cannot read file", path_, error);
   }
   return filled;
 }

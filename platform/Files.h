@@ -45,6 +45,10 @@ class TFileReader {
   /// Fills `buffer` as far as the file goes; returns the bytes read, 0 at
   /// the end. Throws PlatformError naming the path.
   std::size_t Read(std::span<std::byte> buffer);
+  /// Fills `buffer` from `offset` bytes into the file, as far as the file
+  /// goes, leaving the position Read goes on from alone; returns the bytes
+  /// read. Throws PlatformError naming the path.
+  std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) const;
   /// The file's size when it was opened (0 for what is not a plain file).
   std::uint64_t Size() const { return size_; }
 

@@ -25,9 +25,17 @@ void TFileDescriptor::Reset() {
 }
 
 bool WriteAll(int fd, std::span<const std::byte> data, int& error) {
+  return WriteAllAt(fd, data, kAtPosition, error);
+}
+
+bool WriteAllAt(int fd, std::span<const std::byte> data, std::int64_t offset, int& error) {
   std::size_t written = 0;
   while (written < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    const ssize_t n =
+        offset == kAtPosition
+            ? ::write(fd, data.data() + written, data.size() - written)
+            : ::pwrite(fd, data.data() + written, data.size() - written,
+                       static_cast<off_t>(offset + static_cast<std::int64_t>(written)));
     if (n < 0) {
       if (errno == EINTR) continue;
       error = errno;
@@ -38,6 +46,25 @@ bool WriteAll(int fd, std::span<const std::byte> data, int& error) {
       return false;
     }
     written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, std::span<std::byte> buffer, std::int64_t offset, std::size_t& filled,
+             int& error) {
+  filled = 0;
+  while (filled < buffer.size()) {
+    const ssize_t n = offset == kAtPosition
+                          ? ::read(fd, buffer.data() + filled, buffer.size() - filled)
+                          : ::pread(fd, buffer.data() + filled, buffer.size() - filled,
+                                    static_cast<off_t>(offset + static_cast<std::int64_t>(filled)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      return false;
+    }
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
   }
   return true;
 }

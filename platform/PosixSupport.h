@@ -3,6 +3,7 @@
 /// includes: errno turned into PlatformError, an owned file descriptor,
 /// complete writes, and the parts of a path.
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <utility>
@@ -41,6 +42,19 @@ class TFileDescriptor {
 /// Writes all of `data`, going on after interruptions; false with the
 /// system's error in `error` when it cannot.
 bool WriteAll(int fd, std::span<const std::byte> data, int& error);
+
+/// Where ReadAll and WriteAllAt read or write: the descriptor's position
+/// (which then moves on), or an offset from the file's start.
+inline constexpr std::int64_t kAtPosition = -1;
+
+/// Fills `buffer` from `offset` (or kAtPosition) as far as the file goes,
+/// going on after interruptions; the bytes read in `filled`. False with the
+/// system's error in `error` when it cannot.
+bool ReadAll(int fd, std::span<std::byte> buffer, std::int64_t offset, std::size_t& filled,
+             int& error);
+
+/// Writes all of `data` at `offset` from the file's start, as WriteAll.
+bool WriteAllAt(int fd, std::span<const std::byte> data, std::int64_t offset, int& error);
 
 /// The directory part of a path ("." when the path has no "/", "/" for a
 /// name directly under the root).

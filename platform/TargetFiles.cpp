@@ -92,7 +92,7 @@ TTargetFile::TTargetFile(const std::string& path) : path_(path) {
     temporary_ = directory + "/" + name;
     // Exclusive and not through a link: another user of a shared directory
     // cannot make this write land anywhere else.
-    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd_ = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd_ >= 0) return;
     if (errno != EEXIST) ThrowPlatformError("Cannot create file", path, errno);
   }
@@ -119,6 +119,23 @@ void TTargetFile::Write(std::span<const std::byte> data) {
                       static_cast<off_t>(written_ - handedToDisk_), SYNC_FILE_RANGE_WRITE);
     handedToDisk_ = written_;
   }
+}
+
+void TTargetFile::WriteAt(std::uint64_t offset, std::span<const std::byte> data) {
+  int error = EBADF;
+  if (fd_ < 0 || offset + data.size() > written_ ||
+      !posix::WriteAllAt(fd_, data, static_cast<std::int64_t>(offset), error)) {
+    ThrowPlatformError("Cannot write file", path_, error);
+  }
+}
+
+std::size_t TTargetFile::ReadAt(std::uint64_t offset, std::span<std::byte> buffer) const {
+  std::size_t filled = 0;
+  int error = EBADF;
+  if (fd_ < 0 || !posix::ReadAll(fd_, buffer, static_cast<std::int64_t>(offset), filled, error)) {
+    ThrowPlatformError("Cannot write file", path_, error);
+  }
+  return filled;
 }
 
 void TTargetFile::Commit() {

@@ -28,6 +28,13 @@ class TTargetFile {
   TTargetFile& operator=(const TTargetFile&) = delete;
   /// Appends bytes. Throws PlatformError (a full disk, any write error).
   void Write(std::span<const std::byte> data);
+  /// Rewrites bytes already written, `offset` bytes from the start (for a
+  /// file whose header points ahead to what follows it). Throws
+  /// PlatformError.
+  void WriteAt(std::uint64_t offset, std::span<const std::byte> data);
+  /// Reads back bytes already written from `offset` on; returns how many.
+  /// Throws PlatformError.
+  std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) const;
   /// Puts the complete file under its final name. Throws PlatformError.
   void Commit();
   /// The hidden name the bytes go to until Commit.

@@ -1,10 +1,21 @@
 #include "engine/formats/PictureFormat.h"
 
+#include <algorithm>
+
 #include "engine/Errors.h"
 
 namespace sigilon {
 
 namespace {
+
+// About this many pixel bytes per band: large enough that the per-band work
+// (a few library calls, the stamp's row arithmetic) vanishes, small enough
+// that a handful of bands of even a 100-megapixel picture cost little.
+constexpr std::size_t kBandBytes = 1 << 20;
+// The JPEG encoder takes rows in groups of 16 (two 8-row blocks of
+// subsampled luminance); bands of whole groups keep it from waiting on
+// partial ones.
+constexpr int kRowGroup = 16;
 
 [[noreturn]] void NotSplit() { throw ImageError("encoding of this picture type is not split"); }
 
@@ -19,6 +30,7 @@ class TBits24Writer final : public TBandWriter {
     writer_->WriteRows(picture.RowsToBits24(firstRow, rows), 0, rows);
   }
   void Finish() override { writer_->Finish(); }
+  void NextPage(int width, int height) override { writer_->NextPage(width, height); }
   bool SplitsEncoding() const override { return writer_->SplitsEncoding(); }
   std::unique_ptr<TEncodedBand> NewEncodedBand() const override {
     return writer_->NewEncodedBand();
@@ -35,12 +47,46 @@ class TBits24Writer final : public TBandWriter {
 
 }  // namespace
 
+TPictureSink MemorySink(std::vector<std::byte>& file) {
+  return [&file](std::span<const std::byte> bytes) {
+    file.insert(file.end(), bytes.begin(), bytes.end());
+  };
+}
+
+TPictureRevisit MemoryRevisit(std::vector<std::byte>& file) {
+  return {.WriteAt =
+              [&file](std::uint64_t offset, std::span<const std::byte> bytes) {
+                if (offset > file.size() || bytes.size() > file.size() - offset) {
+                  throw ImageError("rewriting bytes beyond the end of a file in memory");
+                }
+                std::ranges::copy(bytes, file.begin() + static_cast<std::ptrdiff_t>(offset));
+              },
+          .ReadAt = [&file](std::uint64_t offset, std::span<std::byte> buffer) -> std::size_t {
+            if (offset >= file.size()) return 0;
+            const std::size_t n = std::min<std::size_t>(buffer.size(), file.size() - offset);
+            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
+            return n;
+          }};
+}
+
+int BandRows(int width, int height) {
+  const std::size_t stride = 3 * static_cast<std::size_t>(width);
+  const auto rows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / stride));
+  return std::min(std::max(kRowGroup, rows / kRowGroup * kRowGroup), height);
+}
+
 bool TPictureFormat::Writes(TPixelFormat) const { return true; }
+
+void TBandReader::NextPage() { throw ImageError("the picture has no further page"); }
+
+void TBandWriter::NextPage(int, int) { throw ImageError("this picture type holds one page"); }
 
 std::unique_ptr<TBandWriter> OpenBandWriterFor(const TPictureFormat& format,
                                                TPixelFormat pixelFormat, const TWriteSpec& request,
                                                TPictureSink sink) {
-  std::unique_ptr<TBandWriter> writer = format.OpenBandWriter(request, std::move(sink));
+  TWriteSpec rowsKnown = request;
+  rowsKnown.RowFormat = format.Writes(pixelFormat) ? pixelFormat : TPixelFormat::pf24bit;
+  std::unique_ptr<TBandWriter> writer = format.OpenBandWriter(rowsKnown, std::move(sink));
   if (format.Writes(pixelFormat)) return writer;
   return std::make_unique<TBits24Writer>(std::move(writer));
 }
@@ -78,10 +124,9 @@ TWholePicture TPictureFormat::ReadWhole(const TReadSpec& request) const {
 std::vector<std::byte> TPictureFormat::EncodeWhole(const TBitmap& picture,
                                                    const TWriteSpec& request) const {
   std::vector<std::byte> file;
-  const std::unique_ptr<TBandWriter> writer =
-      OpenBandWriter(request, [&file](std::span<const std::byte> bytes) {
-        file.insert(file.end(), bytes.begin(), bytes.end());
-      });
+  TWriteSpec inMemory = request;
+  inMemory.Revisit = MemoryRevisit(file);
+  const std::unique_ptr<TBandWriter> writer = OpenBandWriter(inMemory, MemorySink(file));
   writer->WriteRows(picture, 0, picture.Height());
   writer->Finish();
   return file;

@@ -5,8 +5,10 @@
 /// (JpegFormat, BmpFormat, ...); FormatRegistry picks one by the file name.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +22,18 @@ namespace sigilon {
 /// Takes the next bytes of an encoded file, in order; may throw, and the
 /// exception reaches the caller of the writer unchanged.
 using TPictureSink = std::function<void(std::span<const std::byte>)>;
+
+/// Bytes already given to a sink, rewritten or read back `offset` bytes
+/// from the file's start: for a type whose header points ahead to what
+/// follows it (TIFF). Either may throw, as the sink may.
+struct TPictureRevisit {
+  std::function<void(std::uint64_t offset, std::span<const std::byte> bytes)> WriteAt{};
+  std::function<std::size_t(std::uint64_t offset, std::span<std::byte> buffer)> ReadAt{};
+};
+
+/// A sink, and its revisit, that keep the file in `file`.
+TPictureSink MemorySink(std::vector<std::byte>& file);
+TPictureRevisit MemoryRevisit(std::vector<std::byte>& file);
 
 /// What a file says about its pixels before they are decoded.
 struct TPictureHeader {
@@ -113,6 +127,10 @@ struct TWriteSpec {
   /// Encoding split in two halves (EncodeBand on any thread, WriteEncoded
   /// in picture order), where the writer can (SplitsEncoding).
   bool SplitEncoding = false;
+  /// The pixel format of the rows the writer is given, where the caller
+  /// knows it before the first (OpenBandWriterFor): a writer may split the
+  /// encoding of some formats only.
+  std::optional<TPixelFormat> RowFormat{};
   /// Quality of a lossy type, 1 to 100, or kDefaultQuality for the type's
   /// own default.
   int Quality = kDefaultQuality;
@@ -122,7 +140,18 @@ struct TWriteSpec {
   /// The further pages of a multi-page picture (TWholePicture::MorePages),
   /// stamped and upright, written after the first by a type that holds pages.
   std::span<const TBitmap> MorePages{};
+  /// Band writers of a type that holds pages: how many the file gets, the
+  /// first Width x Height, each further one begun by TBandWriter::NextPage.
+  int Pages = 1;
+  /// How the sink's bytes are revisited, for a writer that must (TIFF);
+  /// such a writer fails without it.
+  TPictureRevisit Revisit{};
 };
+
+/// Rows of a band for a picture of `width` x `height`: about a megabyte of
+/// pixels, in whole groups of 16 rows, at most the picture. Branding reads
+/// and writes streaming pictures in bands of this many rows.
+int BandRows(int width, int height);
 
 /// A file's rows read band by band from its top, in little memory whatever
 /// the picture's size.
@@ -146,6 +175,11 @@ class TBandReader {
   virtual void Finish() = 0;
   /// What was wrong with data that decoded only in part, each text once.
   virtual std::vector<std::string> Warnings() const = 0;
+  /// Pages of a multi-page file; reading starts with the first.
+  virtual int Pages() const { return 1; }
+  /// Once a page is read and finished, moves to the next: Header, Metadata
+  /// and rows are then that page's, from its top. Throws ImageError.
+  virtual void NextPage();
 };
 
 /// Half-encoded rows (TBandWriter::EncodeBand): the writer's own kind.
@@ -165,6 +199,9 @@ class TBandWriter {
   virtual void WriteRows(const TBitmap& picture, int firstRow, int rows) = 0;
   /// Completes the file after the last row.
   virtual void Finish() = 0;
+  /// Writers of a type that holds pages: after the last row of a page,
+  /// begins the next, `width` x `height`.
+  virtual void NextPage(int width, int height);
   /// Whether the encoding was split (asked by TWriteSpec::SplitEncoding and
   /// offered by the writer); only then are the three calls below made.
   virtual bool SplitsEncoding() const { return false; }
@@ -202,6 +239,8 @@ class TPictureFormat {
   virtual bool Streams() const = 0;
   /// Whether the stamped picture is handed to the preview.
   virtual bool Previews() const = 0;
+  /// Whether a file holds several pages, each one branded and written.
+  virtual bool HoldsPages() const { return false; }
   /// Whether the writer takes pictures of `pixelFormat` as they are; a copy
   /// converted from another type reaches it in 24 bits otherwise.
   virtual bool Writes(TPixelFormat pixelFormat) const;

@@ -76,6 +76,15 @@ class TPngBandEncoder {
   void WriteRows(const TBitmap& picture, int firstRow, int rows);
   void Finish();
 
+  /// Whether the encoding is split (asked by TWriteSpec::SplitEncoding, for
+  /// rows of 8-bit RGB or RGBA): then EncodeBand, on any thread, and
+  /// WriteEncoded, in picture order, take the place of WriteRows, for bands
+  /// of BandRows rows from the top. The file is the same either way.
+  bool SplitsEncoding() const;
+  std::unique_ptr<TEncodedBand> NewEncodedBand() const;
+  void EncodeBand(const TBitmap& band, int rows, int pictureRow, TEncodedBand& encoded) const;
+  void WriteEncoded(const TEncodedBand& encoded);
+
  private:
   struct TImpl;
   std::unique_ptr<TImpl> impl_;

@@ -5,6 +5,7 @@
 #include "engine/Errors.h"
 #include "engine/formats/PngCodec.h"
 #include "engine/formats/PngMetadata.h"
+#include "engine/formats/PngSegments.h"
 #include "engine/formats/PngSession.h"
 
 namespace sigilon {
@@ -62,6 +63,16 @@ TPngKind KindOf(const TBitmap& picture, int bitsPerSample) {
   return {};
 }
 
+// A band's rows made into picture data on any thread.
+class TPngEncodedBand final : public TEncodedBand {
+ public:
+  TPngSegment Segment;
+  int PictureRow = 0;
+  int Rows = 0;
+  // What the file's header takes from the rows: their format, resolution.
+  TBitmap Like;
+};
+
 }  // namespace
 
 struct TPngBandEncoder::TImpl {
@@ -84,6 +95,7 @@ struct TPngBandEncoder::TImpl {
 
   void Start(const TBitmap& picture);
   const std::uint8_t* Converted(const TBitmap& picture, int y);
+  void WriteSegments(const TBitmap& picture, int firstRow, int rows);
 
   TWriteSpec request;
   TPictureSink sink;
@@ -97,6 +109,13 @@ struct TPngBandEncoder::TImpl {
   std::vector<png_text> texts;
   std::vector<std::uint8_t> row;
   int rowsWritten = 0;
+  // 8-bit RGB and RGBA: picture data made by us in segments of
+  // `segmentRows` rows, those of the band pipeline, gathered in `pending`.
+  int segmentRows = 1;
+  std::optional<TPngDataWriter> data;
+  std::optional<TBitmap> pending;
+  int pendingRows = 0;
+  TPngSegment segment;
 };
 
 void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
@@ -182,6 +201,30 @@ void TPngBandEncoder::TImpl::Start(const TBitmap& picture) {
     if (k.Bgr) png_set_bgr(png);
     if (k.Swap) png_set_swap(png);
   });
+  if (WrittenInSegments(format)) data.emplace(sink);
+}
+
+void TPngBandEncoder::TImpl::WriteSegments(const TBitmap& picture, int firstRow, int rows) {
+  for (int done = 0; done < rows;) {
+    const int due = std::min(segmentRows, request.Height - (rowsWritten - pendingRows));
+    if (pendingRows == 0 && rows - done >= due) {
+      // A whole segment at hand: made from the picture's own rows.
+      segment.Make(picture, firstRow + done, due, rowsWritten + due == request.Height,
+                   request.Name);
+      data->Write(segment);
+      done += due;
+      rowsWritten += due;
+      continue;
+    }
+    if (!pending) pending.emplace(request.Width, segmentRows, format);
+    std::ranges::copy(picture.Row(firstRow + done), pending->Row(pendingRows).begin());
+    ++done, ++pendingRows, ++rowsWritten;
+    if (pendingRows == due) {
+      segment.Make(*pending, 0, pendingRows, rowsWritten == request.Height, request.Name);
+      data->Write(segment);
+      pendingRows = 0;
+    }
+  }
 }
 
 // Row y packed to a low depth (palette indexes or grey scaled down) or, for
@@ -212,6 +255,7 @@ const std::uint8_t* TPngBandEncoder::TImpl::Converted(const TBitmap& picture, in
 TPngBandEncoder::TPngBandEncoder(const TWriteSpec& request, TPictureSink sink)
     : impl_(std::make_unique<TImpl>(request, std::move(sink))) {
   CheckedImageBytes(request.Width, request.Height, 64, request.Name.c_str());
+  impl_->segmentRows = BandRows(request.Width, request.Height);
 }
 
 TPngBandEncoder::~TPngBandEncoder() = default;
@@ -223,6 +267,10 @@ void TPngBandEncoder::WriteRows(const TBitmap& picture, int firstRow, int rows) 
       rows < 0 || rows > picture.Height() - firstRow || rows > e.request.Height - e.rowsWritten) {
     throw ImageError(e.request.Name + ": expected rows of the PNG picture being written");
   }
+  if (e.data) {
+    e.WriteSegments(picture, firstRow, rows);
+    return;
+  }
   png_structp png = e.session.Png();
   for (int i = 0; i < rows; ++i) {
     const std::uint8_t* in =
@@ -232,11 +280,53 @@ void TPngBandEncoder::WriteRows(const TBitmap& picture, int firstRow, int rows) 
   e.rowsWritten += rows;
 }
 
+bool TPngBandEncoder::SplitsEncoding() const {
+  const TWriteSpec& request = impl_->request;
+  return request.SplitEncoding && request.RowFormat && WrittenInSegments(*request.RowFormat);
+}
+
+std::unique_ptr<TEncodedBand> TPngBandEncoder::NewEncodedBand() const {
+  return std::make_unique<TPngEncodedBand>();
+}
+
+void TPngBandEncoder::EncodeBand(const TBitmap& band, int rows, int pictureRow,
+                                 TEncodedBand& encoded) const {
+  const TImpl& e = *impl_;
+  const int segmentRows = e.segmentRows;
+  if (!SplitsEncoding() || band.PixelFormat() != *e.request.RowFormat ||
+      band.Width() != e.request.Width || pictureRow < 0 || pictureRow % segmentRows != 0 ||
+      rows != std::min(segmentRows, e.request.Height - pictureRow) || rows > band.Height()) {
+    throw ImageError(e.request.Name + ": expected a band of the PNG picture being written");
+  }
+  auto& out = static_cast<TPngEncodedBand&>(encoded);
+  out.Segment.Make(band, 0, rows, pictureRow + rows == e.request.Height, e.request.Name);
+  out.PictureRow = pictureRow;
+  out.Rows = rows;
+  out.Like = TBitmap(1, 1, band.PixelFormat());
+  out.Like.XPelsPerMeter = band.XPelsPerMeter;
+  out.Like.YPelsPerMeter = band.YPelsPerMeter;
+}
+
+void TPngBandEncoder::WriteEncoded(const TEncodedBand& encoded) {
+  TImpl& e = *impl_;
+  const auto& band = static_cast<const TPngEncodedBand&>(encoded);
+  if (!e.kind) e.Start(band.Like);
+  if (!e.data || band.PictureRow != e.rowsWritten) {
+    throw ImageError(e.request.Name + ": expected the PNG picture's bands in order");
+  }
+  e.data->Write(band.Segment);
+  e.rowsWritten += band.Rows;
+}
+
 void TPngBandEncoder::Finish() {
   TImpl& e = *impl_;
   if (!e.kind || e.rowsWritten != e.request.Height) {
     throw ImageError(e.request.Name + ": expected " + std::to_string(e.request.Height) +
                      " rows of PNG picture, found " + std::to_string(e.rowsWritten));
+  }
+  if (e.data) {
+    e.data->End();
+    return;
   }
   png_structp png = e.session.Png();
   e.session.Run([&] { png_write_end(png, nullptr); });

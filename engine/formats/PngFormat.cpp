@@ -40,6 +40,15 @@ class TPngWriter final : public TBandWriter {
     encoder_.WriteRows(picture, firstRow, rows);
   }
   void Finish() override { encoder_.Finish(); }
+  bool SplitsEncoding() const override { return encoder_.SplitsEncoding(); }
+  std::unique_ptr<TEncodedBand> NewEncodedBand() const override {
+    return encoder_.NewEncodedBand();
+  }
+  void EncodeBand(const TBitmap& band, int rows, int pictureRow,
+                  TEncodedBand& encoded) const override {
+    encoder_.EncodeBand(band, rows, pictureRow, encoded);
+  }
+  void WriteEncoded(const TEncodedBand& encoded) override { encoder_.WriteEncoded(encoded); }
 
  private:
   TPngBandEncoder encoder_;

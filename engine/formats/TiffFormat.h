@@ -8,7 +8,8 @@
 
 namespace sigilon {
 
-/// The TIFF type (".TIF", ".TIFF"): whole pictures, every page, no preview.
+/// The TIFF type (".TIF", ".TIFF"): read and written in bands, every page,
+/// no preview.
 const TPictureFormat& TiffFormat();
 
 }  // namespace sigilon

@@ -5,59 +5,80 @@
 
 #include "engine/Errors.h"
 #include "engine/formats/TiffCodec.h"
+#include "platform/Files.h"
 
 namespace sigilon {
 
 namespace {
 
-using TMemory = TTiffSession::TMemory;
-
-TMemory& MemoryOf(thandle_t handle) { return *static_cast<TMemory*>(handle); }
-
-std::uint64_t SizeOf(const TMemory& memory) {
-  return memory.Out != nullptr ? memory.Out->size() : memory.In.size();
-}
-
-// A writer reads back what it wrote (to link a page to the one before).
-tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
-  TMemory& memory = MemoryOf(handle);
-  const std::byte* bytes = memory.Out != nullptr ? memory.Out->data() : memory.In.data();
-  if (size < 0 || memory.At >= SizeOf(memory)) return 0;
-  const auto n =
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(size), SizeOf(memory) - memory.At);
-  std::memcpy(buffer, bytes + memory.At, n);
-  memory.At += n;
-  return static_cast<tmsize_t>(n);
-}
-
-tmsize_t WriteProc(thandle_t handle, void* buffer, tmsize_t size) {
-  TMemory& memory = MemoryOf(handle);
-  if (memory.Out == nullptr || size < 0) return -1;
-  const std::uint64_t end = memory.At + static_cast<std::uint64_t>(size);
-  try {
-    if (end > memory.Out->size()) memory.Out->resize(end);
-  } catch (...) {
-    // libtiff reports the short write; nothing may unwind through it.
-    return -1;
+class TBytesFile final : public TTiffFile {
+ public:
+  explicit TBytesFile(std::span<const std::byte> bytes) : bytes_(bytes) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) override {
+    if (offset >= bytes_.size()) return 0;
+    const std::size_t n = std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset);
+    std::memcpy(buffer.data(), bytes_.data() + offset, n);
+    return n;
   }
-  std::memcpy(memory.Out->data() + memory.At, buffer, static_cast<std::size_t>(size));
-  memory.At = end;
-  return size;
-}
+  void WriteAt(std::uint64_t, std::span<const std::byte>) override {
+    throw ImageError("a TIFF file being read is not written");
+  }
 
-toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
-  TMemory& memory = MemoryOf(handle);
-  std::uint64_t base = 0;
-  if (whence == SEEK_CUR) base = memory.At;
-  if (whence == SEEK_END) base = SizeOf(memory);
-  memory.At = base + offset;
-  return memory.At;
-}
+ private:
+  std::span<const std::byte> bytes_;
+};
 
-int CloseProc(thandle_t) { return 0; }
-toff_t SizeProc(thandle_t handle) { return SizeOf(MemoryOf(handle)); }
-int MapProc(thandle_t, void**, toff_t*) { return 0; }
-void UnmapProc(thandle_t, void*, toff_t) {}
+class TDiskFile final : public TTiffFile {
+ public:
+  explicit TDiskFile(const std::string& path) : reader_(path) {}
+  std::uint64_t Size() const override { return reader_.Size(); }
+  std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) override {
+    return reader_.ReadAt(offset, buffer);
+  }
+  void WriteAt(std::uint64_t, std::span<const std::byte>) override {
+    throw ImageError("a TIFF file being read is not written");
+  }
+
+ private:
+  TFileReader reader_;
+};
+
+// libtiff appends strips and directories, and goes back only to link a
+// directory to the header or to the directory before: the bytes go out as
+// they come, and the few it goes back to are revisited.
+class TSinkFile final : public TTiffFile {
+ public:
+  TSinkFile(TPictureSink sink, TPictureRevisit revisit)
+      : sink_(std::move(sink)), revisit_(std::move(revisit)) {}
+  std::uint64_t Size() const override { return size_; }
+  std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) override {
+    if (offset >= size_) return 0;
+    return revisit_.ReadAt(offset,
+                           buffer.first(std::min<std::uint64_t>(buffer.size(), size_ - offset)));
+  }
+  void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override {
+    if (offset < size_) {
+      const std::size_t n = std::min<std::uint64_t>(bytes.size(), size_ - offset);
+      revisit_.WriteAt(offset, bytes.first(n));
+      bytes = bytes.subspan(n);
+      offset += n;
+    }
+    if (bytes.empty()) return;
+    if (offset > size_) {
+      const std::vector<std::byte> gap(offset - size_);
+      sink_(gap);
+      size_ = offset;
+    }
+    sink_(bytes);
+    size_ += bytes.size();
+  }
+
+ private:
+  TPictureSink sink_;
+  TPictureRevisit revisit_;
+  std::uint64_t size_ = 0;
+};
 
 std::string Formatted(const char* module, const char* format, va_list args) {
   char text[256];
@@ -67,7 +88,27 @@ std::string Formatted(const char* module, const char* format, va_list args) {
   return message;
 }
 
+int CloseProc(thandle_t) { return 0; }
+int MapProc(thandle_t, void**, toff_t*) { return 0; }
+void UnmapProc(thandle_t, void*, toff_t) {}
+
 }  // namespace
+
+std::unique_ptr<TTiffFile> TiffFileOf(std::span<const std::byte> bytes) {
+  return std::make_unique<TBytesFile>(bytes);
+}
+
+std::unique_ptr<TTiffFile> TiffFileAt(const std::string& path) {
+  return std::make_unique<TDiskFile>(path);
+}
+
+std::unique_ptr<TTiffFile> TiffFileTo(TPictureSink sink, TPictureRevisit revisit,
+                                      const std::string& name) {
+  if (!revisit.WriteAt || !revisit.ReadAt) {
+    throw ImageError(name + ": a TIFF file needs a target whose bytes can be revisited");
+  }
+  return std::make_unique<TSinkFile>(std::move(sink), std::move(revisit));
+}
 
 int TTiffSession::OnError(TIFF*, void* user, const char* module, const char* format, va_list args) {
   auto& session = *static_cast<TTiffSession*>(user);
@@ -89,34 +130,74 @@ int TTiffSession::OnWarning(TIFF*, void* user, const char* module, const char* f
   return 1;
 }
 
-TTiffSession::TTiffSession(std::span<const std::byte> file, std::string name)
-    : name_(std::move(name)) {
-  memory_.In = file;
-  // 'm': our bytes are in memory already.
-  Open("rm");
+// The file's calls come from libtiff's C frames: a failure is kept for Check
+// and libtiff told of a short read or write.
+tmsize_t TTiffSession::OnRead(thandle_t handle, void* buffer, tmsize_t size) {
+  auto& session = *static_cast<TTiffSession*>(handle);
+  if (size < 0 || session.pending_) return -1;
+  try {
+    const std::size_t n = session.file_->ReadAt(
+        session.at_, {static_cast<std::byte*>(buffer), static_cast<std::size_t>(size)});
+    session.at_ += n;
+    return static_cast<tmsize_t>(n);
+  } catch (...) {
+    session.pending_ = std::current_exception();
+    return -1;
+  }
 }
 
-TTiffSession::TTiffSession(std::vector<std::byte>& out, std::string name) : name_(std::move(name)) {
-  memory_.Out = &out;
-  // Classic TIFF holds 4 GB, more than the largest picture the caps admit.
-  Open("w");
+tmsize_t TTiffSession::OnWrite(thandle_t handle, void* buffer, tmsize_t size) {
+  auto& session = *static_cast<TTiffSession*>(handle);
+  if (size < 0 || session.pending_) return -1;
+  try {
+    session.file_->WriteAt(session.at_,
+                           {static_cast<const std::byte*>(buffer), static_cast<std::size_t>(size)});
+    session.at_ += static_cast<std::uint64_t>(size);
+    return size;
+  } catch (...) {
+    session.pending_ = std::current_exception();
+    return -1;
+  }
 }
 
-TTiffSession::~TTiffSession() = default;
+toff_t TTiffSession::OnSeek(thandle_t handle, toff_t offset, int whence) {
+  auto& session = *static_cast<TTiffSession*>(handle);
+  std::uint64_t base = 0;
+  if (whence == SEEK_CUR) base = session.at_;
+  if (whence == SEEK_END) base = session.file_->Size();
+  session.at_ = base + offset;
+  return session.at_;
+}
 
-void TTiffSession::Open(const char* mode) {
+toff_t TTiffSession::OnSize(thandle_t handle) {
+  return static_cast<TTiffSession*>(handle)->file_->Size();
+}
+
+TTiffSession::TTiffSession(std::unique_ptr<TTiffFile> file, TMode mode, std::string name)
+    : name_(std::move(name)), file_(std::move(file)) {
   const std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
                                                                              TIFFOpenOptionsFree);
   if (!options) throw ImageError(name_ + ": TIFF: out of memory");
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxTiffSingleAlloc));
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, this);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, this);
-  tiff_.reset(TIFFClientOpenExt(name_.c_str(), mode, &memory_, ReadProc, WriteProc, SeekProc,
-                                CloseProc, SizeProc, MapProc, UnmapProc, options.get()));
+  // 'm': never mapped, so that a big strip is read a part at a time. Classic
+  // TIFF holds 4 GB, more than the largest picture the caps admit.
+  tiff_.reset(TIFFClientOpenExt(name_.c_str(), mode == TMode::Read ? "rm" : "w", this, OnRead,
+                                OnWrite, OnSeek, CloseProc, OnSize, MapProc, UnmapProc,
+                                options.get()));
   Check(tiff_ != nullptr, "not a readable TIFF file");
 }
 
+TTiffSession::~TTiffSession() = default;
+
 void TTiffSession::Check(bool ok, const char* what) {
+  if (pending_) {
+    std::exception_ptr pending;
+    pending.swap(pending_);
+    error_.clear();
+    std::rethrow_exception(pending);
+  }
   if (ok && error_.empty()) return;
   std::string message = name_ + ": " + what;
   if (!error_.empty()) message += " (" + error_ + ")";

@@ -14,6 +14,7 @@
 #include "engine/Canvas.h"
 #include "engine/Errors.h"
 #include "engine/MetadataSignatures.h"
+#include "engine/Orientation.h"
 #include "engine/formats/TiffCodec.h"
 #include "tests/support/TempDirectory.h"
 
@@ -30,6 +31,9 @@ struct TSource {
   std::uint16_t Samples = 3, Bits = 8, Photometric = PHOTOMETRIC_RGB;
   std::uint16_t Compression = COMPRESSION_NONE, Planar = PLANARCONFIG_CONTIG;
   std::uint16_t Extra = EXTRASAMPLE_UNASSALPHA, Orientation = ORIENTATION_TOPLEFT;
+  // Of the pages after the first; 0: as the first.
+  std::uint16_t LaterOrientation = 0;
+  std::uint32_t RowsPerStrip = 16;
   bool Tiled = false, Smooth = false;
   std::string Icc{}, Xmp{};
 };
@@ -52,7 +56,9 @@ void WriteTiff(const std::string& path, const TSource& source, int pages = 1) {
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, source.Photometric);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, source.Compression);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, source.Planar);
-    TIFFSetField(tiff, TIFFTAG_ORIENTATION, source.Orientation);
+    TIFFSetField(
+        tiff, TIFFTAG_ORIENTATION,
+        page > 0 && source.LaterOrientation != 0 ? source.LaterOrientation : source.Orientation);
     const int colours = source.Photometric == PHOTOMETRIC_RGB ? 3 : 1;
     if (source.Samples > colours) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &source.Extra);
     if (!source.Icc.empty())
@@ -71,7 +77,7 @@ void WriteTiff(const std::string& path, const TSource& source, int pages = 1) {
       TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
       TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
     } else {
-      TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+      TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, source.RowsPerStrip);
     }
     // The whole plane (or picture), written as strips or tiles below.
     for (int plane = 0; plane < (separate ? source.Samples : 1); ++plane) {
@@ -302,6 +308,61 @@ TEST(TiffBranding, TheCopyStandsUprightAndCarriesItsProfileAndXmpByChoice) {
     EXPECT_EQ(tags[0].Orientation, ORIENTATION_TOPLEFT);
     EXPECT_EQ(tags[0].Icc, source.Icc);
     EXPECT_EQ(tags[0].Xmp, keep ? source.Xmp : std::string{});
+  }
+}
+
+// Several bands a page: branding in bands, on one thread or two, writes the
+// very file that stamping the whole decoded pages and encoding them writes.
+TEST(TiffBranding, BandsWriteWhatTheWholePicturePathWrites) {
+  const std::vector<std::function<void(TSource&)>> layouts{
+      [](TSource&) {},
+      [](TSource& s) { s.RowsPerStrip = s.Height; },
+      // One strip too big to decode whole: read a row at a time.
+      [](TSource& s) { s.Width = 2200, s.Height = 1400, s.RowsPerStrip = s.Height; },
+      [](TSource& s) { s.Tiled = true; },
+      [](TSource& s) { s.Planar = PLANARCONFIG_SEPARATE; },
+      [](TSource& s) { s.Samples = 1, s.Photometric = PHOTOMETRIC_PALETTE; },
+      [](TSource& s) { s.Samples = 2, s.Bits = 16, s.Photometric = PHOTOMETRIC_MINISBLACK; },
+  };
+  TFont font;
+  TextToFont(kFont, font);
+  for (std::size_t layout = 0; layout < layouts.size(); ++layout) {
+    for (const int pages : {1, 3}) {
+      SCOPED_TRACE(testing::Message() << "layout " << layout << ", " << pages << " pages");
+      test::TempDirectory dir;
+      const std::string in = dir / "in.tif";
+      std::filesystem::create_directory(dir / "copies");
+      TSource source;
+      source.Width = 1000, source.Height = 700, source.Compression = COMPRESSION_LZW;
+      // The later pages are turned: each is held whole, the first streams.
+      source.LaterOrientation = ORIENTATION_RIGHTTOP;
+      layouts[layout](source);
+      WriteTiff(in, source, pages);
+
+      TWholePicture whole = DecodeTiff(test::ReadBytes(in), in);
+      TBitmap first = TurnUpright(std::move(whole.Picture), whole.Metadata.Orientation);
+      StampBrandText(kText, font, first);
+      for (TBitmap& page : whole.MorePages) StampBrandText(kText, font, page);
+      const std::vector<std::byte> expected = EncodeTiff(
+          first, {.Name = in, .Metadata = &whole.Metadata, .MorePages = whole.MorePages});
+      const TWholePicture expectedPages = DecodeTiff(expected, "expected.tif");
+
+      for (const int threads : {1, 2}) {
+        const std::string out = dir / ("copies/" + std::to_string(threads) + ".tif");
+        TBrandOptions options;
+        options.AllTypes = true;
+        options.Threads = threads;
+        const TBrandOutcome outcome = BrandFile(kText, kFont, in, out, {}, options);
+        ASSERT_EQ(outcome.Kind, TOutcomeKind::Processed) << outcome.Reason;
+        const TWholePicture copy = DecodeTiff(test::ReadBytes(out), out);
+        ASSERT_EQ(copy.MorePages.size(), whole.MorePages.size());
+        EXPECT_TRUE(SamePixels(copy.Picture, first));
+        for (std::size_t page = 0; page < copy.MorePages.size(); ++page) {
+          EXPECT_TRUE(SamePixels(copy.MorePages[page], expectedPages.MorePages[page]));
+        }
+        EXPECT_TRUE(test::ReadBytes(out) == expected);
+      }
+    }
   }
 }
 
