@@ -178,7 +178,12 @@ void ReadSizes(std::span<const std::byte> iprp, const std::string& name, TLayout
       const unsigned index = wideIndex ? reader.U16BE("property associations") & 0x7FFFu
                                        : reader.U8("property associations") & 0x7Fu;
       const auto size = sizeProperties.find(index);
-      if (size != sizeProperties.end() && wanted.contains(id)) layout.Sizes[id] = size->second;
+      if (size == sizeProperties.end() || !wanted.contains(id)) continue;
+      const auto [known, added] = layout.Sizes.emplace(id, size->second);
+      if (!added && (known->second.Width != size->second.Width ||
+                     known->second.Height != size->second.Height)) {
+        reader.Fail("expected one size for " + Id(id) + ", found two");
+      }
     }
   }
 }
@@ -198,6 +203,7 @@ void ReadDescriptions(std::span<const std::byte> iloc, std::span<const std::byte
   const unsigned indexBytes = version >= 1 ? more & 15 : 0;
   const std::uint32_t items =
       version < 2 ? reader.U16BE("item locations") : reader.U32BE("item locations");
+  std::set<std::uint32_t> located;
   for (std::uint32_t i = 0; i < items; ++i) {
     const std::uint32_t id =
         version < 2 ? reader.U16BE("item locations") : reader.U32BE("item locations");
@@ -206,7 +212,10 @@ void ReadDescriptions(std::span<const std::byte> iloc, std::span<const std::byte
     const std::uint64_t base = Field(reader, baseBytes, "item locations");
     const unsigned extents = reader.U16BE("item locations");
     const auto derived = layout.Derived.find(id);
-    const bool wanted = derived != layout.Derived.end() && derived->second.Description.empty();
+    const bool wanted = derived != layout.Derived.end();
+    if (wanted && !located.insert(id).second) {
+      reader.Fail("expected one location for " + Id(id) + ", found more");
+    }
     if (wanted && method > 1) {
       reader.Fail(Id(id) +
                   ": expected its description in the file or its idat box, found "
@@ -234,15 +243,9 @@ void ReadDescriptions(std::span<const std::byte> iloc, std::span<const std::byte
   }
 }
 
-TLayout ReadLayout(std::span<const std::byte> file, const std::string& name) {
+TLayout ReadLayout(std::span<const std::byte> meta, std::span<const std::byte> file,
+                   const std::string& name) {
   TLayout layout;
-  std::span<const std::byte> meta;
-  ForEachBox(
-      file, name, "file",
-      [&](TFourCC type, std::span<const std::byte> body) {
-        if (type == FourCC("meta") && meta.empty()) meta = body;
-      },
-      true);
   if (meta.size() < 4) return layout;
   std::map<TFourCC, std::span<const std::byte>> boxes;
   ForEachBox(meta.subspan(4), name, "meta box",
@@ -324,11 +327,8 @@ void CheckNesting(const TLayout& layout, std::uint32_t id, int depth, const std:
   }
 }
 
-}  // namespace
-
-void CheckHeifDerivedPictures(std::span<const std::byte> file, std::uint64_t maxPixelsPerByte,
-                              const std::string& name) {
-  const TLayout layout = ReadLayout(file, name);
+void CheckLayout(const TLayout& layout, std::uint64_t fileBytes, std::uint64_t maxPixelsPerByte,
+                 const std::string& name) {
   std::set<std::uint32_t> drawn;
   for (const auto& [id, derived] : layout.Derived) {
     const std::string what = name + ": derived " + Id(id);
@@ -349,7 +349,7 @@ void CheckHeifDerivedPictures(std::span<const std::byte> file, std::uint64_t max
         throw ImageError(what + ": expected a size for " + Id(input) + ", found none");
       }
       inputPixels += Pixels(size->second);
-      CheckClaim(inputPixels, file.size(), maxPixelsPerByte, what + "'s pictures together");
+      CheckClaim(inputPixels, fileBytes, maxPixelsPerByte, what + "'s pictures together");
     }
     if (derived.Type == FourCC("iden")) continue;
     const TSize canvas = CanvasOf(derived, what);
@@ -357,11 +357,26 @@ void CheckHeifDerivedPictures(std::span<const std::byte> file, std::uint64_t max
       throw ImageError(what + ": expected a canvas size, found " + std::to_string(canvas.Width) +
                        " x " + std::to_string(canvas.Height));
     }
-    CheckClaim(Pixels(canvas), file.size(), maxPixelsPerByte,
+    CheckClaim(Pixels(canvas), fileBytes, maxPixelsPerByte,
                what + "'s canvas of " + std::to_string(canvas.Width) + " x " +
                    std::to_string(canvas.Height));
     if (derived.Type == FourCC("grid")) CheckGrid(derived, canvas, layout, what);
   }
+}
+
+}  // namespace
+
+void CheckHeifDerivedPictures(std::span<const std::byte> file, std::uint64_t maxPixelsPerByte,
+                              const std::string& name) {
+  // Every meta box of the file's outer level: libheif reads the last one.
+  ForEachBox(
+      file, name, "file",
+      [&](TFourCC type, std::span<const std::byte> body) {
+        if (type == FourCC("meta")) {
+          CheckLayout(ReadLayout(body, file, name), file.size(), maxPixelsPerByte, name);
+        }
+      },
+      true);
 }
 
 }  // namespace sigilon

@@ -1,6 +1,7 @@
 #pragma once
 /// The derived pictures of a HEIF file (grids of tiles, overlays, identities),
-/// read from its boxes with bounds checks before libheif decodes anything.
+/// read from the boxes of every meta box with bounds checks before libheif
+/// decodes anything.
 /// libheif composes a derived picture on a canvas of the size its own
 /// description gives, which no size box or pixel cap limits; these checks
 /// hold that canvas and the pictures drawn on it to the caps.
