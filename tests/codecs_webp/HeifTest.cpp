@@ -258,10 +258,23 @@ TEST(HeifBranding, GridsBrandAndGridsThatLieAboutTheirCanvasOrTilesFail) {
   // A canvas of 100 x 200 that two rows of 64-pixel tiles cannot cover.
   lies.emplace_back(grid, "to cover its canvas of 100 x 200");
   Find(lies.back().first, "idat")[4 + 4 + 7] = std::byte{200};
+  // No canvas at all: 100 x 0.
+  lies.emplace_back(grid, "found 100 x 0");
+  Find(lies.back().first, "idat")[4 + 4 + 7] = std::byte{0};
+  // The first tile 65 pixels wide, the others 64.
+  lies.emplace_back(grid, "every tile of 65 x 64");
+  Find(lies.back().first, "ispe")[4 + 7] = std::byte{65};
+  // Three rows of two tiles claimed, four tiles listed.
+  lies.emplace_back(grid, "expected 3 x 2 tiles, found 4");
+  Find(lies.back().first, "idat")[4 + 2] = std::byte{2};
   // The first tile drawn in place of the second.
   lies.emplace_back(grid, "drawn once");
-  const auto tiles = Find(lies.back().first, "dimg") + 4 + 2 + 2;
+  auto tiles = Find(lies.back().first, "dimg") + 4 + 2 + 2;
   std::copy(tiles, tiles + 2, tiles + 2);
+  // The grid (item 5) drawn as its own last tile: a loop.
+  lies.emplace_back(grid, "nested at most");
+  tiles = Find(lies.back().first, "dimg") + 4 + 2 + 2;
+  tiles[3 * 2 + 1] = std::byte{5};
   for (const auto& [file, words] : lies) {
     const test::TBrandRun lie = BrandBytes(file, "lie.heic");
     EXPECT_EQ(lie.Outcome.Kind, TOutcomeKind::Failed);
