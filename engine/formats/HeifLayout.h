@@ -13,9 +13,6 @@
 
 namespace sigilon {
 
-/// Most rows or columns of a grid: the field that holds them is a byte.
-inline constexpr int kMaxHeifGridSide = 256;
-
 /// Throws ImageError, naming `name`, unless every derived picture of `file`
 /// has a canvas within the pixel caps (at most kMaxPixels, at most
 /// `maxPixelsPerByte` per byte of the file) and is made of distinct pictures,
