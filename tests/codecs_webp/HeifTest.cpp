@@ -229,5 +229,58 @@ TEST(HeifBranding, SequencesLiesAndDamageFailWithAReason) {
       << lying.Outcome.Reason;
 }
 
+// A grid of 2 x 2 tiles of 64 x 64 pixels on a canvas of 100 x 100, its
+// description (32-bit sizes) in the idat box; and the fuzzer's grid whose
+// 790 bytes describe a canvas of 65255 x 65519 pixels.
+const std::string kGrid =
+    SIGILON_SOURCE_DIR "/tests/fuzz/corpus/heif/grid-2x2-tiles-on-100x100.heic";
+const std::string kHostileGrid =
+    SIGILON_SOURCE_DIR "/tests/fuzz/regressions/heif/grid-canvas-65255x65519-in-790-bytes";
+
+std::vector<std::byte>::iterator Find(std::vector<std::byte>& file, std::string_view box) {
+  const auto at = std::search(file.begin(), file.end(), box.begin(), box.end(),
+                              [](std::byte a, char b) { return a == std::byte(b); });
+  EXPECT_NE(at, file.end()) << box;
+  return at;
+}
+
+TEST(HeifBranding, GridsBrandAndGridsThatLieAboutTheirCanvasOrTilesFail) {
+  if (!HasEncoder(heif_compression_HEVC)) GTEST_SKIP() << "no HEVC encoder in this libheif";
+  const std::vector<std::byte> grid = test::ReadBytes(kGrid);
+  const test::TBrandRun run = BrandBytes(grid, "grid.heic");
+  ASSERT_EQ(run.Outcome.Kind, TOutcomeKind::Processed) << run.Outcome.Reason;
+  EXPECT_EQ(ReadHeif(run.Copy).Width, 100);
+  EXPECT_EQ(ReadHeif(run.Copy).Height, 100);
+
+  // Each lie, with the words its reason must hold.
+  std::vector<std::pair<std::vector<std::byte>, std::string>> lies;
+  lies.emplace_back(test::ReadBytes(kHostileGrid), "65255 x 65519");
+  // A canvas of 100 x 200 that two rows of 64-pixel tiles cannot cover.
+  lies.emplace_back(grid, "to cover its canvas of 100 x 200");
+  Find(lies.back().first, "idat")[4 + 4 + 7] = std::byte{200};
+  // No canvas at all: 100 x 0.
+  lies.emplace_back(grid, "found 100 x 0");
+  Find(lies.back().first, "idat")[4 + 4 + 7] = std::byte{0};
+  // The first tile 65 pixels wide, the others 64.
+  lies.emplace_back(grid, "every tile of 65 x 64");
+  Find(lies.back().first, "ispe")[4 + 7] = std::byte{65};
+  // Three rows of two tiles claimed, four tiles listed.
+  lies.emplace_back(grid, "expected 3 x 2 tiles, found 4");
+  Find(lies.back().first, "idat")[4 + 2] = std::byte{2};
+  // The first tile drawn in place of the second.
+  lies.emplace_back(grid, "drawn once");
+  auto tiles = Find(lies.back().first, "dimg") + 4 + 2 + 2;
+  std::copy(tiles, tiles + 2, tiles + 2);
+  // The grid (item 5) drawn as its own last tile: a loop.
+  lies.emplace_back(grid, "nested at most");
+  tiles = Find(lies.back().first, "dimg") + 4 + 2 + 2;
+  tiles[3 * 2 + 1] = std::byte{5};
+  for (const auto& [file, words] : lies) {
+    const test::TBrandRun lie = BrandBytes(file, "lie.heic");
+    EXPECT_EQ(lie.Outcome.Kind, TOutcomeKind::Failed);
+    EXPECT_NE(lie.Outcome.Reason.find(words), std::string::npos) << lie.Outcome.Reason;
+  }
+}
+
 }  // namespace
 }  // namespace sigilon
