@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/BenchTiff.h"
 #include "bench/Photo.h"
 #include "engine/BrandFile.h"
 #include "engine/formats/FormatRegistry.h"
@@ -105,14 +106,7 @@ bool TiffFloor(const std::string& from, const std::string& to) {
        TIFFGetField(in, TIFFTAG_IMAGELENGTH, &height) == 1 &&
        TIFFGetField(in, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip) == 1;
   if (ok) {
-    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(out, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(out, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    sigilon::bench::SetRgb8Page(out, width, height, COMPRESSION_LZW);
     TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
     std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize64(in)));
     for (std::uint32_t y = 0; y < height && ok; ++y) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiff.h"
 #include "bench/Photo.h"
 #include "engine/formats/FormatRegistry.h"
 #include "platform/Platform.h"
@@ -25,13 +26,7 @@ bool WriteTiledTiff(const sigilon::TBitmap& photo, const std::string& path) {
   const auto width = static_cast<std::uint32_t>(photo.Width());
   const auto height = static_cast<std::uint32_t>(photo.Height());
   constexpr std::uint32_t kTile = 256;
-  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+  sigilon::bench::SetRgb8Page(tiff, width, height, COMPRESSION_LZW);
   TIFFSetField(tiff, TIFFTAG_TILEWIDTH, kTile);
   TIFFSetField(tiff, TIFFTAG_TILELENGTH, kTile);
   std::vector<std::uint8_t> tile(kTile * kTile * 3);
