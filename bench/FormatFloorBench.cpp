@@ -44,9 +44,9 @@ struct Fixture : bench::TScratchFolders {
     TPictureMetadata metadata;
     metadata.Compression = "lzw";
     for (const char* name : {"photo.png", "photo.tif"}) {
-      const TWriteSpec spec{
+      const TWriteSpec request{
           .Name = name, .Width = kWidth, .Height = kHeight, .Metadata = &metadata};
-      WriteWholeFile(source + name, FormatForPath(name, true)->EncodeWhole(photo, spec));
+      WriteWholeFile(source + name, FormatForPath(name, true)->EncodeWhole(photo, request));
     }
   }
 };

@@ -68,8 +68,8 @@ int main(int argc, char** argv) {
   if (argc > 5 && std::strcmp(argv[5], "tiled") == 0) return WriteTiledTiff(photo, path) ? 0 : 1;
   TPictureMetadata metadata;
   metadata.Compression = argc > 4 ? argv[4] : "lzw";
-  const TWriteSpec spec{
+  const TWriteSpec request{
       .Name = path, .Width = width, .Height = height, .Metadata = &metadata, .Quality = 90};
-  WriteWholeFile(path, format->EncodeWhole(photo, spec));
+  WriteWholeFile(path, format->EncodeWhole(photo, request));
   return 0;
 }

@@ -289,10 +289,10 @@ TEST(PngBranding, RowsInAnyPortionsMakeTheSameFile) {
   const std::string path = dir / "in.png";
   test::WriteBytes(path, WritePng(Textured(PNG_COLOR_TYPE_RGB, 8, 700, 900)));
   const TBitmap picture = PngFormat().ReadWhole({.Path = path}).Picture;
-  const TWriteSpec spec{.Name = "copy", .Width = 700, .Height = 900};
-  const std::vector<std::byte> whole = PngFormat().EncodeWhole(picture, spec);
+  const TWriteSpec request{.Name = "copy", .Width = 700, .Height = 900};
+  const std::vector<std::byte> whole = PngFormat().EncodeWhole(picture, request);
   std::vector<std::byte> portions;
-  TWriteSpec inPortions = spec;
+  TWriteSpec inPortions = request;
   inPortions.Revisit = MemoryRevisit(portions);
   const auto writer = PngFormat().OpenBandWriter(inPortions, MemorySink(portions));
   for (int top = 0; top < 900; top += 7) writer->WriteRows(picture, top, std::min(7, 900 - top));
