@@ -108,6 +108,10 @@ bool IsDerived(TFourCC type) {
 
 bool IsCoded(TFourCC type) { return type == FourCC("hvc1") || type == FourCC("av01"); }
 
+TFourCC ConfigType(TFourCC codedType) {
+  return codedType == FourCC("hvc1") ? FourCC("hvcC") : FourCC("av1C");
+}
+
 std::string Id(std::uint32_t id) { return "picture " + std::to_string(id); }
 
 void ReadItemTypes(std::span<const std::byte> iinf, const std::string& name, TLayout& layout) {
@@ -187,7 +191,7 @@ void ReadSizes(std::span<const std::byte> iprp, const std::string& name, TLayout
     wanted.insert(derived.Inputs.begin(), derived.Inputs.end());
   }
   std::map<unsigned, TSize> sizeProperties;
-  std::map<unsigned, std::span<const std::byte>> configProperties;
+  std::map<unsigned, std::pair<TFourCC, std::span<const std::byte>>> configProperties;
   std::span<const std::byte> ipma;
   ForEachBox(iprp, name, "item properties", [&](TFourCC type, std::span<const std::byte> body) {
     if (type == FourCC("ipma") && ipma.empty()) ipma = body;
@@ -196,7 +200,7 @@ void ReadSizes(std::span<const std::byte> iprp, const std::string& name, TLayout
     ForEachBox(body, name, "item properties", [&](TFourCC property, std::span<const std::byte> p) {
       ++index;
       if (property == FourCC("hvcC") || property == FourCC("av1C")) {
-        configProperties[index] = p;
+        configProperties[index] = {property, p};
       }
       if (property != FourCC("ispe")) return;
       ByteReader ispe(p, name);
@@ -218,9 +222,12 @@ void ReadSizes(std::span<const std::byte> iprp, const std::string& name, TLayout
     for (unsigned j = 0; j < count; ++j) {
       const unsigned index = wideIndex ? reader.U16BE("property associations") & 0x7FFFu
                                        : reader.U8("property associations") & 0x7Fu;
+      // Only the configuration of the picture's own codec is decoded with.
       const auto config = configProperties.find(index);
-      if (config != configProperties.end() && layout.Decoded.contains(id)) {
-        layout.Configs.emplace(id, config->second);
+      const auto coded = layout.Coded.find(id);
+      if (config != configProperties.end() && coded != layout.Coded.end() &&
+          layout.Decoded.contains(id) && config->second.first == ConfigType(coded->second)) {
+        layout.Configs.emplace(id, config->second.second);
       }
       const auto size = sizeProperties.find(index);
       if (size == sizeProperties.end() || !wanted.contains(id)) continue;
@@ -445,9 +452,8 @@ void CheckCodedSizes(const TLayout& layout, std::uint64_t fileBytes, std::uint64
       throw ImageError(what + ": expected its " + codec + " configuration, found none");
     }
     const TSize claimed = size->second;
-    const auto data = layout.Data.find(id);
-    const std::span<const std::byte> stream =
-        data == layout.Data.end() ? std::span<const std::byte>() : data->second;
+    std::span<const std::byte> stream;
+    if (const auto data = layout.Data.find(id); data != layout.Data.end()) stream = data->second;
     bool found = false;
     const auto check = [&](const TCodedSize& frame) {
       found = true;
@@ -464,11 +470,7 @@ void CheckCodedSizes(const TLayout& layout, std::uint64_t fileBytes, std::uint64
                          " pixels more each way), found " + frameSize);
       }
     };
-    if (hevc) {
-      ForEachHevcFrameSize(config->second, stream, what, check);
-    } else {
-      ForEachAv1FrameSize(config->second, stream, what, check);
-    }
+    (hevc ? ForEachHevcFrameSize : ForEachAv1FrameSize)(config->second, stream, what, check);
     if (!found) {
       throw ImageError(what + ": expected the frame size in its " + codec + " stream, found none");
     }
