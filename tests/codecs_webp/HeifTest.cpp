@@ -402,5 +402,54 @@ TEST(HeifCodedSize, AParameterSetWithSubLayersAndEscapesGivesItsPictureSize) {
   EXPECT_THROW(ForEachHevcFrameSize(config, data, "sps", visitNothing), ImageError);
 }
 
+TEST(HeifCodedSize, AnAv1SequenceHeaderWithTimingAndOperatingPointsGivesItsLargestFrame) {
+  TBitWriter header;
+  header.Put(0, 3 + 1 + 1);
+  header.Put(1, 1);  // timing, one picture every six ticks
+  header.Put(0, 64);
+  header.Put(1, 1);
+  header.ExpGolomb(5);
+  header.Put(1, 1);  // a decoder model with 10-bit delays
+  header.Put(9, 5);
+  header.Put(0, 32 + 5 + 5);
+  header.Put(1, 1);  // display delays
+  header.Put(1, 5);  // two operating points
+  header.Put(0, 12);
+  header.Put(8, 5);  // a level that has a tier
+  header.Put(0, 1);
+  header.Put(1, 1);
+  header.Put(0, 10 + 10 + 1);
+  header.Put(1, 1);
+  header.Put(0, 4);
+  header.Put(0, 12);
+  header.Put(3, 5);
+  header.Put(0, 2);
+  header.Put(10, 4);  // an 11-bit width and a 10-bit height
+  header.Put(9, 4);
+  header.Put(1919, 11);
+  header.Put(999, 10);
+  ASSERT_LT(header.Bytes.size(), 128u);
+  const auto size = std::byte(header.Bytes.size());
+  // In the configuration; in the data after a temporal delimiter, with an
+  // extension byte.
+  std::vector<std::byte> config = {std::byte{0x81}, std::byte{0},          std::byte{0},
+                                   std::byte{0},    std::byte{1 << 3 | 2}, size};
+  config.insert(config.end(), header.Bytes.begin(), header.Bytes.end());
+  std::vector<std::byte> data = {std::byte{2 << 3 | 2}, std::byte{0}, std::byte{1 << 3 | 4 | 2},
+                                 std::byte{0}, size};
+  data.insert(data.end(), header.Bytes.begin(), header.Bytes.end());
+  std::vector<TCodedSize> sizes;
+  ForEachAv1FrameSize(config, data, "av1",
+                      [&](const TCodedSize& found) { sizes.push_back(found); });
+  ASSERT_EQ(sizes.size(), 2u);
+  for (const TCodedSize& found : sizes) {
+    EXPECT_EQ(found.Width, 1920u);
+    EXPECT_EQ(found.Height, 1000u);
+  }
+  // A size field past the end.
+  data[1] = std::byte{0x7F};
+  EXPECT_THROW(ForEachAv1FrameSize(config, data, "av1", [](const TCodedSize&) {}), ImageError);
+}
+
 }  // namespace
 }  // namespace sigilon
