@@ -140,9 +140,10 @@ TWholePicture DecodeHeif(std::span<const std::byte> file, const std::string& nam
   Check(
       heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr),
       name, "expected a HEIF picture");
-  // libheif composes a grid or an overlay on the canvas it describes, which
-  // neither its size box nor the limit above bounds.
-  CheckHeifDerivedPictures(file, kMaxHeifPixelsPerByte, name);
+  // libheif composes a grid or an overlay on the canvas it describes, and
+  // decodes a coded picture to the frame its stream declares, which neither
+  // a size box nor the limit above bounds.
+  CheckHeifPictureSizes(file, kMaxHeifPixelsPerByte, name);
   const int pictures = heif_context_get_number_of_top_level_images(context.get());
   if (pictures > 1) {
     throw ImageError(name + ": holds " + std::to_string(pictures) +

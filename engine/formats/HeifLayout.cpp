@@ -8,6 +8,7 @@
 
 #include "engine/Bitmap.h"
 #include "engine/ByteReader.h"
+#include "engine/formats/HeifCodedSize.h"
 
 namespace sigilon {
 
@@ -90,10 +91,25 @@ struct TDerived {
 struct TLayout {
   std::map<std::uint32_t, TDerived> Derived;
   std::map<std::uint32_t, TSize> Sizes;
+  // Coded pictures by their type, 'hvc1' or 'av01'.
+  std::map<std::uint32_t, TFourCC> Coded;
+  // The auxiliary pictures (alpha, depth) of each picture.
+  std::multimap<std::uint32_t, std::uint32_t> Auxiliaries;
+  // The primary picture and every picture decoded to make it.
+  std::set<std::uint32_t> Decoded;
+  // The codec configuration and the data of each decoded coded picture.
+  std::map<std::uint32_t, std::span<const std::byte>> Configs;
+  std::map<std::uint32_t, std::vector<std::byte>> Data;
 };
 
 bool IsDerived(TFourCC type) {
   return type == FourCC("grid") || type == FourCC("iovl") || type == FourCC("iden");
+}
+
+bool IsCoded(TFourCC type) { return type == FourCC("hvc1") || type == FourCC("av01"); }
+
+TFourCC ConfigType(TFourCC codedType) {
+  return codedType == FourCC("hvc1") ? FourCC("hvcC") : FourCC("av1C");
 }
 
 std::string Id(std::uint32_t id) { return "picture " + std::to_string(id); }
@@ -114,6 +130,7 @@ void ReadItemTypes(std::span<const std::byte> iinf, const std::string& name, TLa
                    infeVersion == 2 ? infe.U16BE("item entry") : infe.U32BE("item entry");
                infe.Skip(2, "item entry");
                const TFourCC itemType = infe.U32BE("item entry");
+               if (IsCoded(itemType)) layout.Coded[id] = itemType;
                if (!IsDerived(itemType)) return;
                if (layout.Derived.size() == kMaxDerivedPictures && !layout.Derived.contains(id)) {
                  infe.Fail("expected at most " + std::to_string(kMaxDerivedPictures) +
@@ -136,20 +153,45 @@ void ReadInputs(std::span<const std::byte> iref, const std::string& name, TLayou
                };
                const std::uint32_t from = id();
                const auto derived = layout.Derived.find(from);
+               if (type == FourCC("auxl")) {
+                 const unsigned count = reference.U16BE("item reference");
+                 for (unsigned i = 0; i < count; ++i) layout.Auxiliaries.emplace(id(), from);
+               }
                if (type != FourCC("dimg") || derived == layout.Derived.end()) return;
                const unsigned count = reference.U16BE("item reference");
                for (unsigned i = 0; i < count; ++i) derived->second.Inputs.push_back(id());
              });
 }
 
-// The sizes ('ispe') of the derived pictures and of the pictures they are made of.
+// The primary picture, the pictures a derived one is made of and their
+// auxiliary pictures, as far as they reach.
+void FindDecoded(std::uint32_t primary, TLayout& layout) {
+  std::vector<std::uint32_t> pending{primary};
+  while (!pending.empty()) {
+    const std::uint32_t id = pending.back();
+    pending.pop_back();
+    if (!layout.Decoded.insert(id).second) continue;
+    const auto derived = layout.Derived.find(id);
+    if (derived != layout.Derived.end()) {
+      pending.insert(pending.end(), derived->second.Inputs.begin(), derived->second.Inputs.end());
+    }
+    const auto [first, last] = layout.Auxiliaries.equal_range(id);
+    for (auto auxiliary = first; auxiliary != last; ++auxiliary) {
+      pending.push_back(auxiliary->second);
+    }
+  }
+}
+
+// The sizes ('ispe') of the derived pictures, of the pictures they are made
+// of and of the decoded ones, and the codec configurations of the latter.
 void ReadSizes(std::span<const std::byte> iprp, const std::string& name, TLayout& layout) {
-  std::set<std::uint32_t> wanted;
+  std::set<std::uint32_t> wanted = layout.Decoded;
   for (const auto& [id, derived] : layout.Derived) {
     wanted.insert(id);
     wanted.insert(derived.Inputs.begin(), derived.Inputs.end());
   }
   std::map<unsigned, TSize> sizeProperties;
+  std::map<unsigned, std::pair<TFourCC, std::span<const std::byte>>> configProperties;
   std::span<const std::byte> ipma;
   ForEachBox(iprp, name, "item properties", [&](TFourCC type, std::span<const std::byte> body) {
     if (type == FourCC("ipma") && ipma.empty()) ipma = body;
@@ -157,6 +199,9 @@ void ReadSizes(std::span<const std::byte> iprp, const std::string& name, TLayout
     unsigned index = 0;
     ForEachBox(body, name, "item properties", [&](TFourCC property, std::span<const std::byte> p) {
       ++index;
+      if (property == FourCC("hvcC") || property == FourCC("av1C")) {
+        configProperties[index] = {property, p};
+      }
       if (property != FourCC("ispe")) return;
       ByteReader ispe(p, name);
       ispe.Skip(4, "size box");
@@ -177,6 +222,13 @@ void ReadSizes(std::span<const std::byte> iprp, const std::string& name, TLayout
     for (unsigned j = 0; j < count; ++j) {
       const unsigned index = wideIndex ? reader.U16BE("property associations") & 0x7FFFu
                                        : reader.U8("property associations") & 0x7Fu;
+      // Only the configuration of the picture's own codec is decoded with.
+      const auto config = configProperties.find(index);
+      const auto coded = layout.Coded.find(id);
+      if (config != configProperties.end() && coded != layout.Coded.end() &&
+          layout.Decoded.contains(id) && config->second.first == ConfigType(coded->second)) {
+        layout.Configs.emplace(id, config->second.second);
+      }
       const auto size = sizeProperties.find(index);
       if (size == sizeProperties.end() || !wanted.contains(id)) continue;
       const auto [known, added] = layout.Sizes.emplace(id, size->second);
@@ -188,10 +240,10 @@ void ReadSizes(std::span<const std::byte> iprp, const std::string& name, TLayout
   }
 }
 
-// The first bytes of each derived picture's description, from the file or
-// from the idat box.
-void ReadDescriptions(std::span<const std::byte> iloc, std::span<const std::byte> idat,
-                      std::span<const std::byte> file, const std::string& name, TLayout& layout) {
+// The first bytes of each derived picture's description and the data of
+// each decoded coded picture, from the file or from the idat box.
+void ReadLocations(std::span<const std::byte> iloc, std::span<const std::byte> idat,
+                   std::span<const std::byte> file, const std::string& name, TLayout& layout) {
   ByteReader reader(iloc, name);
   const unsigned version = reader.U8("item locations");
   reader.Skip(3, "item locations");
@@ -204,6 +256,9 @@ void ReadDescriptions(std::span<const std::byte> iloc, std::span<const std::byte
   const std::uint32_t items =
       version < 2 ? reader.U16BE("item locations") : reader.U32BE("item locations");
   std::set<std::uint32_t> located;
+  // Extents may overlap: pictures that repeat the file's bytes would cost
+  // far more than it holds.
+  std::uint64_t collected = 0;
   for (std::uint32_t i = 0; i < items; ++i) {
     const std::uint32_t id =
         version < 2 ? reader.U16BE("item locations") : reader.U32BE("item locations");
@@ -212,13 +267,14 @@ void ReadDescriptions(std::span<const std::byte> iloc, std::span<const std::byte
     const std::uint64_t base = Field(reader, baseBytes, "item locations");
     const unsigned extents = reader.U16BE("item locations");
     const auto derived = layout.Derived.find(id);
-    const bool wanted = derived != layout.Derived.end();
+    const bool coded = layout.Coded.contains(id) && layout.Decoded.contains(id);
+    const bool wanted = derived != layout.Derived.end() || coded;
     if (wanted && !located.insert(id).second) {
       reader.Fail("expected one location for " + Id(id) + ", found more");
     }
     if (wanted && method > 1) {
       reader.Fail(Id(id) +
-                  ": expected its description in the file or its idat box, found "
+                  ": expected its data in the file or its idat box, found "
                   "construction method " +
                   std::to_string(method));
     }
@@ -229,16 +285,26 @@ void ReadDescriptions(std::span<const std::byte> iloc, std::span<const std::byte
       std::uint64_t length = Field(reader, lengthBytes, "item locations");
       if (!wanted) continue;
       if (offset > source.size() || length > source.size() - offset) {
-        reader.Fail(Id(id) + ": expected its description within the " +
-                    std::to_string(source.size()) + " bytes that hold it, found " +
-                    std::to_string(length) + " bytes at offset " + std::to_string(offset));
+        reader.Fail(Id(id) + ": expected its data within the " + std::to_string(source.size()) +
+                    " bytes that hold it, found " + std::to_string(length) + " bytes at offset " +
+                    std::to_string(offset));
       }
       if (length == 0) length = source.size() - offset;
+      const auto from = source.begin() + static_cast<std::ptrdiff_t>(offset);
+      if (coded) {
+        collected += length;
+        if (collected > file.size() + idat.size()) {
+          reader.Fail("expected the pictures' data within the file's " +
+                      std::to_string(file.size()) + " bytes, found more");
+        }
+        std::vector<std::byte>& data = layout.Data[id];
+        data.insert(data.end(), from, from + static_cast<std::ptrdiff_t>(length));
+        continue;
+      }
       std::vector<std::byte>& description = derived->second.Description;
       const std::size_t taken =
           std::min<std::uint64_t>(length, kDescriptionBytes - description.size());
-      description.insert(description.end(), source.begin() + static_cast<std::ptrdiff_t>(offset),
-                         source.begin() + static_cast<std::ptrdiff_t>(offset + taken));
+      description.insert(description.end(), from, from + static_cast<std::ptrdiff_t>(taken));
     }
   }
 }
@@ -256,10 +322,15 @@ TLayout ReadLayout(std::span<const std::byte> meta, std::span<const std::byte> f
   };
   if (box("iinf").empty()) return layout;
   ReadItemTypes(box("iinf"), name, layout);
-  if (layout.Derived.empty()) return layout;
   if (!box("iref").empty()) ReadInputs(box("iref"), name, layout);
+  if (box("pitm").size() >= 4) {
+    ByteReader pitm(box("pitm"), name);
+    const bool wide = pitm.U8("primary picture") != 0;
+    pitm.Skip(3, "primary picture");
+    FindDecoded(wide ? pitm.U32BE("primary picture") : pitm.U16BE("primary picture"), layout);
+  }
   if (!box("iprp").empty()) ReadSizes(box("iprp"), name, layout);
-  if (!box("iloc").empty()) ReadDescriptions(box("iloc"), box("idat"), file, name, layout);
+  if (!box("iloc").empty()) ReadLocations(box("iloc"), box("idat"), file, name, layout);
   return layout;
 }
 
@@ -364,17 +435,60 @@ void CheckLayout(const TLayout& layout, std::uint64_t fileBytes, std::uint64_t m
   }
 }
 
+// Throws unless each decoded coded picture declares frames in its stream
+// that match its size box and are within the caps: a decoder allocates what
+// the stream says, not what the box says.
+void CheckCodedSizes(const TLayout& layout, std::uint64_t fileBytes, std::uint64_t maxPixelsPerByte,
+                     const std::string& name) {
+  for (const auto& [id, type] : layout.Coded) {
+    if (!layout.Decoded.contains(id)) continue;
+    const std::string what = name + ": " + Id(id);
+    const bool hevc = type == FourCC("hvc1");
+    const std::string codec = hevc ? "HEVC" : "AV1";
+    const auto size = layout.Sizes.find(id);
+    if (size == layout.Sizes.end()) throw ImageError(what + ": expected a size, found none");
+    const auto config = layout.Configs.find(id);
+    if (config == layout.Configs.end()) {
+      throw ImageError(what + ": expected its " + codec + " configuration, found none");
+    }
+    const TSize claimed = size->second;
+    std::span<const std::byte> stream;
+    if (const auto data = layout.Data.find(id); data != layout.Data.end()) stream = data->second;
+    bool found = false;
+    const auto check = [&](const TCodedSize& frame) {
+      found = true;
+      const std::string frameSize =
+          std::to_string(frame.Width) + " x " + std::to_string(frame.Height);
+      CheckClaim(frame.Width * frame.Height, fileBytes, maxPixelsPerByte,
+                 what + "'s coded frame of " + frameSize);
+      // Some writers give a quarter-turned picture's size turned.
+      if (!CropsTo(frame, claimed.Width, claimed.Height) &&
+          !CropsTo(frame, claimed.Height, claimed.Width)) {
+        throw ImageError(what + ": expected " + codec + " frames of its size, " +
+                         std::to_string(claimed.Width) + " x " + std::to_string(claimed.Height) +
+                         " (at most " + std::to_string(kMaxCroppedPixels) +
+                         " pixels more each way), found " + frameSize);
+      }
+    };
+    (hevc ? ForEachHevcFrameSize : ForEachAv1FrameSize)(config->second, stream, what, check);
+    if (!found) {
+      throw ImageError(what + ": expected the frame size in its " + codec + " stream, found none");
+    }
+  }
+}
+
 }  // namespace
 
-void CheckHeifDerivedPictures(std::span<const std::byte> file, std::uint64_t maxPixelsPerByte,
-                              const std::string& name) {
+void CheckHeifPictureSizes(std::span<const std::byte> file, std::uint64_t maxPixelsPerByte,
+                           const std::string& name) {
   // Every meta box of the file's outer level: libheif reads the last one.
   ForEachBox(
       file, name, "file",
       [&](TFourCC type, std::span<const std::byte> body) {
-        if (type == FourCC("meta")) {
-          CheckLayout(ReadLayout(body, file, name), file.size(), maxPixelsPerByte, name);
-        }
+        if (type != FourCC("meta")) return;
+        const TLayout layout = ReadLayout(body, file, name);
+        CheckLayout(layout, file.size(), maxPixelsPerByte, name);
+        CheckCodedSizes(layout, file.size(), maxPixelsPerByte, name);
       },
       true);
 }

@@ -1,10 +1,12 @@
 #pragma once
-/// The derived pictures of a HEIF file (grids of tiles, overlays, identities),
+/// The pictures of a HEIF file that decoding its primary picture makes
+/// (grids of tiles, overlays, identities, coded pictures and their alpha),
 /// read from the boxes of every meta box with bounds checks before libheif
 /// decodes anything.
 /// libheif composes a derived picture on a canvas of the size its own
-/// description gives, which no size box or pixel cap limits; these checks
-/// hold that canvas and the pictures drawn on it to the caps.
+/// description gives, and a decoder makes frames of the size the coded
+/// stream gives, neither of which a size box or pixel cap limits; these
+/// checks hold them to the caps.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +21,10 @@ namespace sigilon {
 /// each with a size, that are together within the same caps; a grid's tiles
 /// must be as many as its rows and columns, all of one size, and cover its
 /// canvas with no row or column of tiles wholly outside it. A file whose
-/// boxes cannot be walked throws too.
-void CheckHeifDerivedPictures(std::span<const std::byte> file, std::uint64_t maxPixelsPerByte,
-                              const std::string& name);
+/// boxes cannot be walked throws too. So does a decoded coded picture (HEVC
+/// or AV1) without a size or a codec configuration, or whose stream declares
+/// frames beyond the caps or other than its size, bar what the stream crops.
+void CheckHeifPictureSizes(std::span<const std::byte> file, std::uint64_t maxPixelsPerByte,
+                           const std::string& name);
 
 }  // namespace sigilon

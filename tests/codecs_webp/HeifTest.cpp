@@ -9,6 +9,8 @@
 #include <memory>
 #include <string_view>
 
+#include "engine/Errors.h"
+#include "engine/formats/HeifCodedSize.h"
 #include "tests/codecs_webp/WholeTestSupport.h"
 
 namespace sigilon {
@@ -280,6 +282,173 @@ TEST(HeifBranding, GridsBrandAndGridsThatLieAboutTheirCanvasOrTilesFail) {
     EXPECT_EQ(lie.Outcome.Kind, TOutcomeKind::Failed);
     EXPECT_NE(lie.Outcome.Reason.find(words), std::string::npos) << lie.Outcome.Reason;
   }
+}
+
+// A stream that codes frames far bigger than its picture's size box claims:
+// 64 x 64 claimed, 1024 x 1024 coded, in HEVC and in AV1.
+const std::string kRegressions = SIGILON_SOURCE_DIR "/tests/fuzz/regressions/heif/";
+const std::string kGridOf512 =
+    SIGILON_SOURCE_DIR "/tests/fuzz/corpus/heif/grid-2x2-tiles-of-512x512-on-1000x1000.heic";
+
+TEST(HeifBranding, StreamsThatCodeFramesOtherThanTheirSizeFailAndTrueOnesBrand) {
+  for (const auto& [name, as] :
+       {std::pair{"hevc-frame-1024x1024-behind-a-64x64-size-box", "lie.heic"},
+        std::pair{"av1-frame-1024x1024-behind-a-64x64-size-box", "lie.avif"}}) {
+    SCOPED_TRACE(name);
+    const test::TBrandRun lie = BrandBytes(test::ReadBytes(kRegressions + name), as);
+    EXPECT_EQ(lie.Outcome.Kind, TOutcomeKind::Failed);
+    EXPECT_NE(lie.Outcome.Reason.find("64 x 64"), std::string::npos) << lie.Outcome.Reason;
+    EXPECT_NE(lie.Outcome.Reason.find("found 1024 x 1024"), std::string::npos)
+        << lie.Outcome.Reason;
+  }
+  // Frames cropped to an odd size, and a grid of large tiles that the
+  // canvas crops.
+  std::vector<std::pair<std::vector<std::byte>, std::string>> truths;
+  for (const auto compression : {heif_compression_HEVC, heif_compression_AV1}) {
+    if (HasEncoder(compression)) {
+      truths.emplace_back(MakeHeif({.Compression = compression, .Width = 101, .Height = 67}),
+                          compression == heif_compression_AV1 ? "odd.avif" : "odd.heic");
+    }
+  }
+  truths.emplace_back(test::ReadBytes(kGridOf512), "tiles.heic");
+  for (const auto& [file, name] : truths) {
+    const test::TBrandRun truth = BrandBytes(file, name);
+    ASSERT_EQ(truth.Outcome.Kind, TOutcomeKind::Processed) << truth.Outcome.Reason;
+    EXPECT_EQ(ReadHeif(truth.Copy).Width, ReadHeif(file).Width) << name;
+  }
+}
+
+// Bits written most significant first, and the bytes escaped as an encoder
+// escapes them so that they cannot imitate a start code.
+struct TBitWriter {
+  std::vector<std::byte> Bytes;
+  unsigned Used = 8;
+  void Put(std::uint64_t value, unsigned count) {
+    for (unsigned i = count; i-- > 0;) {
+      if (Used == 8) {
+        Bytes.push_back(std::byte{0});
+        Used = 0;
+      }
+      Bytes.back() |= std::byte(((value >> i) & 1u) << (7 - Used++));
+    }
+  }
+  void ExpGolomb(std::uint64_t value) {
+    unsigned bits = 0;
+    while ((value + 1) >> (bits + 1) != 0) ++bits;
+    Put(0, bits);
+    Put(value + 1, bits + 1);
+  }
+  std::vector<std::byte> Escaped() const {
+    std::vector<std::byte> out;
+    for (const std::byte b : Bytes) {
+      if (out.size() >= 2 && out.end()[-1] == std::byte{0} && out.end()[-2] == std::byte{0} &&
+          static_cast<unsigned>(b) <= 3) {
+        out.push_back(std::byte{3});
+      }
+      out.push_back(b);
+    }
+    return out;
+  }
+};
+
+TEST(HeifCodedSize, AParameterSetWithSubLayersAndEscapesGivesItsPictureSize) {
+  TBitWriter sps;
+  sps.Put(0, 4);
+  sps.Put(2, 3);  // three sub-layers
+  sps.Put(1, 1);
+  sps.Put(0, 96);      // the general profile and level, all zero bits
+  sps.Put(0b1001, 4);  // a profile for the first sub-layer, a level for the second
+  sps.Put(0, 2 * 6);   // reserved up to eight sub-layers
+  sps.Put(0, 88);      // the first sub-layer's profile
+  sps.Put(0, 8);       // the second's level
+  sps.ExpGolomb(0);    // its own number
+  sps.ExpGolomb(3);    // 4:4:4, with a plane flag
+  sps.Put(0, 1);
+  sps.ExpGolomb(1032);
+  sps.ExpGolomb(776);
+  std::vector<std::byte> nal = {std::byte{33 << 1}, std::byte{1}};
+  const std::vector<std::byte> escaped = sps.Escaped();
+  ASSERT_GT(escaped.size(), sps.Bytes.size());
+  nal.insert(nal.end(), escaped.begin(), escaped.end());
+  // One array of one parameter set; the data holds it again behind a
+  // four-byte length, and a unit of another layer that is not read.
+  std::vector<std::byte> config(21, std::byte{0});
+  config.push_back(std::byte{3});
+  config.push_back(std::byte{1});
+  config.push_back(std::byte{33});
+  for (const unsigned value : {0u, 1u, 0u, static_cast<unsigned>(nal.size())}) {
+    config.push_back(std::byte(value));
+  }
+  config.insert(config.end(), nal.begin(), nal.end());
+  std::vector<std::byte> data = {std::byte{0}, std::byte{0}, std::byte{0}, std::byte(nal.size())};
+  data.insert(data.end(), nal.begin(), nal.end());
+  const std::vector<std::byte> otherLayer = {std::byte{0},   std::byte{0},       std::byte{0},
+                                             std::byte{3},   std::byte{33 << 1}, std::byte{8},
+                                             std::byte{0xFF}};
+  data.insert(data.end(), otherLayer.begin(), otherLayer.end());
+  std::vector<TCodedSize> sizes;
+  ForEachHevcFrameSize(config, data, "sps", [&](const TCodedSize& size) { sizes.push_back(size); });
+  ASSERT_EQ(sizes.size(), 2u);
+  for (const TCodedSize& size : sizes) {
+    EXPECT_EQ(size.Width, 1032u);
+    EXPECT_EQ(size.Height, 776u);
+  }
+  // Cut short inside the sizes, and a data length past the end.
+  const auto visitNothing = [](const TCodedSize&) {};
+  std::vector<std::byte> cut(config.begin(), config.end() - 2);
+  cut[21 + 2 + 5] = std::byte(nal.size() - 2);
+  EXPECT_THROW(ForEachHevcFrameSize(cut, {}, "sps", visitNothing), ImageError);
+  data[3] = std::byte{0xFF};
+  EXPECT_THROW(ForEachHevcFrameSize(config, data, "sps", visitNothing), ImageError);
+}
+
+TEST(HeifCodedSize, AnAv1SequenceHeaderWithTimingAndOperatingPointsGivesItsLargestFrame) {
+  TBitWriter header;
+  header.Put(0, 3 + 1 + 1);
+  header.Put(1, 1);  // timing, one picture every six ticks
+  header.Put(0, 64);
+  header.Put(1, 1);
+  header.ExpGolomb(5);
+  header.Put(1, 1);  // a decoder model with 10-bit delays
+  header.Put(9, 5);
+  header.Put(0, 32 + 5 + 5);
+  header.Put(1, 1);  // display delays
+  header.Put(1, 5);  // two operating points
+  header.Put(0, 12);
+  header.Put(8, 5);  // a level that has a tier
+  header.Put(0, 1);
+  header.Put(1, 1);
+  header.Put(0, 10 + 10 + 1);
+  header.Put(1, 1);
+  header.Put(0, 4);
+  header.Put(0, 12);
+  header.Put(3, 5);
+  header.Put(0, 2);
+  header.Put(10, 4);  // an 11-bit width and a 10-bit height
+  header.Put(9, 4);
+  header.Put(1919, 11);
+  header.Put(999, 10);
+  ASSERT_LT(header.Bytes.size(), 128u);
+  const auto size = std::byte(header.Bytes.size());
+  // In the configuration; in the data after a temporal delimiter, with an
+  // extension byte.
+  std::vector<std::byte> config = {std::byte{0x81}, std::byte{0},          std::byte{0},
+                                   std::byte{0},    std::byte{1 << 3 | 2}, size};
+  config.insert(config.end(), header.Bytes.begin(), header.Bytes.end());
+  std::vector<std::byte> data = {std::byte{2 << 3 | 2}, std::byte{0}, std::byte{1 << 3 | 4 | 2},
+                                 std::byte{0}, size};
+  data.insert(data.end(), header.Bytes.begin(), header.Bytes.end());
+  std::vector<TCodedSize> sizes;
+  ForEachAv1FrameSize(config, data, "av1",
+                      [&](const TCodedSize& found) { sizes.push_back(found); });
+  ASSERT_EQ(sizes.size(), 2u);
+  for (const TCodedSize& found : sizes) {
+    EXPECT_EQ(found.Width, 1920u);
+    EXPECT_EQ(found.Height, 1000u);
+  }
+  // A size field past the end.
+  data[1] = std::byte{0x7F};
+  EXPECT_THROW(ForEachAv1FrameSize(config, data, "av1", [](const TCodedSize&) {}), ImageError);
 }
 
 }  // namespace
