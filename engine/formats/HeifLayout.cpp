@@ -8,20 +8,12 @@
 
 #include "engine/Bitmap.h"
 #include "engine/ByteReader.h"
+#include "engine/formats/HeifBoxes.h"
 #include "engine/formats/HeifCodedSize.h"
 
 namespace sigilon {
 
 namespace {
-
-using TFourCC = std::uint32_t;
-
-constexpr TFourCC FourCC(const char (&text)[5]) {
-  return std::uint32_t{static_cast<std::uint8_t>(text[0])} << 24 |
-         std::uint32_t{static_cast<std::uint8_t>(text[1])} << 16 |
-         std::uint32_t{static_cast<std::uint8_t>(text[2])} << 8 |
-         std::uint32_t{static_cast<std::uint8_t>(text[3])};
-}
 
 // More derived pictures than this is a collection, not a photograph.
 constexpr std::size_t kMaxDerivedPictures = 64;
@@ -30,52 +22,6 @@ constexpr std::size_t kMaxDerivedPictures = 64;
 constexpr int kMaxNesting = 4;
 // A grid's or an overlay's canvas size comes in its first 20 bytes.
 constexpr std::size_t kDescriptionBytes = 20;
-
-std::uint64_t Field(ByteReader& reader, unsigned bytes, const char* what) {
-  switch (bytes) {
-    case 0:
-      return 0;
-    case 2:
-      return reader.U16BE(what);
-    case 4:
-      return reader.U32BE(what);
-    case 8: {
-      const std::uint64_t high = reader.U32BE(what);
-      return high << 32 | reader.U32BE(what);
-    }
-    default:
-      reader.Fail(std::string(what) + ": expected a field of 0, 2, 4 or 8 bytes, found " +
-                  std::to_string(bytes));
-  }
-}
-
-// Calls `visit` with the type and body of each box `data` holds. A box that
-// runs past the end throws, unless `lenient`: then the walk stops there (the
-// file's outer level, where only the meta box matters).
-void ForEachBox(std::span<const std::byte> data, const std::string& name, const char* where,
-                const std::function<void(TFourCC, std::span<const std::byte>)>& visit,
-                bool lenient = false) {
-  ByteReader reader(data, name);
-  while (!reader.AtEnd()) {
-    const std::size_t start = reader.Position();
-    if (lenient && reader.Remaining() < 8) return;
-    std::uint64_t size = reader.U32BE(where);
-    const TFourCC type = reader.U32BE(where);
-    if (size == 1) {
-      if (lenient && reader.Remaining() < 8) return;
-      size = Field(reader, 8, where);
-    } else if (size == 0) {
-      size = data.size() - start;
-    }
-    const std::uint64_t header = reader.Position() - start;
-    if (lenient && (size < header || size - header > reader.Remaining())) return;
-    if (size < header) {
-      reader.Fail(std::string(where) + ": expected a box of at least " + std::to_string(header) +
-                  " bytes, found " + std::to_string(size));
-    }
-    visit(type, reader.Bytes(size - header, where));
-  }
-}
 
 struct TSize {
   std::uint64_t Width = 0;
@@ -91,7 +37,8 @@ struct TDerived {
 struct TLayout {
   std::map<std::uint32_t, TDerived> Derived;
   std::map<std::uint32_t, TSize> Sizes;
-  // Coded pictures by their type, 'hvc1' or 'av01'.
+  // Every picture's type, and the coded ones ('hvc1' or 'av01') apart.
+  std::map<std::uint32_t, TFourCC> Types;
   std::map<std::uint32_t, TFourCC> Coded;
   // The auxiliary pictures (alpha, depth) of each picture.
   std::multimap<std::uint32_t, std::uint32_t> Auxiliaries;
@@ -130,6 +77,7 @@ void ReadItemTypes(std::span<const std::byte> iinf, const std::string& name, TLa
                    infeVersion == 2 ? infe.U16BE("item entry") : infe.U32BE("item entry");
                infe.Skip(2, "item entry");
                const TFourCC itemType = infe.U32BE("item entry");
+               layout.Types[id] = itemType;
                if (IsCoded(itemType)) layout.Coded[id] = itemType;
                if (!IsDerived(itemType)) return;
                if (layout.Derived.size() == kMaxDerivedPictures && !layout.Derived.contains(id)) {
@@ -264,7 +212,7 @@ void ReadLocations(std::span<const std::byte> iloc, std::span<const std::byte> i
         version < 2 ? reader.U16BE("item locations") : reader.U32BE("item locations");
     const unsigned method = version >= 1 ? reader.U16BE("item locations") & 15 : 0;
     reader.Skip(2, "item locations");
-    const std::uint64_t base = Field(reader, baseBytes, "item locations");
+    const std::uint64_t base = SizedField(reader, baseBytes, "item locations");
     const unsigned extents = reader.U16BE("item locations");
     const auto derived = layout.Derived.find(id);
     const bool coded = layout.Coded.contains(id) && layout.Decoded.contains(id);
@@ -280,9 +228,9 @@ void ReadLocations(std::span<const std::byte> iloc, std::span<const std::byte> i
     }
     const std::span<const std::byte> source = method == 1 ? idat : file;
     for (unsigned e = 0; e < extents; ++e) {
-      Field(reader, indexBytes, "item locations");
-      const std::uint64_t offset = base + Field(reader, offsetBytes, "item locations");
-      std::uint64_t length = Field(reader, lengthBytes, "item locations");
+      SizedField(reader, indexBytes, "item locations");
+      const std::uint64_t offset = base + SizedField(reader, offsetBytes, "item locations");
+      std::uint64_t length = SizedField(reader, lengthBytes, "item locations");
       if (!wanted) continue;
       if (offset > source.size() || length > source.size() - offset) {
         reader.Fail(Id(id) + ": expected its data within the " + std::to_string(source.size()) +
@@ -358,8 +306,8 @@ TSize CanvasOf(const TDerived& derived, const std::string& what) {
   if (version != 0) reader.Fail("expected description version 0, found " + std::to_string(version));
   const bool wide = (reader.U8("description") & 1) != 0;
   reader.Skip(derived.Type == FourCC("grid") ? 2 : 8, "description");
-  const std::uint64_t width = Field(reader, wide ? 4 : 2, "canvas size");
-  return {width, Field(reader, wide ? 4 : 2, "canvas size")};
+  const std::uint64_t width = SizedField(reader, wide ? 4 : 2, "canvas size");
+  return {width, SizedField(reader, wide ? 4 : 2, "canvas size")};
 }
 
 void CheckGrid(const TDerived& grid, const TSize& canvas, const TLayout& layout,
@@ -440,6 +388,17 @@ void CheckLayout(const TLayout& layout, std::uint64_t fileBytes, std::uint64_t m
 // the stream says, not what the box says.
 void CheckCodedSizes(const TLayout& layout, std::uint64_t fileBytes, std::uint64_t maxPixelsPerByte,
                      const std::string& name) {
+  // libheif 1.15 aborts the process on a derived picture made of a picture
+  // it has no decoder for, or of none at all.
+  for (const std::uint32_t id : layout.Decoded) {
+    const auto type = layout.Types.find(id);
+    if (type == layout.Types.end() || (!IsCoded(type->second) && !IsDerived(type->second))) {
+      throw ImageError(
+          name + ": " + Id(id) +
+          ": expected a HEVC, AV1, grid, overlay or identity picture, found " +
+          (type == layout.Types.end() ? std::string("none") : FourCCText(type->second)));
+    }
+  }
   for (const auto& [id, type] : layout.Coded) {
     if (!layout.Decoded.contains(id)) continue;
     const std::string what = name + ": " + Id(id);
