@@ -1075,6 +1075,11 @@ class MainWindowTest : public QObject {
     ui().BrandText_Edit->setText(u"WWW"_s);
     QTRY_VERIFY(view.Picture()->Width() == actual.Width() &&
                 test::DifferingPixels(*view.Picture(), actual) > 0);
+    // Not held while another page is shown; drawn again on coming back.
+    ui().Main_PageControl->setCurrentIndex(0);
+    QVERIFY(view.Picture() == nullptr);
+    ui().Main_PageControl->setCurrentWidget(ui().Preview_TabSheet);
+    QTRY_VERIFY(view.Picture() != nullptr && view.Picture()->Width() == actual.Width());
 
     // And whole again.
     ui().ActualSize_Button->click();
