@@ -13,6 +13,7 @@
 #include "engine/Errors.h"
 #include "engine/formats/HeifFormat.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzStamp.h"
 
 using namespace sigilon;
 
@@ -37,10 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       kMaxEncodedPixels) {
     return 0;
   }
-  TFont font;
-  font.SetSize(12);
-  font.Color = static_cast<TColor>(0x3366CC);
-  StampBrandText("Fuzz", font, first.Picture);
+  fuzz::StampFuzzBrand(first.Picture);
 
   const std::vector<std::byte> encoded = EncodeHeif(first.Picture,
                                                     {.Name = "encoded.heic",

@@ -13,6 +13,7 @@
 #include "engine/Errors.h"
 #include "engine/formats/PngCodec.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzStamp.h"
 
 #include <zlib.h>
 
@@ -74,10 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ImageError&) {
     return 0;
   }
-  TFont font;
-  font.SetSize(12);
-  font.Color = static_cast<TColor>(0x3366CC);
-  StampBrandText("Fuzz", font, first.Picture);
+  fuzz::StampFuzzBrand(first.Picture);
 
   std::vector<std::byte> encoded;
   TPngBandEncoder encoder({.Name = "encoded.png",

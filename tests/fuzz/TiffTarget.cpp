@@ -9,6 +9,7 @@
 #include "engine/Errors.h"
 #include "engine/formats/TiffCodec.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzStamp.h"
 
 using namespace sigilon;
 
@@ -27,11 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ImageError&) {
     return 0;
   }
-  TFont font;
-  font.SetSize(12);
-  font.Color = static_cast<TColor>(0x3366CC);
-  StampBrandText("Fuzz", font, first.Picture);
-  for (TBitmap& page : first.MorePages) StampBrandText("Fuzz", font, page);
+  fuzz::StampFuzzBrand(first.Picture);
+  for (TBitmap& page : first.MorePages) fuzz::StampFuzzBrand(page);
 
   const std::vector<std::byte> encoded =
       EncodeTiff(first.Picture, {.Name = "encoded.tif",

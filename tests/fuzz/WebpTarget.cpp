@@ -11,6 +11,7 @@
 #include "engine/Errors.h"
 #include "engine/formats/WebpFormat.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzStamp.h"
 
 using namespace sigilon;
 
@@ -35,10 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ImageError&) {
     return 0;
   }
-  TFont font;
-  font.SetSize(12);
-  font.Color = static_cast<TColor>(0x3366CC);
-  StampBrandText("Fuzz", font, first.Picture);
+  fuzz::StampFuzzBrand(first.Picture);
 
   const std::vector<std::byte> encoded =
       EncodeWebp(first.Picture, {.Name = "encoded.webp",
